@@ -1,0 +1,40 @@
+# Entry points of demosaic-eval. Each target installs what is missing first,
+# so `make test` and `make demo` work on a fresh Debian 12 machine.
+
+BUILD_DIR ?= build
+BUILD_TYPE ?= Release
+JOBS ?= $(shell nproc)
+# The reference corpus for the bit-exact conformance test; the test is
+# skipped, with a message, where this folder does not exist.
+CONFORMANCE_DIR ?= $(abspath ../shared/conformance)
+PREFIX ?= /usr/local
+
+.PHONY: all deps configure build test demo install clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+demo: build
+	@mkdir -p $(BUILD_DIR)/demo
+	@$(BUILD_DIR)/make-chart $(BUILD_DIR)/demo/chart.png
+	@$(BUILD_DIR)/demosaic-eval $(BUILD_DIR)/demo/chart.png $(BUILD_DIR)/demo/chart-reconstructed.png
+	@echo "Reference: $(BUILD_DIR)/demo/chart.png"
+	@echo "Reconstruction written to $(BUILD_DIR)/demo/chart-reconstructed.png"
+
+install: build
+	cmake --install $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR)

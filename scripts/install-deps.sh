@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing demosaic-eval needs,
+# and only those that are missing. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  build-essential   # g++ and make
+  cmake
+  pkg-config
+  libopencv-dev     # OpenCV 4 headers, libraries and CMake package
+  libgtest-dev      # GoogleTest
+  libbenchmark-dev  # Google Benchmark, for the speed benchmark
+  libcli11-dev      # option parsing of demosaic-bench
+  clang             # libFuzzer targets and the sanitizer build
+  libclang-rt-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
