@@ -14,12 +14,14 @@ namespace {
 
 struct Estimated {
   int width;
+  EngineWorkspace workspace;  // owns the planes' memory
   WorkingPlanes planes;
   std::int32_t At(const DiffPlane& plane, int r, int c) const { return plane[r * width + c]; }
 };
 
 Estimated Estimate(const std::vector<std::uint8_t>& mosaic, int width, int height) {
-  Estimated result{width, MakeWorkingPlanes(width, height)};
+  Estimated result{width, {}, {}};
+  result.planes = PreparePlanes(result.workspace, width, height);
   EstimateDirectionalDifferences(mosaic, width, height, result.planes);
   return result;
 }

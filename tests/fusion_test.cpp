@@ -57,8 +57,9 @@ TEST(Fusion, HalvesRoundAwayFromZero) {
   EXPECT_EQ(Fuse({2, -2, 0, 0, 0}, {3, -1, -1, -1, 0}, 100), 0);    // -0.4
 }
 
-WorkingPlanes RandomDirectionalPlanes(int width, int height, std::mt19937& random) {
-  WorkingPlanes planes = MakeWorkingPlanes(width, height);
+WorkingPlanes RandomDirectionalPlanes(EngineWorkspace& workspace, int width, int height,
+                                      std::mt19937& random) {
+  WorkingPlanes planes = PreparePlanes(workspace, width, height);
   for (DiffPlane* plane : {&planes.RgH, &planes.RgV, &planes.BgH, &planes.BgV}) {
     for (auto& v : *plane) v = static_cast<std::int32_t>(random() % 201) - 100;
   }
@@ -71,7 +72,8 @@ TEST(Fusion, WritesOnlyTheOwnDifferenceAtRedAndBlueSitesInsideTheFrame) {
   std::mt19937 random(3);
   std::vector<std::uint8_t> mosaic(w * h);
   for (auto& v : mosaic) v = static_cast<std::uint8_t>(random() % 256);
-  WorkingPlanes planes = RandomDirectionalPlanes(w, h, random);
+  EngineWorkspace workspace;
+  WorkingPlanes planes = RandomDirectionalPlanes(workspace, w, h, random);
   FuseDirections(mosaic, w, h, planes);
   int seeded = 0;
   for (int r = 0; r < h; ++r) {
@@ -100,7 +102,8 @@ TEST(Fusion, ImagesWithoutAFusableSiteLeaveTheFusedPlanesZero) {
   std::mt19937 random(5);
   for (auto [w, h] : {std::pair{4, 9}, std::pair{9, 4}, std::pair{4, 4}}) {
     std::vector<std::uint8_t> mosaic(w * h, 200);
-    WorkingPlanes planes = RandomDirectionalPlanes(w, h, random);
+    EngineWorkspace workspace;
+    WorkingPlanes planes = RandomDirectionalPlanes(workspace, w, h, random);
     FuseDirections(mosaic, w, h, planes);
     for (std::size_t i = 0; i < mosaic.size(); ++i) {
       EXPECT_EQ(planes.RgFused[i], 0);

@@ -27,7 +27,8 @@ struct Scene {
   static constexpr int kW = 9;
   static constexpr int kH = 9;
   std::vector<std::uint8_t> mosaic = std::vector<std::uint8_t>(kW * kH, 0);
-  WorkingPlanes planes = MakeWorkingPlanes(kW, kH);
+  EngineWorkspace workspace;
+  WorkingPlanes planes = PreparePlanes(workspace, kW, kH);
   std::vector<std::uint8_t> output = std::vector<std::uint8_t>(3 * kW * kH, 0xAB);
 
   void Sample(int r, int c, int v) { mosaic[r * kW + c] = static_cast<std::uint8_t>(v); }
@@ -152,6 +153,20 @@ TEST(Engine, ImagesWithoutInteriorComeOutBlack) {
     const std::vector<std::uint8_t> output =
         Reconstruct(std::vector<std::uint8_t>(static_cast<std::size_t>(w) * h, 200), w, h);
     for (std::uint8_t v : output) ASSERT_EQ(v, 0) << w << " x " << h;
+  }
+}
+
+// A workspace reused across images keeps the previous image's values in
+// entries no stage writes; none of them may leak into the next result.
+TEST(Engine, ReusedWorkspaceGivesTheSameResultAsFreshPlanes) {
+  std::mt19937 random(17);
+  EngineWorkspace workspace;
+  for (auto [w, h] : {std::pair{40, 30}, std::pair{40, 30}, std::pair{17, 23}, std::pair{41, 9}}) {
+    std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
+    for (auto& v : mosaic) v = static_cast<std::uint8_t>(random() % 256);
+    std::vector<std::uint8_t> reused(3 * mosaic.size(), 0xAB);
+    ReconstructFromMosaic(reused, mosaic, w, h, workspace);
+    EXPECT_EQ(reused, Reconstruct(mosaic, w, h)) << w << " x " << h;
   }
 }
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 namespace demosaic {
 
@@ -19,9 +18,9 @@ using ConstColorImage = std::span<const std::uint8_t>;
 using MosaicPlane = std::span<std::uint8_t>;
 using ConstMosaicPlane = std::span<const std::uint8_t>;
 
-// W x H signed colour differences X - G (X = R or B), row-major with stride W,
-// zero-filled when created.
-using DiffPlane = std::vector<std::int32_t>;
+// W x H signed colour differences X - G (X = R or B), row-major with stride W.
+// The engine's workspace owns the memory (zero-filled when first obtained).
+using DiffPlane = std::span<std::int32_t>;
 
 inline constexpr int kChannelB = 0;
 inline constexpr int kChannelG = 1;

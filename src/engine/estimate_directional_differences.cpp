@@ -6,88 +6,114 @@
 // the site's own colour. At R and B sites that corrected mean estimates green
 // and the stored value is sample - estimate; at green sites it estimates the
 // neighbours' red or blue and the stored value is estimate - sample.
-#include <cstring>
-#include <vector>
-
+//
+// Beyond the image, columns mirror about the edge column (-1 -> 1, -2 -> 2,
+// W -> W - 2, W + 1 -> W - 3) and rows about the current row (row r - k
+// outside becomes r + k, and the other way round), each neighbour on its own.
 #include "engine/engine.h"
 
 namespace demosaic {
 namespace {
 
-// Two guard bytes on each side of a row copy, so columns -2 .. W + 1 exist.
-constexpr std::int32_t kGuard = 2;
+// The quarter-unit estimate s - L / 4 - M, truncated toward zero, computed
+// exactly as (4 * (s - M) - L) / 4 (integer division truncates toward zero).
+// `sign` is +1 at R and B sites and -1 at green sites, where the estimate is
+// the negation: M + L / 4 - s.
+inline std::int32_t Estimate(std::int32_t sign, std::int32_t s, std::int32_t second_a,
+                             std::int32_t second_b, std::int32_t first_a, std::int32_t first_b) {
+  const std::int32_t second_difference = 2 * s - second_a - second_b;
+  const std::int32_t mean = (first_a + first_b) >> 1;
+  return sign * ((4 * (s - mean) - second_difference) / 4);
+}
 
-// A private copy of one mosaic row: position k (-2 <= k <= W + 1) is byte k + 2.
-struct RowWindow {
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t at(std::int32_t k) const { return bytes[static_cast<std::size_t>(k + kGuard)]; }
+// Pointers to the five mosaic rows an output row reads.
+struct RowNeighbourhood {
+  const std::uint8_t* up2;
+  const std::uint8_t* up1;
+  const std::uint8_t* mid;
+  const std::uint8_t* down1;
+  const std::uint8_t* down2;
 };
 
-void CopyRow(ConstMosaicPlane mosaic, std::int32_t width, std::int32_t row, RowWindow& window) {
-  std::memcpy(window.bytes.data() + kGuard, mosaic.data() + SiteIndex(row, 0, width),
-              static_cast<std::size_t>(width));
+RowNeighbourhood RowsAround(ConstMosaicPlane mosaic, std::int32_t width, std::int32_t height,
+                            std::int32_t r) {
+  auto row = [&](std::int32_t k) { return mosaic.data() + SiteIndex(k, 0, width); };
+  return RowNeighbourhood{row(r >= 2 ? r - 2 : r + 2), row(r >= 1 ? r - 1 : r + 1), row(r),
+                          row(r + 1 < height ? r + 1 : r - 1), row(r + 2 < height ? r + 2 : r - 2)};
 }
 
-// Mirrors the edge columns about the edge, the edge column not repeated:
-// -1 <- 1, -2 <- 2, W <- W - 2, W + 1 <- W - 3.
-void MirrorGuards(std::int32_t width, RowWindow& window) {
-  std::uint8_t* at0 = window.bytes.data() + kGuard;
-  at0[-1] = at0[1];
-  at0[-2] = at0[2];
-  at0[width] = at0[width - 2];
-  at0[width + 1] = at0[width - 3];
+// Column index k of the row, mirrored about the edge column when outside.
+inline std::int32_t MirrorColumn(std::int32_t k, std::int32_t width) {
+  if (k < 0) return -k;
+  if (k >= width) return 2 * (width - 1) - k;
+  return k;
 }
 
-// The quarter-unit estimate s - L / 4 - M as 4 * (s - M) - L, truncated toward
-// zero when divided by 4 (C++ integer division truncates toward zero).
-constexpr std::int32_t NativeMinusGreen(std::int32_t s, std::int32_t second_diff,
-                                        std::int32_t mean) {
-  return (4 * (s - mean) - second_diff) / 4;
+// Columns 2 .. W - 3 of one row, a pair (even, odd) at a time so that each
+// lane's sign and vertical plane are fixed. The restrict-qualified pointers
+// tell the compiler that the planes and the mosaic never overlap, which lets
+// it vectorise the loop. Returns the first column not done.
+std::int32_t EstimateInteriorColumns(const RowNeighbourhood& rows, std::int32_t width,
+                                     std::int32_t sign_even, std::int32_t* __restrict horizontal,
+                                     std::int32_t* __restrict vertical_even,
+                                     std::int32_t* __restrict vertical_odd) {
+  const std::uint8_t* __restrict up2 = rows.up2;
+  const std::uint8_t* __restrict up1 = rows.up1;
+  const std::uint8_t* __restrict mid = rows.mid;
+  const std::uint8_t* __restrict down1 = rows.down1;
+  const std::uint8_t* __restrict down2 = rows.down2;
+  const std::int32_t sign_odd = -sign_even;
+  std::int32_t c = 2;
+  for (; c + 1 <= width - 3; c += 2) {
+    const std::int32_t s0 = mid[c];
+    const std::int32_t s1 = mid[c + 1];
+    horizontal[c] = Estimate(sign_even, s0, mid[c - 2], mid[c + 2], mid[c - 1], s1);
+    horizontal[c + 1] = Estimate(sign_odd, s1, mid[c - 1], mid[c + 3], s0, mid[c + 2]);
+    vertical_even[c] = Estimate(sign_even, s0, up2[c], down2[c], up1[c], down1[c]);
+    vertical_odd[c + 1] =
+        Estimate(sign_odd, s1, up2[c + 1], down2[c + 1], up1[c + 1], down1[c + 1]);
+  }
+  return c;
 }
 
 }  // namespace
 
 void EstimateDirectionalDifferences(ConstMosaicPlane mosaic, std::int32_t width,
                                     std::int32_t height, WorkingPlanes& planes) {
-  const std::size_t window_bytes = static_cast<std::size_t>(width) + 2 * kGuard;
-  RowWindow mid{std::vector<std::uint8_t>(window_bytes)};
-  RowWindow up1{std::vector<std::uint8_t>(window_bytes)};
-  RowWindow down1{std::vector<std::uint8_t>(window_bytes)};
-  RowWindow up2{std::vector<std::uint8_t>(window_bytes)};
-  RowWindow down2{std::vector<std::uint8_t>(window_bytes)};
-
   for (std::int32_t r = 0; r < height; ++r) {
-    // A neighbour row outside the image is replaced by the row at the same
-    // distance on the other side of row r; each test stands on its own.
-    CopyRow(mosaic, width, r, mid);
-    CopyRow(mosaic, width, r >= 1 ? r - 1 : r + 1, up1);
-    CopyRow(mosaic, width, r + 1 < height ? r + 1 : r - 1, down1);
-    CopyRow(mosaic, width, r >= 2 ? r - 2 : r + 2, up2);
-    CopyRow(mosaic, width, r + 2 < height ? r + 2 : r - 2, down2);
-    for (RowWindow* window : {&mid, &up1, &down1, &up2, &down2}) MirrorGuards(width, *window);
-
+    const RowNeighbourhood rows = RowsAround(mosaic, width, height, r);
+    const std::size_t row_start = SiteIndex(r, 0, width);
     // Even rows hold R - G along the row, odd rows B - G; even columns hold
-    // B - G down the column, odd columns R - G.
-    DiffPlane& horizontal = (r & 1) == 0 ? planes.RgH : planes.BgH;
-    for (std::int32_t c = 0; c < width; ++c) {
-      const std::int32_t s = mid.at(c);
-      const std::int32_t lh = 2 * s - mid.at(c - 2) - mid.at(c + 2);
-      const std::int32_t mh = (mid.at(c - 1) + mid.at(c + 1)) >> 1;
-      const std::int32_t lv = 2 * s - up2.at(c) - down2.at(c);
-      const std::int32_t mv = (up1.at(c) + down1.at(c)) >> 1;
-      std::int32_t estimate_h = NativeMinusGreen(s, lh, mh);
-      std::int32_t estimate_v = NativeMinusGreen(s, lv, mv);
-      const CfaClass cls = CfaClassOf(r, c);
-      if (cls == kGr || cls == kGb) {
-        // At a green site the sign flips: (M + L / 4) - s.
-        estimate_h = -estimate_h;
-        estimate_v = -estimate_v;
-      }
-      DiffPlane& vertical = (c & 1) == 0 ? planes.BgV : planes.RgV;
-      const std::size_t p = SiteIndex(r, c, width);
-      horizontal[p] = estimate_h;
-      vertical[p] = estimate_v;
-    }
+    // B - G down the column, odd columns R - G. Green sites are the even
+    // columns of even rows and the odd columns of odd rows.
+    std::int32_t* horizontal = ((r & 1) == 0 ? planes.RgH : planes.BgH).data() + row_start;
+    std::int32_t* vertical_even = planes.BgV.data() + row_start;
+    std::int32_t* vertical_odd = planes.RgV.data() + row_start;
+    const std::int32_t sign_even = (r & 1) == 0 ? -1 : 1;
+    const std::int32_t sign_odd = -sign_even;
+
+    auto site = [&](std::int32_t c, std::int32_t left2, std::int32_t left1, std::int32_t right1,
+                    std::int32_t right2) {
+      const std::int32_t sign = (c & 1) == 0 ? sign_even : sign_odd;
+      const std::int32_t s = rows.mid[c];
+      horizontal[c] =
+          Estimate(sign, s, rows.mid[left2], rows.mid[right2], rows.mid[left1], rows.mid[right1]);
+      const std::int32_t vertical =
+          Estimate(sign, s, rows.up2[c], rows.down2[c], rows.up1[c], rows.down1[c]);
+      ((c & 1) == 0 ? vertical_even : vertical_odd)[c] = vertical;
+    };
+    auto edge_site = [&](std::int32_t c) {
+      site(c, MirrorColumn(c - 2, width), MirrorColumn(c - 1, width), MirrorColumn(c + 1, width),
+           MirrorColumn(c + 2, width));
+    };
+
+    // Two columns at each edge reach past it; the columns in between need no
+    // mirroring and go through the straight loop.
+    edge_site(0);
+    edge_site(1);
+    const std::int32_t c =
+        EstimateInteriorColumns(rows, width, sign_even, horizontal, vertical_even, vertical_odd);
+    for (std::int32_t k = c; k < width; ++k) edge_site(k);
   }
 }
 

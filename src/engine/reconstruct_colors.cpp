@@ -1,9 +1,14 @@
 // Difference interpolation and colour reconstruction: the fused differences
 // are spread to the interior sites that lack them, then every pixel is rebuilt
-// from its own mosaic sample and its two differences, inside a black frame.
+// from its own mosaic sample and its two differences, inside a black frame
+// 3 pixels wide.
+//
+// The fill reads only values that the fusion stage wrote (R - G at R sites,
+// B - G at B sites) and writes only the other sites, so filling and rebuilding
+// one row at a time gives the same result as filling the whole interior first,
+// with one pass over the planes instead of two.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "engine/engine.h"
 
@@ -12,36 +17,49 @@ namespace {
 
 constexpr std::int32_t kMargin = 3;
 
-std::uint8_t Clamp8(std::int32_t v) {
-  return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+inline std::uint8_t Clamp8(std::int32_t v) {
+  return static_cast<std::uint8_t>(std::min(std::max(v, 0), 255));
 }
 
-// Gives every interior site both differences. Means are arithmetic right
-// shifts (floor, also for negative sums). Every value read was written by the
-// fusion stage, and nothing written here is read here.
-void FillDifferences(std::int32_t width, std::int32_t height, WorkingPlanes& planes) {
-  const std::ptrdiff_t w = width;
-  std::int32_t* rg = planes.RgFused.data();
-  std::int32_t* bg = planes.BgFused.data();
-  for (std::int32_t r = kMargin; r <= height - 1 - kMargin; ++r) {
-    for (std::int32_t c = kMargin; c <= width - 1 - kMargin; ++c) {
-      const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(SiteIndex(r, c, width));
-      switch (CfaClassOf(r, c)) {
-        case kGr:  // R to the left and right, B above and below
-          rg[p] = (rg[p - 1] + rg[p + 1]) >> 1;
-          bg[p] = (bg[p - w] + bg[p + w]) >> 1;
-          break;
-        case kR:  // B on the diagonals
-          bg[p] = (bg[p - w - 1] + bg[p - w + 1] + bg[p + w - 1] + bg[p + w + 1]) >> 2;
-          break;
-        case kB:  // R on the diagonals
-          rg[p] = (rg[p - w - 1] + rg[p - w + 1] + rg[p + w - 1] + rg[p + w + 1]) >> 2;
-          break;
-        case kGb:  // R above and below, B to the left and right
-          rg[p] = (rg[p - w] + rg[p + w]) >> 1;
-          bg[p] = (bg[p - 1] + bg[p + 1]) >> 1;
-          break;
-      }
+inline void PutPixel(std::uint8_t* pixel, std::int32_t red, std::int32_t green, std::int32_t blue) {
+  pixel[kChannelB] = Clamp8(blue);
+  pixel[kChannelG] = Clamp8(green);
+  pixel[kChannelR] = Clamp8(red);
+}
+
+// One interior row: `rg` and `bg` point at the row's start in the fused
+// planes, `stride` is W. Means are arithmetic right shifts, which round
+// toward minus infinity also for negative sums.
+void ReconstructRow(const std::uint8_t* __restrict samples, std::int32_t* __restrict rg,
+                    std::int32_t* __restrict bg, std::uint8_t* __restrict out,
+                    std::ptrdiff_t stride, std::int32_t width, bool red_row) {
+  const std::ptrdiff_t w = stride;
+  for (std::int32_t c = kMargin; c <= width - 1 - kMargin; ++c) {
+    const std::int32_t x = samples[c];
+    std::uint8_t* pixel = out + 3 * static_cast<std::ptrdiff_t>(c);
+    const bool even_column = (c & 1) == 0;
+    if (red_row && even_column) {  // Gr: R left and right, B above and below
+      const std::int32_t dr = (rg[c - 1] + rg[c + 1]) >> 1;
+      const std::int32_t db = (bg[c - w] + bg[c + w]) >> 1;
+      rg[c] = dr;
+      bg[c] = db;
+      PutPixel(pixel, x + dr, x, x + db);
+    } else if (red_row) {  // R: B on the diagonals
+      const std::int32_t db = (bg[c - w - 1] + bg[c - w + 1] + bg[c + w - 1] + bg[c + w + 1]) >> 2;
+      bg[c] = db;
+      const std::int32_t green = x - rg[c];
+      PutPixel(pixel, x, green, green + db);
+    } else if (even_column) {  // B: R on the diagonals
+      const std::int32_t dr = (rg[c - w - 1] + rg[c - w + 1] + rg[c + w - 1] + rg[c + w + 1]) >> 2;
+      rg[c] = dr;
+      const std::int32_t green = x - bg[c];
+      PutPixel(pixel, green + dr, green, x);
+    } else {  // Gb: R above and below, B left and right
+      const std::int32_t dr = (rg[c - w] + rg[c + w]) >> 1;
+      const std::int32_t db = (bg[c - 1] + bg[c + 1]) >> 1;
+      rg[c] = dr;
+      bg[c] = db;
+      PutPixel(pixel, x + dr, x, x + db);
     }
   }
 }
@@ -50,46 +68,20 @@ void FillDifferences(std::int32_t width, std::int32_t height, WorkingPlanes& pla
 
 void ReconstructColors(ColorImage output, ConstMosaicPlane mosaic, std::int32_t width,
                        std::int32_t height, WorkingPlanes& planes) {
-  FillDifferences(width, height, planes);
-
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
-  std::vector<std::uint8_t> row(row_bytes);
+  const std::size_t frame_bytes = 3 * static_cast<std::size_t>(kMargin);
   for (std::int32_t r = 0; r < height; ++r) {
-    std::fill(row.begin(), row.end(), std::uint8_t{0});
-    if (r >= kMargin && r <= height - 1 - kMargin) {
-      for (std::int32_t c = kMargin; c <= width - 1 - kMargin; ++c) {
-        const std::size_t p = SiteIndex(r, c, width);
-        const std::int32_t x = mosaic[p];
-        const std::int32_t dr = planes.RgFused[p];
-        const std::int32_t db = planes.BgFused[p];
-        std::int32_t red = 0;
-        std::int32_t green = 0;
-        std::int32_t blue = 0;
-        switch (CfaClassOf(r, c)) {
-          case kGr:
-          case kGb:
-            red = x + dr;
-            green = x;
-            blue = x + db;
-            break;
-          case kR:
-            red = x;
-            green = x - dr;
-            blue = green + db;
-            break;
-          case kB:
-            green = x - db;
-            red = green + dr;
-            blue = x;
-            break;
-        }
-        std::uint8_t* pixel = row.data() + 3 * static_cast<std::size_t>(c);
-        pixel[kChannelB] = Clamp8(blue);
-        pixel[kChannelG] = Clamp8(green);
-        pixel[kChannelR] = Clamp8(red);
-      }
+    std::uint8_t* out = output.data() + row_bytes * static_cast<std::size_t>(r);
+    const bool interior_row = r >= kMargin && r <= height - 1 - kMargin;
+    if (!interior_row || width <= 2 * kMargin) {
+      std::memset(out, 0, row_bytes);
+      continue;
     }
-    std::memcpy(output.data() + row_bytes * static_cast<std::size_t>(r), row.data(), row_bytes);
+    std::memset(out, 0, frame_bytes);
+    std::memset(out + row_bytes - frame_bytes, 0, frame_bytes);
+    const std::size_t row_start = SiteIndex(r, 0, width);
+    ReconstructRow(mosaic.data() + row_start, planes.RgFused.data() + row_start,
+                   planes.BgFused.data() + row_start, out, width, width, (r & 1) == 0);
   }
 }
 
