@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 CONFORMANCE_DIR ?= $(abspath ../shared/conformance)
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo install clean
+.PHONY: all deps configure build test demo bench install clean
 
 all: build
 
@@ -32,6 +32,11 @@ demo: build
 	@$(BUILD_DIR)/demosaic-eval $(BUILD_DIR)/demo/chart.png $(BUILD_DIR)/demo/chart-reconstructed.png
 	@echo "Reference: $(BUILD_DIR)/demo/chart.png"
 	@echo "Reconstruction written to $(BUILD_DIR)/demo/chart-reconstructed.png"
+
+# Engine speed beside OpenCV's Bayer conversions, then peak memory of one run.
+bench: build
+	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
+	@bash scripts/measure-memory.sh $(BUILD_DIR)
 
 install: build
 	cmake --install $(BUILD_DIR)

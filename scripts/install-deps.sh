@@ -10,6 +10,7 @@ packages=(
   libopencv-dev     # OpenCV 4 headers, libraries and CMake package
   libgtest-dev      # GoogleTest
   libbenchmark-dev  # Google Benchmark, for the speed benchmark
+  time              # /usr/bin/time, for the peak-memory measurement
   libcli11-dev      # option parsing of demosaic-bench
   clang             # libFuzzer targets and the sanitizer build
   libclang-rt-dev

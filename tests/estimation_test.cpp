@@ -2,6 +2,7 @@
 // mirror rules at the image edges and which planes each site writes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -156,6 +157,52 @@ TEST(Estimation, WritesExactlyTwoPlanesPerSiteClass) {
     }
   }
   EXPECT_GT(nonzero_written, w * h);  // a noise mosaic gives mostly non-zero estimates
+}
+
+// A site-by-site statement of the rule, kept deliberately plain: neighbours
+// outside the image mirror about the edge column, or about the current row.
+std::int32_t PlainEstimate(const std::vector<std::uint8_t>& m, int w, int h, int r, int c,
+                           bool horizontal) {
+  auto col = [&](int k) { return k < 0 ? -k : (k >= w ? 2 * (w - 1) - k : k); };
+  auto row = [&](int k) { return k < 0 || k >= h ? 2 * r - k : k; };
+  auto at = [&](int rr, int cc) { return static_cast<double>(m[rr * w + cc]); };
+  const double s = at(r, c);
+  double first_sum, second_sum;
+  if (horizontal) {
+    first_sum = at(r, col(c - 1)) + at(r, col(c + 1));
+    second_sum = at(r, col(c - 2)) + at(r, col(c + 2));
+  } else {
+    first_sum = at(row(r - 1), c) + at(row(r + 1), c);
+    second_sum = at(row(r - 2), c) + at(row(r + 2), c);
+  }
+  const double mean = std::floor(first_sum / 2.0);
+  const double quarter = (2.0 * s - second_sum) / 4.0;
+  const CfaClass cls = CfaClassOf(r, c);
+  const double estimate = (cls == kR || cls == kB) ? s - quarter - mean : mean + quarter - s;
+  return static_cast<std::int32_t>(std::trunc(estimate));
+}
+
+// Every size from the smallest the rules cover (3 x 4) upwards, odd and even,
+// against the plain rule at every written entry.
+TEST(Estimation, MatchesThePlainRuleAtEverySiteOfEverySize) {
+  std::mt19937 random(29);
+  for (int w = 3; w <= 13; ++w) {
+    for (int h = 4; h <= 11; ++h) {
+      std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
+      for (auto& v : mosaic) v = static_cast<std::uint8_t>(random() % 256);
+      const Estimated e = Estimate(mosaic, w, h);
+      for (int r = 0; r < h; ++r) {
+        for (int c = 0; c < w; ++c) {
+          const DiffPlane& horizontal = (r & 1) == 0 ? e.planes.RgH : e.planes.BgH;
+          const DiffPlane& vertical = (c & 1) == 0 ? e.planes.BgV : e.planes.RgV;
+          ASSERT_EQ(e.At(horizontal, r, c), PlainEstimate(mosaic, w, h, r, c, true))
+              << w << " x " << h << " at " << r << "," << c;
+          ASSERT_EQ(e.At(vertical, r, c), PlainEstimate(mosaic, w, h, r, c, false))
+              << w << " x " << h << " at " << r << "," << c;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

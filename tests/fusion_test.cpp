@@ -98,6 +98,63 @@ TEST(Fusion, WritesOnlyTheOwnDifferenceAtRedAndBlueSitesInsideTheFrame) {
   EXPECT_GT(seeded, 10);
 }
 
+// The rule written out plainly, one step after the other, for comparison
+// with the engine's (vectorised) loop.
+std::int32_t PlainFuse(const std::int32_t* h, const std::int32_t* v, int w, int sample) {
+  double window_h[5], window_v[5];
+  int sum_h = 0, sum_v = 0;
+  for (int k = 0; k < 5; ++k) {
+    sum_h += h[k - 2];
+    sum_v += v[(k - 2) * w];
+    window_h[k] = h[k - 2];
+    window_v[k] = v[(k - 2) * w];
+  }
+  const double mh = sum_h / 5.0;
+  const double mv = sum_v / 5.0;
+  double sh = 0.0, sv = 0.0;
+  for (int k = 0; k < 5; ++k) {
+    sh += (window_h[k] - mh) * (window_h[k] - mh);
+    sv += (window_v[k] - mv) * (window_v[k] - mv);
+  }
+  double estimate;
+  if (sh == 0.0) {
+    estimate = h[0];
+  } else if (sv == 0.0) {
+    estimate = v[0];
+  } else {
+    const double weighted_sum = h[0] * sv + v[0] * sh;
+    estimate = weighted_sum / (sh + sv);
+  }
+  if (estimate < sample - 255) estimate = sample - 255;
+  if (estimate > sample) estimate = sample;
+  if (estimate < 0) estimate -= 0.5;
+  if (estimate > 0) estimate += 0.5;
+  return static_cast<std::int32_t>(estimate);
+}
+
+// Busy planes with some flat runs, every R and B site of several sizes.
+TEST(Fusion, MatchesThePlainRuleAtEverySite) {
+  std::mt19937 random(19);
+  for (auto [w, h] : {std::pair{5, 5}, std::pair{12, 9}, std::pair{37, 14}, std::pair{64, 33}}) {
+    std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
+    for (auto& v : mosaic) v = static_cast<std::uint8_t>(random() % 256);
+    EngineWorkspace workspace;
+    WorkingPlanes planes = RandomDirectionalPlanes(workspace, w, h, random);
+    for (int i = 0; i < w * h; i += 7) planes.RgH[i] = planes.BgV[i] = 3;  // some flat runs
+    FuseDirections(mosaic, w, h, planes);
+    for (int r = 2; r <= h - 3; ++r) {
+      for (int c = 2; c <= w - 3; ++c) {
+        const int p = r * w + c;
+        if (CfaClassOf(r, c) == kR) {
+          ASSERT_EQ(planes.RgFused[p], PlainFuse(&planes.RgH[p], &planes.RgV[p], w, mosaic[p]));
+        } else if (CfaClassOf(r, c) == kB) {
+          ASSERT_EQ(planes.BgFused[p], PlainFuse(&planes.BgH[p], &planes.BgV[p], w, mosaic[p]));
+        }
+      }
+    }
+  }
+}
+
 TEST(Fusion, ImagesWithoutAFusableSiteLeaveTheFusedPlanesZero) {
   std::mt19937 random(5);
   for (auto [w, h] : {std::pair{4, 9}, std::pair{9, 4}, std::pair{4, 4}}) {
