@@ -392,8 +392,9 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
   const std::string noise_path = Write(dir, "noise.png", noise);
   const std::string flat_path = Write(dir, "flat.png", Flat(16, 12, {40, 90, 160}));
   const std::string csv = dir.File("figures.csv");
-  const ProgramResult bench = RunProgram({kBench, "--border", "4", "--methods", "bilinear,method",
-                                          "--csv", csv, noise_path, flat_path});
+  // The LIST is one argument: the paths after it are not taken for methods.
+  const ProgramResult bench = RunProgram({kBench, "--border", "4", "--csv", csv, "--methods",
+                                          "bilinear,method", noise_path, flat_path});
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string text = ReadFileBytes(csv);
   ASSERT_TRUE(

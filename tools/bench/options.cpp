@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -14,11 +15,23 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
+// "a,b,c" as its items; "" is one empty item, so that it is reported.
+std::vector<std::string> SplitList(const std::string& list) {
+  std::vector<std::string> items(1);
+  for (const char ch : list) {
+    if (ch == ',') {
+      items.emplace_back();
+    } else {
+      items.back() += ch;
+    }
+  }
+  return items;
+}
+
 }  // namespace
 
 std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv, int& exit_status) {
   BenchOptions options;
-  std::vector<std::string> method_names;
   CLI::App app(
       "Compares this project's demosaicing method with OpenCV's bilinear and edge-aware Bayer\n"
       "demosaicing. Every reference image is sampled once through a GRBG Bayer filter (G R on\n"
@@ -27,16 +40,17 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
       "Standard output: one row per image with each method's CPSNR in dB, a mean row (the mean\n"
       "of the per-image dB figures) and each method's reconstruction throughput in megapixels\n"
       "per second (reconstruction alone, one thread). Exit status: 0 when every image was\n"
-      "measured and every file written, 1 otherwise, 2 for a bad command line.",
+      "measured and every file written, 1 otherwise, 2 for a bad command line.\n",
       "demosaic-bench");
   app.add_option("PATH", options.paths,
                  "Image files, or directories whose images (by extension, not recursive) are "
                  "taken in name order")
       ->required();
-  app.add_option("--methods", method_names,
+  std::string method_list;
+  app.add_option("--methods", method_list,
                  "Comma-separated methods to compare, in table order: method, bilinear, "
                  "edge-aware (default: all three)")
-      ->delimiter(',');
+      ->type_name("LIST");
   app.add_option("--border", options.border,
                  "Pixels left out of the measurement at every edge; at least 3, the method's "
                  "black frame (default 3; published tables often use 10)");
@@ -68,10 +82,10 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
                              "border must be at least 3");
     return std::nullopt;
   }
-  if (method_names.empty()) {
+  if (app.count("--methods") == 0) {
     options.methods.assign(kAllMethods.begin(), kAllMethods.end());
   }
-  for (const std::string& name : method_names) {
+  for (const std::string& name : SplitList(method_list)) {
     const std::optional<Method> method = MethodFromName(name);
     if (!method) {
       exit_status = UsageError("--methods: unknown method '" + name +
