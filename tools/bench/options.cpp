@@ -85,7 +85,9 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
   if (app.count("--methods") == 0) {
     options.methods.assign(kAllMethods.begin(), kAllMethods.end());
   }
-  for (const std::string& name : SplitList(method_list)) {
+  const std::vector<std::string> method_names =
+      app.count("--methods") == 0 ? std::vector<std::string>{} : SplitList(method_list);
+  for (const std::string& name : method_names) {
     const std::optional<Method> method = MethodFromName(name);
     if (!method) {
       exit_status = UsageError("--methods: unknown method '" + name +
