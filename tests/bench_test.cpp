@@ -526,6 +526,23 @@ TEST(BenchTool, ImagesTooSmallForTheMethodOrTheBorderAreSkippedWithTheReason) {
       << at10.err;
 }
 
+// An image the memory left cannot take is skipped with the reason, as
+// demosaic-eval refuses it, and the run goes on with the next one.
+TEST(BenchTool, ImageTooLargeForTheMemoryLeftIsSkipped) {
+  ScratchDir dir;
+  const std::string big = Write(dir, "big.png", Flat(4000, 4000, {10, 20, 30}));
+  const std::string small = Write(dir, "small.png", Scene(40, 30));
+  // 400 MB of address space: the reconstruction planes of 16 megapixels
+  // alone take more.
+  const ProgramResult bench =
+      RunProgram({"/bin/sh", "-c", "ulimit -v 400000 && exec \"$0\" \"$@\"", kBench, big, small});
+  EXPECT_EQ(bench.exit_status, 1) << bench.err;
+  EXPECT_NE(bench.err.find("big.png: skipped, not enough memory"), std::string::npos) << bench.err;
+  const std::vector<Row> rows = TableRows(bench.out, 3, 2);
+  EXPECT_NE(FindRow(rows, "small.png"), nullptr) << bench.out;
+  EXPECT_EQ(FindRow(rows, "big.png"), nullptr) << bench.out;
+}
+
 // Exit status 2 and a message naming the problem, before any image is read.
 TEST(BenchTool, BadCommandLinesExitWithStatusTwo) {
   ScratchDir dir;
