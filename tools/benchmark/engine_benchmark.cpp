@@ -133,8 +133,7 @@ void BM_ReconstructColors(benchmark::State& state) {
   ReportThroughput(state, size);
 }
 
-// OpenCV names Bayer patterns by the second row's second and third sites: our
-// G R / B G tile reads G B there.
+// OpenCV's code for our layout (G R on even rows, B G on odd rows).
 void OpenCvBayer(benchmark::State& state, int code) {
   cv::setNumThreads(1);
   const Size size = SizeOf(state);
@@ -149,13 +148,13 @@ void OpenCvBayer(benchmark::State& state, int code) {
 }
 
 void BM_OpenCvBilinear(benchmark::State& state) {
-  OpenCvBayer(state, cv::COLOR_BayerGB2BGR);
+  OpenCvBayer(state, cv::COLOR_BayerGRBG2BGR);
 }
 void BM_OpenCvEdgeAware(benchmark::State& state) {
-  OpenCvBayer(state, cv::COLOR_BayerGB2BGR_EA);
+  OpenCvBayer(state, cv::COLOR_BayerGRBG2BGR_EA);
 }
 void BM_OpenCvVng(benchmark::State& state) {
-  OpenCvBayer(state, cv::COLOR_BayerGB2BGR_VNG);
+  OpenCvBayer(state, cv::COLOR_BayerGRBG2BGR_VNG);
 }
 
 void AllSizes(benchmark::internal::Benchmark* b) {

@@ -1,0 +1,31 @@
+// The images of a run: command-line paths expanded into files, and the names
+// their outputs are saved under.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace demosaic::bench {
+
+struct InputFile {
+  std::filesystem::path path;
+  std::string name;   // the file name, as shown in the table and the CSV file
+  std::string error;  // non-empty when the path could not even be listed
+};
+
+// A file argument is taken as it is (whatever its name, so that a bad one is
+// reported rather than ignored). A directory contributes its regular files
+// with an image extension OpenCV decodes, in byte order of their names, not
+// descending into subdirectories and leaving out hidden files.
+std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths);
+
+// True for the extensions ExpandPaths takes from a directory (any case).
+bool HasImageExtension(const std::filesystem::path& path);
+
+// The NAME of each file's saved outputs: its stem, or, where an earlier file
+// already claimed that stem, its whole file name, then with "-2", "-3", ...
+// appended, so that no run overwrites its own outputs.
+std::vector<std::string> SaveNames(const std::vector<InputFile>& files);
+
+}  // namespace demosaic::bench
