@@ -27,41 +27,61 @@ inline void PutPixel(std::uint8_t* pixel, std::int32_t red, std::int32_t green, 
   pixel[kChannelR] = Clamp8(red);
 }
 
-// One interior row: `rg` and `bg` point at the row's start in the fused
-// planes, `stride` is W. Means are arithmetic right shifts, which round
-// toward minus infinity also for negative sums.
+// One site of each class. `rg` and `bg` point at the site in the fused
+// planes, `w` is the row stride. Means are arithmetic right shifts, which
+// round toward minus infinity also for negative sums.
+inline void GreenSite(std::int32_t x, std::int32_t* rg, std::int32_t* bg, std::ptrdiff_t rg_step,
+                      std::ptrdiff_t bg_step, std::uint8_t* pixel) {
+  const std::int32_t dr = (rg[-rg_step] + rg[rg_step]) >> 1;
+  const std::int32_t db = (bg[-bg_step] + bg[bg_step]) >> 1;
+  *rg = dr;
+  *bg = db;
+  PutPixel(pixel, x + dr, x, x + db);
+}
+
+// At an R site the diagonals carry B - G; at a B site they carry R - G.
+inline std::int32_t DiagonalMean(const std::int32_t* d, std::ptrdiff_t w) {
+  return (d[-w - 1] + d[-w + 1] + d[w - 1] + d[w + 1]) >> 2;
+}
+
+// One interior row, columns 3 .. W - 4, a pair of columns at a time so that
+// both classes of the row are fixed per lane. A red row holds Gr sites at
+// even columns and R sites at odd ones, a blue row B sites at even columns
+// and Gb sites at odd ones.
+template <bool kRedRow>
 void ReconstructRow(const std::uint8_t* __restrict samples, std::int32_t* __restrict rg,
-                    std::int32_t* __restrict bg, std::uint8_t* __restrict out,
-                    std::ptrdiff_t stride, std::int32_t width, bool red_row) {
-  const std::ptrdiff_t w = stride;
-  for (std::int32_t c = kMargin; c <= width - 1 - kMargin; ++c) {
-    const std::int32_t x = samples[c];
+                    std::int32_t* __restrict bg, std::uint8_t* __restrict out, std::ptrdiff_t w,
+                    std::int32_t width) {
+  auto even_site = [&](std::int32_t c) {
     std::uint8_t* pixel = out + 3 * static_cast<std::ptrdiff_t>(c);
-    const bool even_column = (c & 1) == 0;
-    if (red_row && even_column) {  // Gr: R left and right, B above and below
-      const std::int32_t dr = (rg[c - 1] + rg[c + 1]) >> 1;
-      const std::int32_t db = (bg[c - w] + bg[c + w]) >> 1;
+    if constexpr (kRedRow) {  // Gr: R left and right, B above and below
+      GreenSite(samples[c], rg + c, bg + c, 1, w, pixel);
+    } else {  // B: R on the diagonals
+      const std::int32_t dr = DiagonalMean(rg + c, w);
       rg[c] = dr;
-      bg[c] = db;
-      PutPixel(pixel, x + dr, x, x + db);
-    } else if (red_row) {  // R: B on the diagonals
-      const std::int32_t db = (bg[c - w - 1] + bg[c - w + 1] + bg[c + w - 1] + bg[c + w + 1]) >> 2;
-      bg[c] = db;
-      const std::int32_t green = x - rg[c];
-      PutPixel(pixel, x, green, green + db);
-    } else if (even_column) {  // B: R on the diagonals
-      const std::int32_t dr = (rg[c - w - 1] + rg[c - w + 1] + rg[c + w - 1] + rg[c + w + 1]) >> 2;
-      rg[c] = dr;
-      const std::int32_t green = x - bg[c];
-      PutPixel(pixel, green + dr, green, x);
-    } else {  // Gb: R above and below, B left and right
-      const std::int32_t dr = (rg[c - w] + rg[c + w]) >> 1;
-      const std::int32_t db = (bg[c - 1] + bg[c + 1]) >> 1;
-      rg[c] = dr;
-      bg[c] = db;
-      PutPixel(pixel, x + dr, x, x + db);
+      const std::int32_t green = samples[c] - bg[c];
+      PutPixel(pixel, green + dr, green, samples[c]);
     }
+  };
+  auto odd_site = [&](std::int32_t c) {
+    std::uint8_t* pixel = out + 3 * static_cast<std::ptrdiff_t>(c);
+    if constexpr (kRedRow) {  // R: B on the diagonals
+      const std::int32_t db = DiagonalMean(bg + c, w);
+      bg[c] = db;
+      const std::int32_t green = samples[c] - rg[c];
+      PutPixel(pixel, samples[c], green, green + db);
+    } else {  // Gb: R above and below, B left and right
+      GreenSite(samples[c], rg + c, bg + c, w, 1, pixel);
+    }
+  };
+  const std::int32_t last = width - 1 - kMargin;
+  std::int32_t c = kMargin;  // odd
+  odd_site(c++);
+  for (; c + 1 <= last; c += 2) {
+    even_site(c);
+    odd_site(c + 1);
   }
+  if (c <= last) even_site(c);
 }
 
 }  // namespace
@@ -80,8 +100,14 @@ void ReconstructColors(ColorImage output, ConstMosaicPlane mosaic, std::int32_t 
     std::memset(out, 0, frame_bytes);
     std::memset(out + row_bytes - frame_bytes, 0, frame_bytes);
     const std::size_t row_start = SiteIndex(r, 0, width);
-    ReconstructRow(mosaic.data() + row_start, planes.RgFused.data() + row_start,
-                   planes.BgFused.data() + row_start, out, width, width, (r & 1) == 0);
+    const std::uint8_t* samples = mosaic.data() + row_start;
+    std::int32_t* rg = planes.RgFused.data() + row_start;
+    std::int32_t* bg = planes.BgFused.data() + row_start;
+    if ((r & 1) == 0) {
+      ReconstructRow<true>(samples, rg, bg, out, width, width);
+    } else {
+      ReconstructRow<false>(samples, rg, bg, out, width, width);
+    }
   }
 }
 
