@@ -225,14 +225,22 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const unsi
   return ok;
 }
 
+namespace {
+std::size_t g_memory_ceiling = SIZE_MAX;
+}  // namespace
+
+void SetMemoryCeiling(std::size_t bytes) {
+  g_memory_ceiling = bytes;
+}
+
 std::size_t AvailableMemoryBytes() {
-  std::size_t available = SIZE_MAX;
+  std::size_t available = g_memory_ceiling;
   std::ifstream meminfo("/proc/meminfo");
   std::string line;
   while (std::getline(meminfo, line)) {
     unsigned long long kib = 0;
     if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) == 1) {
-      available = static_cast<std::size_t>(kib) * 1024;
+      available = std::min(available, static_cast<std::size_t>(kib) * 1024);
       break;
     }
   }

@@ -43,4 +43,8 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const unsi
 // cgroup's remaining room; SIZE_MAX when none of them is known.
 std::size_t AvailableMemoryBytes();
 
+// Caps what AvailableMemoryBytes reports from now on, so that a program
+// embedding the run (the fuzz target) sees the refusals of a smaller machine.
+void SetMemoryCeiling(std::size_t bytes);
+
 }  // namespace demosaic
