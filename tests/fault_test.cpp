@@ -182,6 +182,13 @@ TEST_F(FaultTest, DirectoryAsReferenceIsAReadingError) {
   reference_.clear();  // nothing to compare byte for byte
 }
 
+TEST_F(FaultTest, EndlessDeviceAsReferenceIsAReadingError) {
+  // Reading /dev/zero to its end would never finish.
+  const std::string output = dir_.File("out.png");
+  ExpectRefused(RunProgram({kBinary, "/dev/zero", output}), kReadError);
+  ExpectNoFile(output);
+}
+
 // Each format cut at 20 offsets spread through the file, from the empty file
 // up to one byte short of the whole: none may be evaluated as if complete
 // (the JPEG decoder on its own fills a cut image with grey).
