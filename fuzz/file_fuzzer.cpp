@@ -36,10 +36,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string pattern = (base / "demosaic-file-fuzzer-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch directory");
   g_scratch = pattern;
-  // Runs as on a machine with 512 MiB to spare: every input's run stays far
-  // below libFuzzer's memory limit, and the refusals of large images are
-  // exercised.
-  demosaic::SetMemoryCeiling(std::size_t{512} << 20);
+  // Runs as on a machine with 16 MiB to spare: every run stays small and
+  // quick (about half a megapixel at most), and the refusals of larger
+  // images are exercised.
+  demosaic::SetMemoryCeiling(std::size_t{16} << 20);
   // The tool's report lines and messages would drown libFuzzer's own output,
   // which goes to standard error.
   if (std::freopen("/dev/null", "w", stdout) == nullptr) Fail("cannot silence stdout");
