@@ -2,7 +2,7 @@
 // its mosaic, reconstruct, save, measure and report.
 #include "driver/evaluation_run.h"
 
-#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -45,12 +45,12 @@ bool IsLargeEnough(std::int32_t width, std::int32_t height) {
 
 std::size_t RunBytesNeeded(std::uint64_t width, std::uint64_t height) {
   const std::size_t sites = SaturatingProduct(width, height);
-  // Reconstruction and encoded file (at most about the raw size) 3 bytes a
-  // site each, the mosaic 1, each of the six planes 4, and the engine's row
-  // buffers.
-  const std::size_t per_site = 3 + 3 + 1 + 6 * sizeof(std::int32_t);
-  return SaturatingSum(SaturatingProduct(sites, per_site),
-                       SaturatingProduct(std::min<std::uint64_t>(width, SIZE_MAX / 64) + 4, 8));
+  // Past these sizes the sums below could wrap; no such run fits anyway.
+  if (width > INT32_MAX || height > INT32_MAX || sites > SIZE_MAX / 64) return SIZE_MAX;
+  // The reconstruction and the encoded file (at most about the raw size),
+  // 3 bytes a site each, the mosaic 1, and the engine's own planes.
+  return 7 * sites + ReconstructionWorkingBytes(static_cast<std::int32_t>(width),
+                                                static_cast<std::int32_t>(height));
 }
 
 int EvaluateReference(const cv::Mat& reference, const std::string& reference_name,
