@@ -8,8 +8,12 @@ JOBS ?= $(shell nproc)
 # skipped, with a message, where this folder does not exist.
 CONFORMANCE_DIR ?= $(abspath ../shared/conformance)
 PREFIX ?= /usr/local
+# The sanitizer build (clang, AddressSanitizer and UndefinedBehaviorSanitizer,
+# with the libFuzzer targets) lives in its own folder.
+SANITIZE_BUILD_DIR ?= build-sanitize
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo bench install clean
+.PHONY: all deps configure build test demo bench install clean sanitize-build test-sanitize fuzz
 
 all: build
 
@@ -38,8 +42,24 @@ bench: build
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-memory.sh $(BUILD_DIR)
 
+sanitize-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DDEMOSAIC_FUZZ=ON -DDEMOSAIC_FUZZ_SECONDS=$(FUZZ_SECONDS) \
+	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR)
+	cmake --build $(SANITIZE_BUILD_DIR) -j $(JOBS)
+
+# The whole test suite under the sanitizers, then a short run of each fuzz
+# target (FUZZ_SECONDS each).
+test-sanitize: sanitize-build
+	ctest --test-dir $(SANITIZE_BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The fuzz targets only, for FUZZ_SECONDS each; the corpus grows in
+# $(SANITIZE_BUILD_DIR)/fuzz/corpus and findings land in .../fuzz/artifacts.
+fuzz: sanitize-build
+	ctest --test-dir $(SANITIZE_BUILD_DIR) --output-on-failure -j $(JOBS) -L fuzz
+
 install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)

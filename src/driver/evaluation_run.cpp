@@ -2,21 +2,22 @@
 // its mosaic, reconstruct, save, measure and report.
 #include "driver/evaluation_run.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <new>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <vector>
 
 #include "cfa/cfa.h"
 #include "driver/image_files.h"
+#include "driver/image_header.h"
 #include "engine/engine.h"
 #include "quality/quality.h"
 
 namespace demosaic {
 namespace {
-
-constexpr int kMinimumSide = 7;  // the smallest image with an interior
 
 // The tool's messages on standard output carry no line end.
 int Fail(const char* message) {
@@ -25,26 +26,46 @@ int Fail(const char* message) {
   return kExitFailure;
 }
 
-// Bytes the run still has to allocate once the reference is loaded: the
-// reconstruction, the mosaic, the engine's planes and the encoded file (at
-// most about the raw size).
-std::size_t BytesStillNeeded(std::int32_t width, std::int32_t height) {
-  const std::size_t sites = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  return 3 * sites + sites + ReconstructionWorkingBytes(width, height) + 3 * sites;
+// a * b, or SIZE_MAX when that does not fit.
+std::size_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t product = 0;
+  if (__builtin_mul_overflow(a, b, &product) || product > SIZE_MAX) return SIZE_MAX;
+  return static_cast<std::size_t>(product);
+}
+
+std::size_t SaturatingSum(std::size_t a, std::size_t b) {
+  return a > SIZE_MAX - b ? SIZE_MAX : a + b;
 }
 
 }  // namespace
+
+bool IsLargeEnough(std::int32_t width, std::int32_t height) {
+  return width >= kMinimumSide && height >= kMinimumSide;
+}
+
+std::size_t RunBytesNeeded(std::uint64_t width, std::uint64_t height) {
+  const std::size_t sites = SaturatingProduct(width, height);
+  // Past these sizes the sums below could wrap; no such run fits anyway.
+  if (width > INT32_MAX || height > INT32_MAX || sites > SIZE_MAX / 64) return SIZE_MAX;
+  // The reconstruction and the encoded file (at most about the raw size),
+  // 3 bytes a site each, the mosaic 1, and the engine's own planes.
+  return 7 * sites + ReconstructionWorkingBytes(static_cast<std::int32_t>(width),
+                                                static_cast<std::int32_t>(height));
+}
 
 int EvaluateReference(const cv::Mat& reference, const std::string& reference_name,
                       const std::string& output_path) {
   const std::int32_t width = reference.cols;
   const std::int32_t height = reference.rows;
-  if (width < kMinimumSide || height < kMinimumSide) {
+  if (!IsLargeEnough(width, height)) {
     return Fail("Image too small: at least 7 x 7 pixels are needed.");
   }
   // Past what the system can give, the kernel would kill the process rather
   // than let an allocation fail: refuse before allocating instead.
-  if (BytesStillNeeded(width, height) > AvailableMemoryBytes()) return Fail("Not enough memory.");
+  if (RunBytesNeeded(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height)) >
+      AvailableMemoryBytes()) {
+    return Fail("Not enough memory.");
+  }
 
   bool saved = false;
   QualityTotals figures;
@@ -76,6 +97,31 @@ int EvaluateReference(const cv::Mat& reference, const std::string& reference_nam
   return kExitSuccess;
 }
 
+int EvaluateEncodedReference(std::span<const unsigned char> file, const std::string& reference_name,
+                             const std::string& output_path) {
+  // The decoded reference (3 bytes a pixel) and the run after it must fit
+  // together; checking only after decoding would already have committed
+  // gigabytes for a small file that declares a huge image.
+  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(file)) {
+    const std::size_t decoded =
+        SaturatingProduct(SaturatingProduct(declared->width, declared->height), 3);
+    if (SaturatingSum(decoded, RunBytesNeeded(declared->width, declared->height)) >
+        AvailableMemoryBytes()) {
+      return Fail("Not enough memory.");
+    }
+  }
+  cv::Mat reference;
+  switch (DecodeColorImage(file, reference)) {
+    case LoadStatus::kLoaded:
+      break;
+    case LoadStatus::kUnreadable:
+      return Fail("Error in image reading.");
+    case LoadStatus::kOutOfMemory:
+      return Fail("Not enough memory.");
+  }
+  return EvaluateReference(reference, reference_name, output_path);
+}
+
 int RunEvaluationTool(int argc, const char* const* argv) {
   if (argc != 3) {
     std::fputs("usage: demosaic-eval REFERENCE OUTPUT\n", stderr);
@@ -86,8 +132,8 @@ int RunEvaluationTool(int argc, const char* const* argv) {
   if (IsSameFile(reference_path, output_path)) {
     return Fail("Output would overwrite the reference.");
   }
-  cv::Mat reference;
-  switch (LoadColorImage(reference_path, reference)) {
+  std::vector<unsigned char> file;
+  switch (ReadFileContents(reference_path, file)) {
     case LoadStatus::kLoaded:
       break;
     case LoadStatus::kUnreadable:
@@ -95,7 +141,7 @@ int RunEvaluationTool(int argc, const char* const* argv) {
     case LoadStatus::kOutOfMemory:
       return Fail("Not enough memory.");
   }
-  return EvaluateReference(reference, reference_path, output_path);
+  return EvaluateEncodedReference(file, reference_path, output_path);
 }
 
 }  // namespace demosaic

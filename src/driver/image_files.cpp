@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -15,6 +17,8 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
+
+#include "driver/image_header.h"
 
 namespace demosaic {
 namespace {
@@ -59,6 +63,29 @@ bool WriteAll(int fd, std::span<const unsigned char> bytes) {
   return true;
 }
 
+// Gives the unnamed file open at `fd` a fresh name starting with `prefix`,
+// stored in `name`. Names taken by concurrent runs are skipped.
+bool LinkUnnamedFile(int fd, const std::string& prefix, std::string& name) {
+  const std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = prefix + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    if (linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  name.clear();
+  return false;
+}
+
+// Makes the rename itself durable; the file's bytes already are.
+void SyncDirectory(const std::filesystem::path& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 // The permissions a newly created file would get: 0666 less the umask.
 mode_t NewFileMode() {
   const mode_t mask = umask(0);
@@ -68,10 +95,59 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-LoadStatus LoadColorImage(const std::string& path, cv::Mat& image) {
+LoadStatus ReadFileContents(const std::string& path, std::vector<unsigned char>& bytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return LoadStatus::kUnreadable;
+  struct stat info {};
+  // Regular files and pipes only: a directory has no bytes, and a device
+  // such as /dev/zero never ends.
+  if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
+    close(fd);
+    return LoadStatus::kUnreadable;
+  }
+  const std::size_t available = AvailableMemoryBytes();
+  LoadStatus status = LoadStatus::kLoaded;
+  bytes.clear();
+  try {
+    constexpr std::size_t kChunk = 1 << 16;
+    if (S_ISREG(info.st_mode)) {
+      if (static_cast<std::uint64_t>(info.st_size) > available) {
+        close(fd);
+        return LoadStatus::kOutOfMemory;
+      }
+      bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+    }
+    while (true) {
+      if (bytes.size() > available - std::min(available, kChunk)) {
+        status = LoadStatus::kOutOfMemory;
+        break;
+      }
+      const std::size_t done = bytes.size();
+      bytes.resize(done + kChunk);
+      const ssize_t n = read(fd, bytes.data() + done, kChunk);
+      if (n < 0 && errno == EINTR) {
+        bytes.resize(done);
+        continue;
+      }
+      bytes.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0) status = LoadStatus::kUnreadable;
+      if (n <= 0) break;
+    }
+  } catch (const std::bad_alloc&) {
+    status = LoadStatus::kOutOfMemory;
+  }
+  close(fd);
+  return status;
+}
+
+LoadStatus DecodeColorImage(std::span<const unsigned char> file, cv::Mat& image) {
+  if (file.empty() || IsTruncatedJpeg(file)) return LoadStatus::kUnreadable;
   try {
     QuietStderr quiet;
-    image = cv::imread(path, cv::IMREAD_COLOR);
+    // The library only reads through this header; it needs a non-const one.
+    const cv::Mat encoded(1, static_cast<int>(std::min<std::size_t>(file.size(), INT32_MAX)),
+                          CV_8UC1, const_cast<unsigned char*>(file.data()));
+    image = cv::imdecode(encoded, cv::IMREAD_COLOR);
   } catch (const std::bad_alloc&) {
     return LoadStatus::kOutOfMemory;
   } catch (const cv::Exception& e) {
@@ -83,6 +159,12 @@ LoadStatus LoadColorImage(const std::string& path, cv::Mat& image) {
   if (image.empty() || image.type() != CV_8UC3) return LoadStatus::kUnreadable;
   if (!image.isContinuous()) image = image.clone();
   return LoadStatus::kLoaded;
+}
+
+LoadStatus LoadColorImage(const std::string& path, cv::Mat& image) {
+  std::vector<unsigned char> file;
+  const LoadStatus read = ReadFileContents(path, file);
+  return read == LoadStatus::kLoaded ? DecodeColorImage(file, image) : read;
 }
 
 bool IsSameFile(const std::filesystem::path& reference, const std::filesystem::path& output) {
@@ -114,38 +196,71 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const unsi
   }
   std::filesystem::path directory = target.parent_path();
   if (directory.empty()) directory = ".";
+
+  // An unnamed file in the target's directory: if the process dies while
+  // writing (killed, out of room), nothing is left behind. It only gets a
+  // name once its bytes are on disk, just before the rename.
+  int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = fd >= 0;
   // A hidden name in the same directory, so that the rename stays on one
   // file system and a directory listing does not show work in progress.
   std::string hidden_name = ".";
   hidden_name += target.filename().string();
-  hidden_name += ".tmp-XXXXXX";
-  std::string temp_name = (directory / hidden_name).string();
-  const int fd = mkostemp(temp_name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  const std::string hidden_prefix = (directory / hidden_name).string();
+  std::string temp_name;
+  if (!unnamed) {
+    // File systems without unnamed files get a named one from the start.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+    temp_name = hidden_prefix + ".tmp-XXXXXX";
+    fd = mkostemp(temp_name.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+  }
 
-  bool ok = WriteAll(fd, bytes) && fchmod(fd, NewFileMode()) == 0 && fsync(fd) == 0;
+  bool ok = WriteAll(fd, bytes) && (unnamed || fchmod(fd, NewFileMode()) == 0) && fsync(fd) == 0;
+  if (ok && unnamed) ok = LinkUnnamedFile(fd, hidden_prefix, temp_name);
   ok = (close(fd) == 0) && ok;
   ok = ok && rename(temp_name.c_str(), target.c_str()) == 0;
-  if (!ok) unlink(temp_name.c_str());
+  if (!ok && !temp_name.empty()) unlink(temp_name.c_str());
+  if (ok) SyncDirectory(directory);
   return ok;
 }
 
+namespace {
+std::size_t g_memory_ceiling = SIZE_MAX;
+}  // namespace
+
+void SetMemoryCeiling(std::size_t bytes) {
+  g_memory_ceiling = bytes;
+}
+
 std::size_t AvailableMemoryBytes() {
-  std::size_t available = SIZE_MAX;
+  std::size_t available = g_memory_ceiling;
   std::ifstream meminfo("/proc/meminfo");
   std::string line;
   while (std::getline(meminfo, line)) {
     unsigned long long kib = 0;
     if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) == 1) {
-      available = static_cast<std::size_t>(kib) * 1024;
+      available = std::min(available, static_cast<std::size_t>(kib) * 1024);
       break;
     }
   }
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      limit.rlim_cur < available) {
-    available = static_cast<std::size_t>(limit.rlim_cur);
-  }
+  // A resource limit counts what the process already holds: only the rest
+  // of it is left for new allocations.
+  unsigned long long size_pages = 0;
+  unsigned long long data_pages = 0;
+  std::ifstream statm("/proc/self/statm");
+  unsigned long long ignored = 0;
+  statm >> size_pages >> ignored >> ignored >> ignored >> ignored >> data_pages;
+  const auto page = static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+  const auto bound_by = [&](int resource, unsigned long long used_pages) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+    const unsigned long long used = used_pages * page;
+    const unsigned long long left = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+    available = std::min<std::size_t>(available, static_cast<std::size_t>(left));
+  };
+  bound_by(RLIMIT_AS, size_pages);
+  bound_by(RLIMIT_DATA, data_pages);
   return available;
 }
 

@@ -7,13 +7,22 @@
 #include <opencv2/core/mat.hpp>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace demosaic {
 
 enum class LoadStatus { kLoaded, kUnreadable, kOutOfMemory };
 
-// Reads any image the library decodes as 8-bit B, G, R with contiguous rows.
-// The library's own messages are kept off the console.
+// Reads the whole file at `path` (a regular file or a pipe, not a
+// directory) into `bytes`.
+LoadStatus ReadFileContents(const std::string& path, std::vector<unsigned char>& bytes);
+
+// Decodes any image the library reads as 8-bit B, G, R with contiguous rows.
+// A JPEG cut short is unreadable, not grey-filled. The library's own messages
+// are kept off the console.
+LoadStatus DecodeColorImage(std::span<const unsigned char> file, cv::Mat& image);
+
+// ReadFileContents, then DecodeColorImage.
 LoadStatus LoadColorImage(const std::string& path, cv::Mat& image);
 
 // True when `output` names the existing file `reference` (same path, another
@@ -29,8 +38,13 @@ bool SaveImageAtomically(const std::string& path, const cv::Mat& image);
 // Writes `bytes` to `path` through a synced temporary file and a rename.
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
 
-// Memory the system can still give this process, in bytes (MemAvailable,
-// bounded by the address-space limit); SIZE_MAX when unknown.
+// Memory the system can still give this process, in bytes: MemAvailable,
+// bounded by what the address-space and data limits leave and by the memory
+// cgroup's remaining room; SIZE_MAX when none of them is known.
 std::size_t AvailableMemoryBytes();
+
+// Caps what AvailableMemoryBytes reports from now on, so that a program
+// embedding the run (the fuzz target) sees the refusals of a smaller machine.
+void SetMemoryCeiling(std::size_t bytes);
 
 }  // namespace demosaic

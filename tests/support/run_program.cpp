@@ -2,9 +2,12 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,11 +15,18 @@
 #include <stdexcept>
 
 namespace demosaic::testing {
+namespace {
 
-ProgramResult RunProgram(const std::vector<std::string>& argv) {
-  ScratchDir capture;
+// Forks and execs `argv` with its output captured in `capture`. Only
+// async-signal-safe calls happen between fork and exec: the test process may
+// have threads.
+pid_t StartProgram(const std::vector<std::string>& argv, const RunOptions& options,
+                   const ScratchDir& capture) {
   const std::string out_path = capture.File("stdout");
   const std::string err_path = capture.File("stderr");
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -27,20 +37,66 @@ ProgramResult RunProgram(const std::vector<std::string>& argv) {
     dup2(in_fd, STDIN_FILENO);
     dup2(out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
+    for (const auto& [resource, value] : options.limits) {
+      const rlimit limit{value, value};
+      if (setrlimit(resource, &limit) != 0) _exit(127);
+    }
+    if (options.ignore_sigxfsz) signal(SIGXFSZ, SIG_IGN);
     execv(args[0], args.data());
     _exit(127);
   }
+  return pid;
+}
+
+ProgramResult Collect(pid_t pid, const ScratchDir& capture) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
   }
   ProgramResult result;
+  result.peak_rss_kib = usage.ru_maxrss;
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFileBytes(out_path);
-  result.err = ReadFileBytes(err_path);
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.out = ReadFileBytes(capture.File("stdout"));
+  result.err = ReadFileBytes(capture.File("stderr"));
   return result;
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::vector<std::string>& argv) {
+  return RunProgram(argv, RunOptions{});
+}
+
+ProgramResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options) {
+  ScratchDir capture;
+  return Collect(StartProgram(argv, options, capture), capture);
+}
+
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
+                                     const RunOptions& options)
+    : capture_(std::make_unique<ScratchDir>()) {
+  pid_ = StartProgram(argv, options, *capture_);
+}
+
+BackgroundProgram::~BackgroundProgram() {
+  if (!waited_) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+void BackgroundProgram::Kill(int signal) {
+  if (!waited_) kill(pid_, signal);
+}
+
+ProgramResult BackgroundProgram::Wait() {
+  if (waited_) throw std::logic_error("program already waited for");
+  waited_ = true;
+  return Collect(pid_, *capture_);
 }
 
 ScratchDir::ScratchDir() {

@@ -1,8 +1,15 @@
 // Runs a program with arguments and captures its standard output, standard
-// error and exit status, for tests that drive the built tools.
+// error and exit status, for tests that drive the built tools. Runs can get
+// resource limits and can be started in the background, to be killed or
+// waited for.
 #pragma once
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace demosaic::testing {
@@ -11,9 +18,22 @@ struct ProgramResult {
   int exit_status = -1;  // 0..255, or -1 when killed by a signal
   std::string out;
   std::string err;
+  int signal = 0;         // the signal that ended the program, 0 when it exited
+  long peak_rss_kib = 0;  // the program's largest resident set
+};
+
+// How the child process is set up before the program starts.
+struct RunOptions {
+  // Resource limits (RLIMIT_AS, RLIMIT_FSIZE, ...) set as both soft and hard
+  // limit.
+  std::vector<std::pair<int, rlim_t>> limits;
+  // Ignore SIGXFSZ, so that passing RLIMIT_FSIZE makes writes fail with EFBIG
+  // instead of killing the program.
+  bool ignore_sigxfsz = false;
 };
 
 ProgramResult RunProgram(const std::vector<std::string>& argv);
+ProgramResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options);
 
 // A fresh empty directory under the system's temporary directory, removed
 // with everything in it when the object is destroyed.
@@ -24,6 +44,26 @@ struct ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
   std::string path;
   std::string File(const std::string& name) const { return path + "/" + name; }
+};
+
+// A program running in the background. Wait() collects its result; a
+// program never waited for is killed and reaped on destruction.
+class BackgroundProgram {
+ public:
+  explicit BackgroundProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+  ~BackgroundProgram();
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Sends `signal` to the program if it has not been waited for yet.
+  void Kill(int signal);
+  ProgramResult Wait();
+
+ private:
+  std::unique_ptr<ScratchDir> capture_;
+  pid_t pid_ = -1;
+  bool waited_ = false;
 };
 
 std::string ReadFileBytes(const std::string& path);

@@ -1,0 +1,81 @@
+// libFuzzer target for the tool's file path: arbitrary bytes, as if read from
+// the reference file, go through the same header check, decoding and run as
+// demosaic-eval's. Every input must end in a report or a clean error: a
+// status of 0 or -1, a complete decodable output after 0, no output after an
+// error, and never a temporary file left beside the output.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <span>
+#include <string>
+
+#include "driver/evaluation_run.h"
+#include "driver/image_files.h"
+#include "quality/quality.h"
+
+namespace {
+
+std::filesystem::path g_scratch;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "file fuzzer: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Outputs go to memory when possible: every run syncs its file to disk.
+  std::filesystem::path base = "/dev/shm";
+  if (access(base.c_str(), W_OK) != 0) base = std::filesystem::temp_directory_path();
+  std::string pattern = (base / "demosaic-file-fuzzer-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch directory");
+  g_scratch = pattern;
+  // Runs as on a machine with 16 MiB to spare: every run stays small and
+  // quick (about half a megapixel at most), and the refusals of larger
+  // images are exercised.
+  demosaic::SetMemoryCeiling(std::size_t{16} << 20);
+  // The tool's report lines and messages would drown libFuzzer's own output,
+  // which goes to standard error.
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) Fail("cannot silence stdout");
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_scratch, ignored);
+  });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::filesystem::path output = g_scratch / "out.png";
+  std::error_code ignored;
+  std::filesystem::remove(output, ignored);
+  demosaic::Totals() = {};
+
+  const std::span<const unsigned char> file(data, size);
+  const int status = demosaic::EvaluateEncodedReference(file, "fuzz-input", output.string());
+
+  if (status == demosaic::kExitSuccess) {
+    const cv::Mat written = cv::imread(output.string(), cv::IMREAD_UNCHANGED);
+    if (written.empty()) Fail("run succeeded but its output does not decode");
+    cv::Mat decoded;
+    if (demosaic::DecodeColorImage(file, decoded) != demosaic::LoadStatus::kLoaded) {
+      Fail("run succeeded on a file that does not decode");
+    }
+    if (written.size() != decoded.size() || written.type() != CV_8UC3) {
+      Fail("output differs in size or type from the reference");
+    }
+  } else if (status == demosaic::kExitFailure) {
+    if (std::filesystem::exists(output)) Fail("failed run left an output");
+  } else {
+    Fail("exit status neither 0 nor -1");
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(g_scratch)) {
+    if (entry.path() != output) Fail("stray file left beside the output");
+  }
+  return 0;
+}

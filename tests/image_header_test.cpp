@@ -1,0 +1,137 @@
+// The header reading behind the memory check made before decoding, and the
+// JPEG completeness check: a wrong size would refuse a good image or let a
+// huge one through, a wrong JPEG walk would refuse good files or evaluate
+// cut ones.
+#include "driver/image_header.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
+
+namespace demosaic {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+cv::Mat Pattern(int width, int height) {
+  cv::Mat image(height, width, CV_8UC3);
+  cv::randu(image, cv::Scalar::all(0), cv::Scalar::all(256));
+  return image;
+}
+
+Bytes Encode(const std::string& extension, const cv::Mat& image,
+             const std::vector<int>& params = {}) {
+  Bytes bytes;
+  EXPECT_TRUE(cv::imencode(extension, image, bytes, params)) << extension;
+  return bytes;
+}
+
+class DeclaredSizeTest : public ::testing::TestWithParam<const char*> {};
+
+// Sizes above 255, 32767 and 65535 catch byte-order, sign and field-width
+// mistakes (TIFF switches from SHORT to LONG fields); the library's own
+// encoders write the headers.
+TEST_P(DeclaredSizeTest, MatchesWhatTheLibraryWrote) {
+  const std::string extension = GetParam();
+  for (const cv::Size size :
+       {cv::Size(13, 7), cv::Size(300, 9), cv::Size(9, 65000), cv::Size(70000, 2)}) {
+    if (extension == ".jpg" && size.width > 65500) continue;  // past JPEG's limit
+    const Bytes file = Encode(GetParam(), Pattern(size.width, size.height));
+    const std::optional<DeclaredSize> declared = ReadDeclaredSize(file);
+    ASSERT_TRUE(declared.has_value()) << size;
+    EXPECT_EQ(declared->width, static_cast<std::uint64_t>(size.width));
+    EXPECT_EQ(declared->height, static_cast<std::uint64_t>(size.height));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DeclaredSizeTest,
+                         ::testing::Values(".png", ".jpg", ".bmp", ".ppm", ".tif"),
+                         [](const auto& info) { return std::string(info.param + 1); });
+
+TEST(DeclaredSize, TopDownBitmapHasAPositiveHeight) {
+  Bytes file = Encode(".bmp", Pattern(20, 10));
+  // Height -10: rows stored from the top.
+  const std::int32_t top_down = -10;
+  for (int i = 0; i < 4; ++i) file[22 + i] = static_cast<unsigned char>(top_down >> (8 * i));
+  const std::optional<DeclaredSize> declared = ReadDeclaredSize(file);
+  ASSERT_TRUE(declared.has_value());
+  EXPECT_EQ(declared->width, 20u);
+  EXPECT_EQ(declared->height, 10u);
+}
+
+TEST(DeclaredSize, PnmCommentsAndLineBreaksAreSkipped) {
+  const std::string text = "P6\n# made by hand\n  640 # width\n\t480\n255\n";
+  const Bytes file(text.begin(), text.end());
+  const std::optional<DeclaredSize> declared = ReadDeclaredSize(file);
+  ASSERT_TRUE(declared.has_value());
+  EXPECT_EQ(declared->width, 640u);
+  EXPECT_EQ(declared->height, 480u);
+}
+
+TEST(DeclaredSize, UnknownFormatsAndShortHeadersTellNothing) {
+  const Bytes png = Encode(".png", Pattern(8, 8));
+  EXPECT_FALSE(ReadDeclaredSize(Bytes(png.begin(), png.begin() + 20)).has_value());
+  EXPECT_FALSE(ReadDeclaredSize(Bytes{}).has_value());
+  EXPECT_FALSE(ReadDeclaredSize(Bytes{'P', '6', ' ', '1', '2'}).has_value());
+  const Bytes webp = Encode(".webp", Pattern(8, 8));
+  EXPECT_FALSE(ReadDeclaredSize(webp).has_value());
+}
+
+// The JPEG walk. -----------------------------------------------------------
+
+TEST(TruncatedJpeg, CompleteFilesOfEveryKindPass) {
+  const cv::Mat image = Pattern(64, 48);
+  EXPECT_FALSE(IsTruncatedJpeg(Encode(".jpg", image)));
+  EXPECT_FALSE(IsTruncatedJpeg(Encode(".jpg", image, {cv::IMWRITE_JPEG_PROGRESSIVE, 1})));
+  EXPECT_FALSE(IsTruncatedJpeg(Encode(".jpg", image, {cv::IMWRITE_JPEG_RST_INTERVAL, 2})));
+  // Bytes after the end marker (some cameras append data) do not matter.
+  Bytes trailing = Encode(".jpg", image);
+  trailing.insert(trailing.end(), {0x00, 0x12, 0xFF, 0x34});
+  EXPECT_FALSE(IsTruncatedJpeg(trailing));
+}
+
+TEST(TruncatedJpeg, EveryCutIsFoundProgressiveAndRestartIntervalsIncluded) {
+  const cv::Mat image = Pattern(64, 48);
+  for (const std::vector<int>& params : std::vector<std::vector<int>>{
+           {}, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}, {cv::IMWRITE_JPEG_RST_INTERVAL, 2}}) {
+    const Bytes whole = Encode(".jpg", image, params);
+    for (std::size_t length = 3; length < whole.size(); length += 97) {
+      EXPECT_TRUE(IsTruncatedJpeg(Bytes(whole.begin(), whole.begin() + length)))
+          << "cut at " << length << " of " << whole.size();
+    }
+    EXPECT_TRUE(IsTruncatedJpeg(Bytes(whole.begin(), whole.end() - 1)));
+  }
+}
+
+TEST(TruncatedJpeg, EmbeddedThumbnailEndMarkerDoesNotCount) {
+  // An APP1 segment carrying a whole small JPEG, end marker included, as
+  // Exif thumbnails do: cutting the main image after it is still a cut.
+  const Bytes thumbnail = Encode(".jpg", Pattern(8, 8));
+  const Bytes main = Encode(".jpg", Pattern(64, 48));
+  Bytes file = {0xFF, 0xD8, 0xFF, 0xE1};
+  const std::size_t length = thumbnail.size() + 2;
+  file.push_back(static_cast<unsigned char>(length >> 8));
+  file.push_back(static_cast<unsigned char>(length & 0xFF));
+  file.insert(file.end(), thumbnail.begin(), thumbnail.end());
+  file.insert(file.end(), main.begin() + 2, main.end());
+
+  EXPECT_FALSE(IsTruncatedJpeg(file));
+  const cv::Mat decoded = cv::imdecode(file, cv::IMREAD_COLOR);
+  EXPECT_EQ(decoded.size(), cv::Size(64, 48));
+  const std::optional<DeclaredSize> declared = ReadDeclaredSize(file);
+  ASSERT_TRUE(declared.has_value());
+  EXPECT_EQ(declared->width, 64u);
+  EXPECT_EQ(declared->height, 48u);
+  EXPECT_TRUE(IsTruncatedJpeg(Bytes(file.begin(), file.end() - main.size() / 2)));
+}
+
+TEST(TruncatedJpeg, OtherFormatsAreNotJudged) {
+  const Bytes png = Encode(".png", Pattern(16, 16));
+  EXPECT_FALSE(IsTruncatedJpeg(Bytes(png.begin(), png.begin() + png.size() / 2)));
+}
+
+}  // namespace
+}  // namespace demosaic
