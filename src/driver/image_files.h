@@ -39,8 +39,8 @@ bool SaveImageAtomically(const std::string& path, const cv::Mat& image);
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
 
 // Memory the system can still give this process, in bytes: MemAvailable,
-// bounded by what the address-space and data limits leave and by the memory
-// cgroup's remaining room; SIZE_MAX when none of them is known.
+// bounded by what the address-space and data limits leave; SIZE_MAX when
+// none of them is known.
 std::size_t AvailableMemoryBytes();
 
 // Caps what AvailableMemoryBytes reports from now on, so that a program
