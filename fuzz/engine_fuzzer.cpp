@@ -60,8 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  // The same stages one by one, keeping the planes for the checks below.
-  demosaic::WorkingPlanes planes = demosaic::MakeWorkingPlanes(width, height);
+  // The same stages one by one, keeping the planes for the checks below. The
+  // workspace is shared by all inputs, so its planes hold what earlier
+  // inputs of other sizes left: none of that may reach the result.
+  static demosaic::EngineWorkspace workspace;
+  demosaic::WorkingPlanes& planes = demosaic::PreparePlanes(workspace, width, height);
   demosaic::EstimateDirectionalDifferences(mosaic, width, height, planes);
   demosaic::FuseDirections(mosaic, width, height, planes);
   std::vector<std::uint8_t> staged(3 * sites, 0x5A);

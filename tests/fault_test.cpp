@@ -24,23 +24,12 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/sanitizer.h"
 
 namespace demosaic::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 const std::string kBinary = DEMOSAIC_EVAL_BINARY;
 const std::string kReadError = "Error in image reading.";
