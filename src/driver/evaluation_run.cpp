@@ -26,6 +26,12 @@ int Fail(const char* message) {
   return kExitFailure;
 }
 
+// The message of a reference that could not be read or decoded.
+int FailToLoad(LoadStatus status) {
+  return Fail(status == LoadStatus::kOutOfMemory ? "Not enough memory."
+                                                 : "Error in image reading.");
+}
+
 // a * b, or SIZE_MAX when that does not fit.
 std::size_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product = 0;
@@ -111,13 +117,8 @@ int EvaluateEncodedReference(std::span<const unsigned char> file, const std::str
     }
   }
   cv::Mat reference;
-  switch (DecodeColorImage(file, reference)) {
-    case LoadStatus::kLoaded:
-      break;
-    case LoadStatus::kUnreadable:
-      return Fail("Error in image reading.");
-    case LoadStatus::kOutOfMemory:
-      return Fail("Not enough memory.");
+  if (const LoadStatus status = DecodeColorImage(file, reference); status != LoadStatus::kLoaded) {
+    return FailToLoad(status);
   }
   return EvaluateReference(reference, reference_name, output_path);
 }
@@ -133,13 +134,9 @@ int RunEvaluationTool(int argc, const char* const* argv) {
     return Fail("Output would overwrite the reference.");
   }
   std::vector<unsigned char> file;
-  switch (ReadFileContents(reference_path, file)) {
-    case LoadStatus::kLoaded:
-      break;
-    case LoadStatus::kUnreadable:
-      return Fail("Error in image reading.");
-    case LoadStatus::kOutOfMemory:
-      return Fail("Not enough memory.");
+  if (const LoadStatus status = ReadFileContents(reference_path, file);
+      status != LoadStatus::kLoaded) {
+    return FailToLoad(status);
   }
   return EvaluateEncodedReference(file, reference_path, output_path);
 }
