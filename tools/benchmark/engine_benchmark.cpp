@@ -65,27 +65,23 @@ Size SizeOf(const benchmark::State& state) {
   return kSizes[state.range(0)];
 }
 
-// Each call obtains and releases its own planes, as one run of the tool does.
-void BM_ReconstructFromMosaic(benchmark::State& state) {
-  const Size size = SizeOf(state);
-  const auto& mosaic = Mosaic(size);
-  std::vector<std::uint8_t> output(3 * mosaic.size());
-  for (auto _ : state) {
-    ReconstructFromMosaic(output, mosaic, size.width, size.height);
-    benchmark::DoNotOptimize(output.data());
-  }
-  ReportThroughput(state, size);
-}
-
-// Calls sharing one workspace, as a program evaluating a photo set does.
-void BM_ReconstructFromMosaicReusedWorkspace(benchmark::State& state) {
+// The whole engine. With `reuse_workspace` false each call obtains and
+// releases its own planes, as one run of the tool does; with it true the
+// calls share one workspace, as a program evaluating a photo set does.
+void BM_ReconstructFromMosaic(benchmark::State& state, bool reuse_workspace) {
   const Size size = SizeOf(state);
   const auto& mosaic = Mosaic(size);
   std::vector<std::uint8_t> output(3 * mosaic.size());
   EngineWorkspace workspace;
-  ReconstructFromMosaic(output, mosaic, size.width, size.height, workspace);  // obtains the memory
+  if (reuse_workspace) {
+    ReconstructFromMosaic(output, mosaic, size.width, size.height, workspace);  // obtains memory
+  }
   for (auto _ : state) {
-    ReconstructFromMosaic(output, mosaic, size.width, size.height, workspace);
+    if (reuse_workspace) {
+      ReconstructFromMosaic(output, mosaic, size.width, size.height, workspace);
+    } else {
+      ReconstructFromMosaic(output, mosaic, size.width, size.height);
+    }
     benchmark::DoNotOptimize(output.data());
   }
   ReportThroughput(state, size);
@@ -161,8 +157,8 @@ void AllSizes(benchmark::internal::Benchmark* b) {
   b->ArgName("size")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-BENCHMARK(BM_ReconstructFromMosaic)->Apply(AllSizes);
-BENCHMARK(BM_ReconstructFromMosaicReusedWorkspace)->Apply(AllSizes);
+BENCHMARK_CAPTURE(BM_ReconstructFromMosaic, fresh_planes, false)->Apply(AllSizes);
+BENCHMARK_CAPTURE(BM_ReconstructFromMosaic, reused_workspace, true)->Apply(AllSizes);
 BENCHMARK(BM_EstimateDirectionalDifferences)->Apply(AllSizes);
 BENCHMARK(BM_FuseDirections)->Apply(AllSizes);
 BENCHMARK(BM_ReconstructColors)->Apply(AllSizes);
