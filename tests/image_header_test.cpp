@@ -38,7 +38,9 @@ TEST_P(DeclaredSizeTest, MatchesWhatTheLibraryWrote) {
   const std::string extension = GetParam();
   for (const cv::Size size :
        {cv::Size(13, 7), cv::Size(300, 9), cv::Size(9, 65000), cv::Size(70000, 2)}) {
-    if (extension == ".jpg" && size.width > 65500) continue;  // past JPEG's limit
+    if (extension == ".jpg" && size.width > 65500) continue;    // past JPEG's limit
+    if (extension == ".webp" && size.height > 16383) continue;  // past WebP's limit
+    if (extension == ".webp" && size.width > 16383) continue;
     const Bytes file = Encode(GetParam(), Pattern(size.width, size.height));
     const std::optional<DeclaredSize> declared = ReadDeclaredSize(file);
     ASSERT_TRUE(declared.has_value()) << size;
@@ -48,7 +50,8 @@ TEST_P(DeclaredSizeTest, MatchesWhatTheLibraryWrote) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DeclaredSizeTest,
-                         ::testing::Values(".png", ".jpg", ".bmp", ".ppm", ".tif"),
+                         ::testing::Values(".png", ".jpg", ".bmp", ".ppm", ".tif", ".webp", ".pam",
+                                           ".pfm", ".ras", ".hdr"),
                          [](const auto& info) { return std::string(info.param + 1); });
 
 TEST(DeclaredSize, TopDownBitmapHasAPositiveHeight) {
@@ -76,8 +79,22 @@ TEST(DeclaredSize, UnknownFormatsAndShortHeadersTellNothing) {
   EXPECT_FALSE(ReadDeclaredSize(Bytes(png.begin(), png.begin() + 20)).has_value());
   EXPECT_FALSE(ReadDeclaredSize(Bytes{}).has_value());
   EXPECT_FALSE(ReadDeclaredSize(Bytes{'P', '6', ' ', '1', '2'}).has_value());
-  const Bytes webp = Encode(".webp", Pattern(8, 8));
-  EXPECT_FALSE(ReadDeclaredSize(webp).has_value());
+  // The JPEG 2000 signature box and the OpenEXR magic: formats left to the
+  // decoder.
+  EXPECT_FALSE(ReadDeclaredSize(Bytes{0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A,
+                                      0, 0, 0, 0x14, 'f', 't', 'y', 'p', 'j',  'p',  '2',  ' '})
+                   .has_value());
+  EXPECT_FALSE(
+      ReadDeclaredSize(Bytes{0x76, 0x2F, 0x31, 0x01, 2, 0, 0, 0, 'c', 'h', 0}).has_value());
+}
+
+// Lossless WebP packs the size into 14-bit fields of its own.
+TEST(DeclaredSize, LosslessWebpSize) {
+  const Bytes file = Encode(".webp", Pattern(301, 17), {cv::IMWRITE_WEBP_QUALITY, 101});
+  const std::optional<DeclaredSize> declared = ReadDeclaredSize(file);
+  ASSERT_TRUE(declared.has_value());
+  EXPECT_EQ(declared->width, 301u);
+  EXPECT_EQ(declared->height, 17u);
 }
 
 // The JPEG walk. -----------------------------------------------------------

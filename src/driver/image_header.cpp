@@ -3,6 +3,7 @@
 // the input is whatever the user named.
 #include "driver/image_header.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -101,6 +102,85 @@ std::optional<DeclaredSize> TiffSize(Bytes b) {
   return DeclaredSize{*width, *height};
 }
 
+// Sun raster: magic, then width and height as big-endian 32-bit values.
+std::optional<DeclaredSize> SunRasterSize(Bytes b) {
+  if (b.size() < 12) return std::nullopt;
+  return DeclaredSize{Big32(b, 4), Big32(b, 8)};
+}
+
+// WebP: a RIFF container whose first chunk is a lossy frame ("VP8 "), a
+// lossless one ("VP8L") or the extended header ("VP8X") with the canvas size.
+std::optional<DeclaredSize> WebpSize(Bytes b) {
+  if (b.size() < 30) return std::nullopt;
+  if (std::memcmp(b.data() + 12, "VP8 ", 4) == 0) {
+    return DeclaredSize{Little16(b, 26) & 0x3FFF, Little16(b, 28) & 0x3FFF};
+  }
+  if (std::memcmp(b.data() + 12, "VP8L", 4) == 0) {
+    const std::uint64_t bits = Little32(b, 21);  // 14 bits each of width - 1, height - 1
+    return DeclaredSize{(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1};
+  }
+  if (std::memcmp(b.data() + 12, "VP8X", 4) == 0) {
+    const auto u24 = [&](std::size_t at) {
+      return Little16(b, at) | (std::uint64_t{b[at + 2]} << 16);
+    };
+    return DeclaredSize{u24(24) + 1, u24(27) + 1};
+  }
+  return std::nullopt;
+}
+
+// Reads a decimal number at `at` (after any spaces), or nothing.
+std::optional<std::uint64_t> DecimalAt(Bytes b, std::size_t& at) {
+  while (at < b.size() && (b[at] == ' ' || b[at] == '\t')) ++at;
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; at < b.size() && b[at] >= '0' && b[at] <= '9'; ++at, ++digits) {
+    if (digits == 12) return std::nullopt;  // far past any decodable size
+    value = value * 10 + (b[at] - '0');
+  }
+  if (digits == 0) return std::nullopt;
+  return value;
+}
+
+// PAM ("P7"): header lines of "KEYWORD value" up to ENDHDR, among them WIDTH
+// and HEIGHT.
+std::optional<DeclaredSize> PamSize(Bytes b) {
+  std::optional<std::uint64_t> width;
+  std::optional<std::uint64_t> height;
+  for (std::size_t at = 0; at < b.size() && at < 4096;) {
+    const std::size_t end = std::min(b.size(), at + 4096);
+    std::size_t line_end = at;
+    while (line_end < end && b[line_end] != '\n') ++line_end;
+    const Bytes line = b.subspan(at, line_end - at);
+    if (StartsWith(line, "ENDHDR", 6)) break;
+    std::size_t value_at = 6;
+    if (StartsWith(line, "WIDTH ", 6)) width = DecimalAt(line, value_at);
+    value_at = 7;
+    if (StartsWith(line, "HEIGHT ", 7)) height = DecimalAt(line, value_at);
+    at = line_end + 1;
+  }
+  if (!width || !height) return std::nullopt;
+  return DeclaredSize{*width, *height};
+}
+
+// Radiance HDR: text header lines up to an empty line, then the resolution
+// line, "-Y height +X width" (or with the axes the other way round).
+std::optional<DeclaredSize> HdrSize(Bytes b) {
+  const std::size_t limit = std::min<std::size_t>(b.size(), 65536);
+  std::size_t at = 0;
+  while (at + 1 < limit && !(b[at] == '\n' && b[at + 1] == '\n')) ++at;
+  if (at + 1 >= limit) return std::nullopt;
+  at += 2;
+  if (b.size() - at < 3) return std::nullopt;
+  const bool rows_first = b[at + 1] == 'Y';
+  at += 2;
+  const std::optional<std::uint64_t> first = DecimalAt(b, at);
+  if (!first || b.size() - at < 3) return std::nullopt;
+  at += 3;  // " +X"
+  const std::optional<std::uint64_t> second = DecimalAt(b, at);
+  if (!second) return std::nullopt;
+  return rows_first ? DeclaredSize{*second, *first} : DeclaredSize{*first, *second};
+}
+
 // Walks a JPEG's markers the way a decoder does: segments carry their own
 // length, entropy-coded data runs up to the next marker that is neither a
 // stuffed 0xFF nor a restart marker.
@@ -160,6 +240,15 @@ std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file
     return PnmSize(file);
   }
   if (StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4)) return TiffSize(file);
+  // PFM ("PF" colour, "Pf" grey) has the PNM layout of width and height.
+  if (StartsWith(file, "PF", 2) || StartsWith(file, "Pf", 2)) return PnmSize(file);
+  if (StartsWith(file, "P7", 2)) return PamSize(file);
+  if (StartsWith(file, "\x59\xA6\x6A\x95", 4)) return SunRasterSize(file);
+  if (StartsWith(file, "RIFF", 4) && file.size() >= 12 &&
+      std::memcmp(file.data() + 8, "WEBP", 4) == 0) {
+    return WebpSize(file);
+  }
+  if (StartsWith(file, "#?", 2)) return HdrSize(file);
   return std::nullopt;
 }
 

@@ -13,8 +13,8 @@ struct DeclaredSize {
   std::uint64_t height = 0;
 };
 
-// The width and height a PNG, JPEG, BMP, PBM/PGM/PPM or TIFF header declares;
-// nothing for other formats or a header too short or malformed to tell. The
+// The width and height a PNG, JPEG, BMP, PBM/PGM/PPM, PAM, PFM, TIFF, WebP,
+// Sun raster or Radiance HDR header declares; nothing for other formats or a header too short or malformed to tell. The
 // file may still fail to decode.
 std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file);
 
