@@ -92,19 +92,15 @@ void EstimateDirectionalDifferences(ConstMosaicPlane mosaic, std::int32_t width,
     const std::int32_t sign_even = (r & 1) == 0 ? -1 : 1;
     const std::int32_t sign_odd = -sign_even;
 
-    auto site = [&](std::int32_t c, std::int32_t left2, std::int32_t left1, std::int32_t right1,
-                    std::int32_t right2) {
+    // A site whose row neighbours may lie past the edge column.
+    auto edge_site = [&](std::int32_t c) {
       const std::int32_t sign = (c & 1) == 0 ? sign_even : sign_odd;
       const std::int32_t s = rows.mid[c];
-      horizontal[c] =
-          Estimate(sign, s, rows.mid[left2], rows.mid[right2], rows.mid[left1], rows.mid[right1]);
-      const std::int32_t vertical =
+      horizontal[c] = Estimate(
+          sign, s, rows.mid[MirrorColumn(c - 2, width)], rows.mid[MirrorColumn(c + 2, width)],
+          rows.mid[MirrorColumn(c - 1, width)], rows.mid[MirrorColumn(c + 1, width)]);
+      ((c & 1) == 0 ? vertical_even : vertical_odd)[c] =
           Estimate(sign, s, rows.up2[c], rows.down2[c], rows.up1[c], rows.down1[c]);
-      ((c & 1) == 0 ? vertical_even : vertical_odd)[c] = vertical;
-    };
-    auto edge_site = [&](std::int32_t c) {
-      site(c, MirrorColumn(c - 2, width), MirrorColumn(c - 1, width), MirrorColumn(c + 1, width),
-           MirrorColumn(c + 2, width));
     };
 
     // Two columns at each edge reach past it; the columns in between need no

@@ -30,7 +30,7 @@ WorkingPlanes& PreparePlanes(EngineWorkspace& workspace, std::int32_t width, std
   if (sites > workspace.sites || !workspace.memory) {
     workspace.memory.reset();  // give the old block back before taking a larger one
     workspace.sites = 0;
-    const std::size_t bytes = std::max<std::size_t>(1, kPlaneCount * sites * sizeof(std::int32_t));
+    const std::size_t bytes = std::max<std::size_t>(1, ReconstructionWorkingBytes(width, height));
     workspace.memory = std::unique_ptr<std::int32_t, WorkspaceMemoryReleaser>(
         ObtainZeroedMemory(bytes), WorkspaceMemoryReleaser{});
     workspace.sites = sites;

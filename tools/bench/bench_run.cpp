@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cfa/cfa.h"
+#include "driver/evaluation_run.h"
 #include "driver/image_files.h"
 #include "engine/engine.h"
 #include "error_map.h"
@@ -56,7 +57,7 @@ struct Skip {
 
 // Why an image of this size cannot be measured, or "" when it can.
 std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border) {
-  if (width < kMinimumSide || height < kMinimumSide) {
+  if (!IsLargeEnough(width, height)) {
     return "too small: at least 7 x 7 pixels are needed";
   }
   const std::int64_t side = 2 * std::int64_t{border} + 1;
