@@ -1,0 +1,56 @@
+// Simulated capture and reconstruction: sampling a Bayer mosaic from a colour
+// reference, and rebuilding a full-colour image from a mosaic alone by
+// directional colour-difference estimation, fusion and interpolation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "demosaic/bayer.h"
+#include "demosaic/image.h"
+
+namespace demosaic {
+
+// The reconstruction leaves a black frame this many pixels wide on every
+// side: its windows need that many neighbours. Quality figures leave out at
+// least this frame.
+inline constexpr std::int32_t kFrameWidth = 3;
+
+// The smallest width and height with a reconstructed interior (one pixel).
+inline constexpr std::int32_t kMinimumSide = 2 * kFrameWidth + 1;
+
+// Keeps, at every site, the one channel of `reference` that the filter of
+// `pattern` passes there, unchanged. Requires both views of one size (throws
+// std::invalid_argument otherwise). Writes every sample of `mosaic`, nothing
+// else; only reads `reference`.
+void SampleMosaic(ConstImageView reference, MosaicView mosaic,
+                  BayerPattern pattern = BayerPattern::kGRBG);
+
+struct ReconstructionOptions {
+  // The tile the mosaic was taken through.
+  BayerPattern pattern = BayerPattern::kGRBG;
+  // Threads that share the rows, at least 1; the calling thread is one of
+  // them. The output is the same bit for bit for every count.
+  int threads = 1;
+  // Output rows each thread completes per step through its rolling row
+  // buffers, at least 1; 0 lets the engine choose. The output is the same bit
+  // for bit for every value: only speed and working memory change.
+  std::int32_t band_rows = 0;
+};
+
+// Writes every byte of every pixel of `output`: the reconstruction at each
+// site at least kFrameWidth from every edge, black elsewhere (an image under
+// kMinimumSide on a side comes out all black). Only reads `mosaic`, which must
+// not overlap `output`. Requires views of one size and valid options (throws
+// std::invalid_argument otherwise); throws std::bad_alloc, having written
+// nothing, when its few rows of working memory cannot be obtained. Keeps
+// nothing between calls: calls on different outputs may run concurrently.
+void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
+                           const ReconstructionOptions& options = {});
+
+// Heap bytes ReconstructFromMosaic obtains for an image `width` pixels wide
+// with these options, beyond its input and output; independent of the height.
+std::size_t ReconstructionWorkingBytes(std::int32_t width,
+                                       const ReconstructionOptions& options = {});
+
+}  // namespace demosaic

@@ -1,0 +1,74 @@
+// Checked construction of image and mosaic views over callers' buffers.
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include "demosaic/image.h"
+
+namespace demosaic {
+namespace {
+
+// Checks that `available` bytes hold `height` rows of `row_bytes` bytes each,
+// `stride` apart, and returns the stride to use (the packed one for 0).
+std::ptrdiff_t CheckGeometry(const char* what, std::size_t available, std::int32_t width,
+                             std::int32_t height, std::ptrdiff_t stride, std::size_t pixel_bytes) {
+  const std::string prefix = std::string(what) + " view: ";
+  if (width < 0 || height < 0) {
+    throw std::invalid_argument(prefix + "negative size " + std::to_string(width) + " x " +
+                                std::to_string(height));
+  }
+  const std::size_t row_bytes = pixel_bytes * static_cast<std::size_t>(width);
+  if (row_bytes > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max())) {
+    throw std::invalid_argument(prefix + "rows too long to address");
+  }
+  if (stride == 0) stride = static_cast<std::ptrdiff_t>(row_bytes);
+  if (stride < 0 || static_cast<std::size_t>(stride) < row_bytes) {
+    throw std::invalid_argument(prefix + "row stride " + std::to_string(stride) +
+                                " is shorter than a row of " + std::to_string(row_bytes) +
+                                " bytes");
+  }
+  if (width == 0 || height == 0) return stride;
+  // The last row needs only its own pixels, not the padding after them.
+  const std::size_t rows_before_last = static_cast<std::size_t>(height) - 1;
+  const std::size_t stride_bytes = static_cast<std::size_t>(stride);
+  if (rows_before_last > 0 &&
+      stride_bytes > (std::numeric_limits<std::size_t>::max() - row_bytes) / rows_before_last) {
+    throw std::invalid_argument(prefix + "image too large to address");
+  }
+  const std::size_t needed = rows_before_last * stride_bytes + row_bytes;
+  if (available < needed) {
+    throw std::invalid_argument(prefix + std::to_string(width) + " x " + std::to_string(height) +
+                                " with row stride " + std::to_string(stride) + " needs " +
+                                std::to_string(needed) + " bytes, the buffer holds " +
+                                std::to_string(available));
+  }
+  return stride;
+}
+
+}  // namespace
+
+ConstImageView MakeImageView(std::span<const std::uint8_t> bytes, std::int32_t width,
+                             std::int32_t height, std::ptrdiff_t stride, ChannelOrder order) {
+  stride = CheckGeometry("image", bytes.size(), width, height, stride, 3);
+  return {bytes.data(), width, height, stride, order};
+}
+
+ImageView MakeImageView(std::span<std::uint8_t> bytes, std::int32_t width, std::int32_t height,
+                        std::ptrdiff_t stride, ChannelOrder order) {
+  stride = CheckGeometry("image", bytes.size(), width, height, stride, 3);
+  return {bytes.data(), width, height, stride, order};
+}
+
+ConstMosaicView MakeMosaicView(std::span<const std::uint8_t> bytes, std::int32_t width,
+                               std::int32_t height, std::ptrdiff_t stride) {
+  stride = CheckGeometry("mosaic", bytes.size(), width, height, stride, 1);
+  return {bytes.data(), width, height, stride};
+}
+
+MosaicView MakeMosaicView(std::span<std::uint8_t> bytes, std::int32_t width, std::int32_t height,
+                          std::ptrdiff_t stride) {
+  stride = CheckGeometry("mosaic", bytes.size(), width, height, stride, 1);
+  return {bytes.data(), width, height, stride};
+}
+
+}  // namespace demosaic
