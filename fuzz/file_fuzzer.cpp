@@ -1,8 +1,8 @@
 // libFuzzer target for the tool's file path: arbitrary bytes, as if read from
 // the reference file, go through the same header check, decoding and run as
-// demosaic-eval's. Every input must end in a report or a clean error: a
-// status of 0 or -1, a complete decodable output after 0, no output after an
-// error, and never a temporary file left beside the output.
+// demosaic-eval's. Every input must end in figures with a complete decodable
+// output, or in a clean failure with no output, and never leave a temporary
+// file beside the output.
 #include <unistd.h>
 
 #include <cstddef>
@@ -14,13 +14,17 @@
 #include <span>
 #include <string>
 
-#include "driver/evaluation_run.h"
-#include "driver/image_files.h"
-#include "quality/quality.h"
+#include "io/image_files.h"
+#include "pipeline/tool_run.h"
 
 namespace {
 
 std::filesystem::path g_scratch;
+
+// Runs as on a machine with 16 MiB to spare: every run stays small and quick
+// (about half a megapixel at most), and the refusals of larger images are
+// exercised.
+constexpr std::size_t kMemoryCeiling = std::size_t{16} << 20;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "file fuzzer: %s\n", what);
@@ -36,13 +40,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string pattern = (base / "demosaic-file-fuzzer-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch directory");
   g_scratch = pattern;
-  // Runs as on a machine with 16 MiB to spare: every run stays small and
-  // quick (about half a megapixel at most), and the refusals of larger
-  // images are exercised.
-  demosaic::SetMemoryCeiling(std::size_t{16} << 20);
-  // The tool's report lines and messages would drown libFuzzer's own output,
-  // which goes to standard error.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) Fail("cannot silence stdout");
   std::atexit([] {
     std::error_code ignored;
     std::filesystem::remove_all(g_scratch, ignored);
@@ -54,12 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::filesystem::path output = g_scratch / "out.png";
   std::error_code ignored;
   std::filesystem::remove(output, ignored);
-  demosaic::Totals() = {};
 
   const std::span<const unsigned char> file(data, size);
-  const int status = demosaic::EvaluateEncodedReference(file, "fuzz-input", output.string());
+  const demosaic::ToolRun run = demosaic::RunToolOnBytes(file, output.string(), kMemoryCeiling);
 
-  if (status == demosaic::kExitSuccess) {
+  if (run.failure == demosaic::Failure::kNone) {
+    if (!run.saved) Fail("run measured but did not save its output");
     const cv::Mat written = cv::imread(output.string(), cv::IMREAD_UNCHANGED);
     if (written.empty()) Fail("run succeeded but its output does not decode");
     cv::Mat decoded;
@@ -69,10 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (written.size() != decoded.size() || written.type() != CV_8UC3) {
       Fail("output differs in size or type from the reference");
     }
-  } else if (status == demosaic::kExitFailure) {
-    if (std::filesystem::exists(output)) Fail("failed run left an output");
-  } else {
-    Fail("exit status neither 0 nor -1");
+  } else if (std::filesystem::exists(output)) {
+    Fail("failed run left an output");
   }
   for (const auto& entry : std::filesystem::directory_iterator(g_scratch)) {
     if (entry.path() != output) Fail("stray file left beside the output");

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "cfa/cfa.h"
+#include "demosaic/demosaic.h"
 #include "error_map.h"
 #include "image_list.h"
-#include "methods.h"
-#include "quality/quality.h"
+#include "pipeline/mat_views.h"
+#include "pipeline/methods.h"
 #include "report.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
@@ -63,20 +63,16 @@ cv::Mat Scene(int width, int height) {
   return image;
 }
 
-cv::Mat MosaicOf(const cv::Mat& image) {
-  cv::Mat mosaic(image.rows, image.cols, CV_8UC1);
-  const std::size_t sites = image.total();
-  SampleMosaic(ConstColorImage(image.ptr<std::uint8_t>(), 3 * sites), image.cols, image.rows,
-               MosaicPlane(mosaic.ptr<std::uint8_t>(), sites));
-  return mosaic;
+cv::Mat MosaicOf(const cv::Mat& image, BayerPattern pattern = BayerPattern::kGRBG) {
+  return SampleMosaicOf(image, pattern);
 }
 
-QualityTotals Measure(const cv::Mat& reference, const cv::Mat& reconstruction, int border) {
-  const std::size_t bytes = 3 * reference.total();
-  return ComputeQuality(ConstColorImage(reference.ptr<std::uint8_t>(), bytes),
-                        ConstColorImage(reconstruction.ptr<std::uint8_t>(), bytes), reference.cols,
-                        reference.rows, border);
+QualityFigures Measure(const cv::Mat& reference, const cv::Mat& reconstruction, int border) {
+  return ComputeQuality(ImageViewOf(reference), ImageViewOf(reconstruction), border);
 }
+
+constexpr BayerPattern kAllPatterns[] = {BayerPattern::kGRBG, BayerPattern::kRGGB,
+                                         BayerPattern::kBGGR, BayerPattern::kGBRG};
 
 // Pixels at least `margin` from every edge that differ from `colour`.
 int WrongInteriorPixels(const cv::Mat& image, cv::Vec3b colour, int margin) {
@@ -165,35 +161,43 @@ std::vector<std::string> EvalFigures(const std::string& line) {
 
 // A flat colour has no detail to get wrong: a bilinear or edge-aware
 // demosaicer reading the mosaic with the right layout gives it back exactly,
-// and with any other layout mixes up the channels.
-TEST(BaselineLayout, FlatColoursReproducedExactlyInside) {
+// and with any other layout mixes up the channels. Checked for every tile.
+TEST(BaselineLayout, FlatColoursReproducedExactlyInsideForEveryTile) {
   const std::vector<cv::Vec3b> colours = {{30, 120, 200}, {255, 0, 0},  {0, 255, 0},
                                           {0, 0, 255},    {17, 250, 3}, {200, 10, 90}};
-  for (const Method method : {Method::kBilinear, Method::kEdgeAware}) {
-    for (const cv::Vec3b& colour : colours) {
-      const cv::Mat reference = Flat(20, 14, colour);
-      cv::Mat output;
-      Reconstruct(method, MosaicOf(reference), output);
-      ASSERT_EQ(output.type(), CV_8UC3);
-      ASSERT_EQ(output.size(), reference.size());
-      EXPECT_EQ(WrongInteriorPixels(output, colour, 2), 0)
-          << MethodName(method) << " on B,G,R " << colour;
+  for (const BayerPattern pattern : kAllPatterns) {
+    for (const Method method : {Method::kBilinear, Method::kEdgeAware}) {
+      for (const cv::Vec3b& colour : colours) {
+        const cv::Mat reference = Flat(20, 14, colour);
+        cv::Mat output;
+        Reconstruct(method, pattern, MosaicOf(reference, pattern), output);
+        ASSERT_EQ(output.type(), CV_8UC3);
+        ASSERT_EQ(output.size(), reference.size());
+        EXPECT_EQ(WrongInteriorPixels(output, colour, 2), 0)
+            << MethodName(method) << " " << PatternName(pattern) << " on B,G,R " << colour;
+      }
     }
   }
 }
 
-// The same check rejects every other pattern, the name-alike
-// COLOR_BayerGR2BGR included, so it does prove the layout.
-TEST(BaselineLayout, OtherPatternCodesFailTheFlatColourCheck) {
+// The same check rejects the codes of every other tile, so it does prove the
+// mapping (OpenCV's two-letter names, such as the name-alike BayerGR for a
+// GRBG mosaic, name the tile by its second row and column).
+TEST(BaselineLayout, OtherTilesCodesFailTheFlatColourCheck) {
   const cv::Vec3b colour(30, 120, 200);
-  const cv::Mat mosaic = MosaicOf(Flat(20, 14, colour));
-  for (const int code :
-       {cv::COLOR_BayerGR2BGR, cv::COLOR_BayerBG2BGR, cv::COLOR_BayerRG2BGR,
-        cv::COLOR_BayerGR2BGR_EA, cv::COLOR_BayerBG2BGR_EA, cv::COLOR_BayerRG2BGR_EA}) {
-    cv::Mat output;
-    cv::cvtColor(mosaic, output, code);
-    EXPECT_GT(WrongInteriorPixels(output, colour, 2), 0) << "code " << code;
+  for (const BayerPattern pattern : kAllPatterns) {
+    const cv::Mat mosaic = MosaicOf(Flat(20, 14, colour), pattern);
+    for (const BayerPattern other : kAllPatterns) {
+      if (other == pattern) continue;
+      for (const Method method : {Method::kBilinear, Method::kEdgeAware}) {
+        cv::Mat output;
+        cv::cvtColor(mosaic, output, OpenCvBayerCode(method, other));
+        EXPECT_GT(WrongInteriorPixels(output, colour, 2), 0)
+            << PatternName(pattern) << " mosaic read as " << PatternName(other);
+      }
+    }
   }
+  EXPECT_EQ(OpenCvBayerCode(Method::kBilinear, BayerPattern::kGRBG), cv::COLOR_BayerGB2BGR);
 }
 
 // On arbitrary content, bilinear keeps each site's own sample in the channel
@@ -202,10 +206,11 @@ TEST(BaselineLayout, BilinearKeepsEverySiteSampleInItsChannel) {
   const cv::Mat reference = Noise(24, 18, 7);
   const cv::Mat mosaic = MosaicOf(reference);
   cv::Mat output;
-  Reconstruct(Method::kBilinear, mosaic, output);
+  Reconstruct(Method::kBilinear, BayerPattern::kGRBG, mosaic, output);
   for (int r = 1; r < reference.rows - 1; ++r) {
     for (int c = 1; c < reference.cols - 1; ++c) {
-      const int channel = SampledChannel(CfaClassOf(r, c));
+      const CfaClass cls = CfaClassOf(BayerPattern::kGRBG, r, c);
+      const int channel = cls == kR ? 2 : (cls == kB ? 0 : 1);
       ASSERT_EQ(int{output.at<cv::Vec3b>(r, c)[channel]}, int{mosaic.at<std::uint8_t>(r, c)})
           << "row " << r << ", column " << c;
     }
@@ -215,7 +220,7 @@ TEST(BaselineLayout, BilinearKeepsEverySiteSampleInItsChannel) {
 // ------------------------------------------------ summaries and formatting
 
 ImageResult Result(const std::string& name, int width, int height,
-                   std::vector<QualityTotals> figures, std::vector<double> milliseconds) {
+                   std::vector<QualityFigures> figures, std::vector<double> milliseconds) {
   ImageResult result{name, width, height, {}};
   for (std::size_t m = 0; m < figures.size(); ++m) {
     result.methods.push_back({figures[m], milliseconds[m]});
@@ -230,7 +235,7 @@ TEST(MeanRow, IsTheMeanOfThePerImageDecibels) {
       Result("a", 8, 8, {{20, 22, 24, 21}, {30, 30, 30, 30}}, {1, 1}),
       Result("b", 8, 8, {{40, 44, 48, 41}, {31, 32, 33, 34}}, {1, 1}),
       Result("c", 8, 8, {{30, 33, 36, 31}, {32, 34, 36, 38}}, {1, 1})};
-  const std::vector<QualityTotals> means = MeanFigures(images);
+  const std::vector<QualityFigures> means = MeanFigures(images);
   ASSERT_EQ(means.size(), 2u);
   EXPECT_DOUBLE_EQ(means[0].psnr_r, 30.0);
   EXPECT_DOUBLE_EQ(means[0].psnr_g, 33.0);
@@ -244,9 +249,10 @@ TEST(MeanRow, AnExactImageMakesTheMeanInfinite) {
   const double inf = INFINITY;
   const std::vector<ImageResult> images = {Result("a", 8, 8, {{inf, inf, inf, inf}}, {1}),
                                            Result("b", 8, 8, {{20, 30, 40, 25}}, {1})};
-  const QualityTotals mean = MeanFigures(images)[0];
+  const QualityFigures mean = MeanFigures(images)[0];
   EXPECT_TRUE(std::isinf(mean.cpsnr) && mean.cpsnr > 0);
-  const TableLayout layout = MakeTableLayout({Method::kMethod}, false, {"a", "b"});
+  const TableLayout layout =
+      MakeTableLayout({Method::kDirectional}, BayerPattern::kGRBG, 3, false, {"a", "b"});
   EXPECT_EQ(Words(FormatMeanRow(layout, images)).back(), "inf");
 }
 
@@ -256,7 +262,8 @@ TEST(ThroughputRow, IsTotalPixelsOverTotalTime) {
   const std::vector<ImageResult> images = {Result("a", 1000, 1000, {{}}, {10.0}),
                                            Result("b", 1000, 1000, {{}}, {30.0})};
   EXPECT_DOUBLE_EQ(Throughput(images)[0], 50.0);
-  const TableLayout layout = MakeTableLayout({Method::kMethod}, true, {"a", "b"});
+  const TableLayout layout =
+      MakeTableLayout({Method::kDirectional}, BayerPattern::kGRBG, 3, true, {"a", "b"});
   const std::string row = FormatThroughputRow(layout, images);
   EXPECT_EQ(Words(row), (std::vector<std::string>{"MP/s", "50.0"}));
 }
@@ -270,7 +277,9 @@ TEST(CsvFormat, NumbersReadBackExactly) {
 
 TEST(CsvFormat, NamesWithCommasOrQuotesAreQuoted) {
   const ImageResult image = Result("a,\"b\".png", 9, 8, {{1, 2, 3, 4}}, {5});
-  EXPECT_EQ(CsvLines({Method::kBilinear}, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5\n");
+  const TableLayout layout =
+      MakeTableLayout({Method::kBilinear}, BayerPattern::kRGGB, 10, false, {image.name});
+  EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10\n");
 }
 
 // ------------------------------------------------------------- error map
@@ -352,7 +361,7 @@ TEST(BenchTool, MethodFiguresEqualDemosaicEvalReport) {
         << name;
     bool found = false;
     for (const std::vector<std::string>& line : lines) {
-      if (line.size() != 9 || line[0] != name || line[3] != "method") continue;
+      if (line.size() != 11 || line[0] != name || line[3] != "method") continue;
       found = true;
       for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(TwoDecimals(std::strtod(line[4 + k].c_str(), nullptr)), expected[k]) << name;
@@ -398,8 +407,8 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
                                           "bilinear,method", noise_path, flat_path});
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string text = ReadFileBytes(csv);
-  ASSERT_TRUE(
-      text.starts_with("image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds\n"))
+  ASSERT_TRUE(text.starts_with(
+      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border\n"))
       << text;
   const std::vector<std::vector<std::string>> lines = ReadCsv(csv);
   ASSERT_EQ(lines.size(), 5u) << text;
@@ -408,10 +417,12 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
                                                                   {"flat.png", "bilinear"},
                                                                   {"flat.png", "method"}};
   for (std::size_t i = 0; i < order.size(); ++i) {
-    ASSERT_EQ(lines[i + 1].size(), 9u) << text;
+    ASSERT_EQ(lines[i + 1].size(), 11u) << text;
     EXPECT_EQ(lines[i + 1][0], order[i].first);
     EXPECT_EQ(lines[i + 1][3], order[i].second);
     EXPECT_GE(std::strtod(lines[i + 1][8].c_str(), nullptr), 0.0);
+    EXPECT_EQ(lines[i + 1][9], "GRBG");
+    EXPECT_EQ(lines[i + 1][10], "4");
   }
   EXPECT_EQ(lines[1][1], "33");
   EXPECT_EQ(lines[1][2], "21");
@@ -419,7 +430,7 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
   // Every digit: the figures are exactly those of the measurement itself.
   cv::Mat bilinear;
   cv::cvtColor(MosaicOf(noise), bilinear, cv::COLOR_BayerGRBG2BGR);
-  const QualityTotals expected = Measure(noise, bilinear, 4);
+  const QualityFigures expected = Measure(noise, bilinear, 4);
   EXPECT_EQ(std::strtod(lines[1][4].c_str(), nullptr), expected.psnr_r);
   EXPECT_EQ(std::strtod(lines[1][5].c_str(), nullptr), expected.psnr_g);
   EXPECT_EQ(std::strtod(lines[1][6].c_str(), nullptr), expected.psnr_b);

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "cfa/cfa.h"
-#include "engine/engine.h"
-#include "quality/quality.h"
+#include "demosaic/demosaic.h"
+#include "driver/report_line.h"
+#include "pipeline/mat_views.h"
 #include "support/run_program.h"
 
 namespace demosaic::testing {
@@ -45,14 +45,12 @@ struct InProcess {
 };
 
 InProcess EvaluateInProcess(const cv::Mat& image, const std::string& name) {
-  const std::size_t sites = image.total();
   InProcess result{cv::Mat(image.rows, image.cols, CV_8UC3), ""};
-  std::vector<std::uint8_t> mosaic(sites);
-  const ConstColorImage reference(image.ptr<std::uint8_t>(), 3 * sites);
-  const ColorImage output(result.reconstruction.ptr<std::uint8_t>(), 3 * sites);
-  SampleMosaic(reference, image.cols, image.rows, mosaic);
-  ReconstructFromMosaic(output, mosaic, image.cols, image.rows);
-  result.report = FormatReportLine(name, ComputeQuality(reference, output, image.cols, image.rows));
+  cv::Mat mosaic(image.rows, image.cols, CV_8UC1);
+  SampleMosaic(ImageViewOf(image), MutableMosaicViewOf(mosaic));
+  ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(result.reconstruction));
+  result.report = FormatReportLine(
+      name, ComputeQuality(ImageViewOf(image), ImageViewOf(result.reconstruction)));
   return result;
 }
 

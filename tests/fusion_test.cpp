@@ -1,5 +1,6 @@
 // Directional fusion: the weighting by the other direction's spread, the
-// flat-window rules, the bounds, the rounding and the sites written.
+// flat-window rules, the bounds, the rounding, the sites written, and every
+// compiled variant of the loop against the plain rules.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,21 +8,31 @@
 #include <random>
 #include <vector>
 
-#include "engine/engine.h"
+#include "demosaic/bayer.h"
+#include "engine/stages.h"
+#include "support/engine_buffers.h"
+#include "support/plain_method.h"
 
-namespace demosaic {
+namespace demosaic::testing {
 namespace {
 
-// The fused value at the centre of a 5 x 5 neighbourhood whose centre row
-// holds `horizontal` and centre column `vertical` (both through the site).
+using engine::Diff;
+using engine::SimdLevel;
+
+constexpr BayerPattern kAllPatterns[] = {BayerPattern::kGRBG, BayerPattern::kRGGB,
+                                         BayerPattern::kBGGR, BayerPattern::kGBRG};
+
+// The fused value at a site whose row window holds `horizontal` and whose
+// column window holds `vertical` (both centred on the site).
 std::int32_t Fuse(std::array<int, 5> horizontal, std::array<int, 5> vertical, int sample) {
-  std::vector<std::int32_t> h_plane(25, 999);
-  std::vector<std::int32_t> v_plane(25, 999);
+  std::array<Diff, 5> h{};
+  std::array<Diff, 5> v{};
   for (int k = 0; k < 5; ++k) {
-    h_plane[2 * 5 + k] = horizontal[k];
-    v_plane[k * 5 + 2] = vertical[k];
+    h[k] = static_cast<Diff>(horizontal[k]);
+    v[k] = static_cast<Diff>(vertical[k]);
   }
-  return FuseSite(&h_plane[12], &v_plane[12], 5, sample);
+  const Diff* column[5] = {&v[0], &v[1], &v[2], &v[3], &v[4]};
+  return engine::FuseSite(&h[2], column, sample);
 }
 
 TEST(Fusion, WeightsEachDirectionByTheOtherDirectionsSpread) {
@@ -57,117 +68,82 @@ TEST(Fusion, HalvesRoundAwayFromZero) {
   EXPECT_EQ(Fuse({2, -2, 0, 0, 0}, {3, -1, -1, -1, 0}, 100), 0);    // -0.4
 }
 
-WorkingPlanes RandomDirectionalPlanes(EngineWorkspace& workspace, int width, int height,
-                                      std::mt19937& random) {
-  WorkingPlanes planes = PreparePlanes(workspace, width, height);
-  for (DiffPlane* plane : {&planes.RgH, &planes.RgV, &planes.BgH, &planes.BgV}) {
-    for (auto& v : *plane) v = static_cast<std::int32_t>(random() % 201) - 100;
-  }
-  return planes;
-}
-
-TEST(Fusion, WritesOnlyTheOwnDifferenceAtRedAndBlueSitesInsideTheFrame) {
-  const int w = 11;
-  const int h = 10;
-  std::mt19937 random(3);
-  std::vector<std::uint8_t> mosaic(w * h);
-  for (auto& v : mosaic) v = static_cast<std::uint8_t>(random() % 256);
-  EngineWorkspace workspace;
-  WorkingPlanes planes = RandomDirectionalPlanes(workspace, w, h, random);
-  FuseDirections(mosaic, w, h, planes);
-  int seeded = 0;
-  for (int r = 0; r < h; ++r) {
-    for (int c = 0; c < w; ++c) {
-      const int p = r * w + c;
-      const bool inside = r >= 2 && r <= h - 3 && c >= 2 && c <= w - 3;
-      const CfaClass cls = CfaClassOf(r, c);
-      if (!inside || cls != kR) {
-        EXPECT_EQ(planes.RgFused[p], 0) << r << "," << c;
-      }
-      if (!inside || cls != kB) {
-        EXPECT_EQ(planes.BgFused[p], 0) << r << "," << c;
-      }
-      if (inside && (cls == kR || cls == kB)) {
-        const std::int32_t d = cls == kR ? planes.RgFused[p] : planes.BgFused[p];
-        EXPECT_GE(d, mosaic[p] - 255);
-        EXPECT_LE(d, mosaic[p]);
-        seeded += d != 0;
+// Directional planes of random estimates with some flat runs, as a plain
+// six-plane set and as the engine's two planes.
+struct RandomEstimates {
+  RandomEstimates(int w, int h, BayerPattern pattern, std::mt19937& random)
+      : horizontal(w, h), vertical(w, h) {
+    plain.width = w;
+    plain.height = h;
+    const std::size_t sites = static_cast<std::size_t>(w) * h;
+    for (Plane* plane :
+         {&plain.RgH, &plain.RgV, &plain.BgH, &plain.BgV, &plain.RgFused, &plain.BgFused}) {
+      plane->assign(sites, 0);
+    }
+    for (int r = 0; r < h; ++r) {
+      for (int c = 0; c < w; ++c) {
+        const bool flat = (r * w + c) % 7 == 0;
+        const auto h_value = static_cast<Diff>(flat ? 3 : static_cast<int>(random() % 511) - 255);
+        const auto v_value = static_cast<Diff>(flat ? 3 : static_cast<int>(random() % 511) - 255);
+        horizontal.At(r, c) = h_value;
+        vertical.At(r, c) = v_value;
+        const CfaClass cls = CfaClassOf(pattern, r, c);
+        const std::size_t at = static_cast<std::size_t>(r) * w + c;
+        (cls == kGr || cls == kR ? plain.RgH : plain.BgH)[at] = h_value;
+        (cls == kR || cls == kGb ? plain.RgV : plain.BgV)[at] = v_value;
       }
     }
   }
-  EXPECT_GT(seeded, 10);
+  WholePlane horizontal;
+  WholePlane vertical;
+  PlainPlanes plain;
+};
+
+std::vector<SimdLevel> SupportedLevels() {
+  std::vector<SimdLevel> levels;
+  for (const SimdLevel level : {SimdLevel::kBaseline, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+    if (engine::ProcessorSupports(level)) levels.push_back(level);
+  }
+  return levels;
 }
 
-// The rule written out plainly, one step after the other, for comparison
-// with the engine's (vectorised) loop.
-std::int32_t PlainFuse(const std::int32_t* h, const std::int32_t* v, int w, int sample) {
-  double window_h[5], window_v[5];
-  int sum_h = 0, sum_v = 0;
-  for (int k = 0; k < 5; ++k) {
-    sum_h += h[k - 2];
-    sum_v += v[(k - 2) * w];
-    window_h[k] = h[k - 2];
-    window_v[k] = v[(k - 2) * w];
+// Every compiled variant of the loop (baseline, AVX2, AVX-512, as far as this
+// processor runs them), every tile, at every site: the plain rule's value at
+// red and blue sites at least 2 from the edges, untouched everywhere else.
+TEST(Fusion, EveryCompiledVariantMatchesThePlainRuleAndWritesNothingElse) {
+  if (!engine::ProcessorSupports(SimdLevel::kAvx2)) {
+    std::printf("note: this processor has no AVX2; only the baseline loop is checked\n");
   }
-  const double mh = sum_h / 5.0;
-  const double mv = sum_v / 5.0;
-  double sh = 0.0, sv = 0.0;
-  for (int k = 0; k < 5; ++k) {
-    sh += (window_h[k] - mh) * (window_h[k] - mh);
-    sv += (window_v[k] - mv) * (window_v[k] - mv);
-  }
-  double estimate;
-  if (sh == 0.0) {
-    estimate = h[0];
-  } else if (sv == 0.0) {
-    estimate = v[0];
-  } else {
-    const double weighted_sum = h[0] * sv + v[0] * sh;
-    estimate = weighted_sum / (sh + sv);
-  }
-  if (estimate < sample - 255) estimate = sample - 255;
-  if (estimate > sample) estimate = sample;
-  if (estimate < 0) estimate -= 0.5;
-  if (estimate > 0) estimate += 0.5;
-  return static_cast<std::int32_t>(estimate);
-}
-
-// Busy planes with some flat runs, every R and B site of several sizes.
-TEST(Fusion, MatchesThePlainRuleAtEverySite) {
   std::mt19937 random(19);
-  for (auto [w, h] : {std::pair{5, 5}, std::pair{12, 9}, std::pair{37, 14}, std::pair{64, 33}}) {
-    std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
-    for (auto& v : mosaic) v = static_cast<std::uint8_t>(random() % 256);
-    EngineWorkspace workspace;
-    WorkingPlanes planes = RandomDirectionalPlanes(workspace, w, h, random);
-    for (int i = 0; i < w * h; i += 7) planes.RgH[i] = planes.BgV[i] = 3;  // some flat runs
-    FuseDirections(mosaic, w, h, planes);
-    for (int r = 2; r <= h - 3; ++r) {
-      for (int c = 2; c <= w - 3; ++c) {
-        const int p = r * w + c;
-        if (CfaClassOf(r, c) == kR) {
-          ASSERT_EQ(planes.RgFused[p], PlainFuse(&planes.RgH[p], &planes.RgV[p], w, mosaic[p]));
-        } else if (CfaClassOf(r, c) == kB) {
-          ASSERT_EQ(planes.BgFused[p], PlainFuse(&planes.BgH[p], &planes.BgV[p], w, mosaic[p]));
+  for (const SimdLevel level : SupportedLevels()) {
+    for (const BayerPattern pattern : kAllPatterns) {
+      for (auto [w, h] : {std::pair{5, 5}, std::pair{12, 9}, std::pair{37, 14}, std::pair{64, 33},
+                          std::pair{4, 9}, std::pair{9, 4}}) {
+        const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
+        RandomEstimates estimates(w, h, pattern, random);
+        WholePlane fused(w, h);
+        engine::FuseDirections(PackedMosaic(mosaic, w, h), pattern, 0, h,
+                               estimates.horizontal.Rows(), estimates.vertical.Rows(), fused.Rows(),
+                               level);
+        PlainFuse(mosaic, pattern, estimates.plain);
+        for (int r = 0; r < h; ++r) {
+          for (int c = 0; c < w; ++c) {
+            const CfaClass cls = CfaClassOf(pattern, r, c);
+            const bool inside = r >= 2 && r <= h - 3 && c >= 2 && c <= w - 3;
+            const bool fusable = inside && (cls == kR || cls == kB);
+            const PlainPlanes& p = estimates.plain;
+            const int expected = !fusable    ? kMarker
+                                 : cls == kR ? p.At(p.RgFused, r, c)
+                                             : p.At(p.BgFused, r, c);
+            ASSERT_EQ(fused.At(r, c), expected)
+                << "level " << static_cast<int>(level) << " " << PatternName(pattern) << " " << w
+                << " x " << h << " at " << r << "," << c;
+          }
         }
       }
     }
   }
 }
 
-TEST(Fusion, ImagesWithoutAFusableSiteLeaveTheFusedPlanesZero) {
-  std::mt19937 random(5);
-  for (auto [w, h] : {std::pair{4, 9}, std::pair{9, 4}, std::pair{4, 4}}) {
-    std::vector<std::uint8_t> mosaic(w * h, 200);
-    EngineWorkspace workspace;
-    WorkingPlanes planes = RandomDirectionalPlanes(workspace, w, h, random);
-    FuseDirections(mosaic, w, h, planes);
-    for (std::size_t i = 0; i < mosaic.size(); ++i) {
-      EXPECT_EQ(planes.RgFused[i], 0);
-      EXPECT_EQ(planes.BgFused[i], 0);
-    }
-  }
-}
-
 }  // namespace
-}  // namespace demosaic
+}  // namespace demosaic::testing

@@ -2,7 +2,7 @@
 // JPEG completeness check: a wrong size would refuse a good image or let a
 // huge one through, a wrong JPEG walk would refuse good files or evaluate
 // cut ones.
-#include "driver/image_header.h"
+#include "io/image_header.h"
 
 #include <gtest/gtest.h>
 

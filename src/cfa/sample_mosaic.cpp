@@ -1,23 +1,33 @@
-// Mosaic sampling: the reference's channel of each site's filter colour.
-#include "cfa/cfa.h"
+// Mosaic sampling: at every site, the reference's channel of the site's
+// filter colour.
+#include <stdexcept>
+
+#include "cfa/cfa_layout.h"
+#include "demosaic/reconstruct.h"
 
 namespace demosaic {
 
-void SampleMosaic(ConstColorImage reference, std::int32_t width, std::int32_t height,
-                  MosaicPlane mosaic) {
-  for (std::int32_t r = 0; r < height; ++r) {
-    // Along a row the classes alternate between two values, so the channel
-    // offsets of even and odd columns are fixed for the whole row.
-    const int even_channel = SampledChannel(CfaClassOf(r, 0));
-    const int odd_channel = SampledChannel(CfaClassOf(r, 1));
-    const std::uint8_t* src = reference.data() + 3 * SiteIndex(r, 0, width);
-    std::uint8_t* dst = mosaic.data() + SiteIndex(r, 0, width);
+void SampleMosaic(ConstImageView reference, MosaicView mosaic, BayerPattern pattern) {
+  if (reference.width != mosaic.width || reference.height != mosaic.height) {
+    throw std::invalid_argument("SampleMosaic: reference and mosaic differ in size");
+  }
+  const std::int32_t width = mosaic.width;
+  for (std::int32_t r = 0; r < mosaic.height; ++r) {
+    // Along a row the filter alternates between green and one other colour,
+    // so the channel taken at even and at odd columns is fixed for the row.
+    const RowLayout layout = LayoutOfRow(pattern, r);
+    const int other = layout.red_row ? RedOffset(reference.order) : BlueOffset(reference.order);
+    const int even_channel = layout.green_parity == 0 ? 1 : other;
+    const int odd_channel = layout.green_parity == 0 ? other : 1;
+    const std::uint8_t* src = reference.Row(r);
+    std::uint8_t* dst = mosaic.Row(r);
     std::int32_t c = 0;
     for (; c + 1 < width; c += 2) {
-      dst[c] = src[3 * static_cast<std::size_t>(c) + even_channel];
-      dst[c + 1] = src[3 * static_cast<std::size_t>(c) + 3 + odd_channel];
+      const std::ptrdiff_t at = 3 * static_cast<std::ptrdiff_t>(c);
+      dst[c] = src[at + even_channel];
+      dst[c + 1] = src[at + 3 + odd_channel];
     }
-    if (c < width) dst[c] = src[3 * static_cast<std::size_t>(c) + even_channel];
+    if (c < width) dst[c] = src[3 * static_cast<std::ptrdiff_t>(c) + even_channel];
   }
 }
 

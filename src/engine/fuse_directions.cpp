@@ -1,5 +1,5 @@
-// Directional fusion: at every R and B site at least 2 from the edges, the
-// row and column estimates of the site's own difference are merged, each
+// Directional fusion: at every red and blue site at least 2 from the edges,
+// the row and column estimates of the site's own difference are merged, each
 // weighted by how little the other direction's estimates vary around it.
 //
 // The arithmetic is IEEE double in exactly the order written here (sum / 5.0,
@@ -8,14 +8,17 @@
 // The selections are written as conditional expressions rather than
 // branches: every value is computed and the right one kept, which gives the
 // same result without mispredicted jumps on busy image content.
-#include "engine/engine.h"
+#include "cfa/cfa_layout.h"
+#include "engine/stages.h"
 
-namespace demosaic {
+namespace demosaic::engine {
 namespace {
 
+#define DEMOSAIC_ALWAYS_INLINE inline __attribute__((always_inline))
+
 // Sum of squared deviations from the mean of five values, added in order.
-inline double Spread(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
-                     std::int32_t e) {
+DEMOSAIC_ALWAYS_INLINE double Spread(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
+                                     std::int32_t e) {
   const double mean = static_cast<double>(a + b + c + d + e) / 5.0;
   const double da = static_cast<double>(a) - mean;
   const double db = static_cast<double>(b) - mean;
@@ -26,7 +29,8 @@ inline double Spread(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_
 }
 
 // The fused value from the two spreads, the two centre values and the sample.
-inline std::int32_t Combine(double sh, double sv, double hc, double vc, std::int32_t sample) {
+DEMOSAIC_ALWAYS_INLINE std::int32_t Combine(double sh, double sv, double hc, double vc,
+                                            std::int32_t sample) {
   // A flat row decides alone, then a flat column; otherwise each centre value
   // is weighted by the other direction's spread.
   const double weighted = (hc * sv + vc * sh) / (sh + sv);
@@ -41,49 +45,99 @@ inline std::int32_t Combine(double sh, double sv, double hc, double vc, std::int
   return static_cast<std::int32_t>(estimate);
 }
 
-// The R or B sites of one row, columns first, first + 2, ... <= last. The
-// restrict-qualified pointers tell the compiler that the planes never
-// overlap, which lets it vectorise across sites. An AVX2 clone (four doubles
-// a vector, no fused multiply-add) is chosen at load time where the
-// processor has it; both clones compute the same IEEE operations.
-__attribute__((target_clones("avx2", "default"))) void FuseRow(
-    const std::uint8_t* __restrict samples, const std::int32_t* __restrict horizontal,
-    const std::int32_t* __restrict vertical, std::int32_t* __restrict fused, std::ptrdiff_t stride,
-    std::int32_t first, std::int32_t last) {
+// The pointers one row of fusion reads and writes.
+struct FusionRow {
+  const std::uint8_t* samples;
+  const Diff* horizontal;
+  const Diff* vertical[5];  // rows -2 .. +2
+  Diff* fused;
+};
+
+// The red or blue sites of one row, columns first, first + 2, ... <= last.
+// The restrict-qualified pointers tell the compiler that the rows never
+// overlap, which lets it vectorise across sites.
+DEMOSAIC_ALWAYS_INLINE void FuseRowBody(const FusionRow& row, std::int32_t first,
+                                        std::int32_t last) {
+  const std::uint8_t* __restrict samples = row.samples;
+  const Diff* __restrict h = row.horizontal;
+  const Diff* __restrict v0 = row.vertical[0];
+  const Diff* __restrict v1 = row.vertical[1];
+  const Diff* __restrict v2 = row.vertical[2];
+  const Diff* __restrict v3 = row.vertical[3];
+  const Diff* __restrict v4 = row.vertical[4];
+  Diff* __restrict fused = row.fused;
   for (std::int32_t c = first; c <= last; c += 2) {
-    const std::int32_t* h = horizontal + c;
-    const std::int32_t* v = vertical + c;
-    const double sh = Spread(h[-2], h[-1], h[0], h[1], h[2]);
-    const double sv = Spread(v[-2 * stride], v[-stride], v[0], v[stride], v[2 * stride]);
-    fused[c] = Combine(sh, sv, static_cast<double>(h[0]), static_cast<double>(v[0]), samples[c]);
+    const double sh = Spread(h[c - 2], h[c - 1], h[c], h[c + 1], h[c + 2]);
+    const double sv = Spread(v0[c], v1[c], v2[c], v3[c], v4[c]);
+    fused[c] = static_cast<Diff>(
+        Combine(sh, sv, static_cast<double>(h[c]), static_cast<double>(v2[c]), samples[c]));
   }
+}
+
+// One copy of the loop per instruction set; each computes the same IEEE
+// operations (none of these sets is allowed to fuse a multiply and an add).
+void FuseRowBaseline(const FusionRow& row, std::int32_t first, std::int32_t last) {
+  FuseRowBody(row, first, last);
+}
+__attribute__((target("avx2"))) void FuseRowAvx2(const FusionRow& row, std::int32_t first,
+                                                 std::int32_t last) {
+  FuseRowBody(row, first, last);
+}
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"))) void FuseRowAvx512(
+    const FusionRow& row, std::int32_t first, std::int32_t last) {
+  FuseRowBody(row, first, last);
 }
 
 }  // namespace
 
-std::int32_t FuseSite(const std::int32_t* horizontal, const std::int32_t* vertical,
-                      std::ptrdiff_t width, std::int32_t sample) {
+SimdLevel BestSimdLevel() {
+  if (ProcessorSupports(SimdLevel::kAvx512)) return SimdLevel::kAvx512;
+  if (ProcessorSupports(SimdLevel::kAvx2)) return SimdLevel::kAvx2;
+  return SimdLevel::kBaseline;
+}
+
+bool ProcessorSupports(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::kAvx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+             __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+    case SimdLevel::kAvx2:
+      return __builtin_cpu_supports("avx2");
+    case SimdLevel::kBaseline:
+      break;
+  }
+  return true;
+}
+
+std::int32_t FuseSite(const Diff* horizontal, const Diff* const vertical[5], std::int32_t sample) {
   const double sh =
       Spread(horizontal[-2], horizontal[-1], horizontal[0], horizontal[1], horizontal[2]);
-  const double sv = Spread(vertical[-2 * width], vertical[-width], vertical[0], vertical[width],
-                           vertical[2 * width]);
-  return Combine(sh, sv, static_cast<double>(horizontal[0]), static_cast<double>(vertical[0]),
+  const double sv =
+      Spread(vertical[0][0], vertical[1][0], vertical[2][0], vertical[3][0], vertical[4][0]);
+  return Combine(sh, sv, static_cast<double>(horizontal[0]), static_cast<double>(vertical[2][0]),
                  sample);
 }
 
-void FuseDirections(ConstMosaicPlane mosaic, std::int32_t width, std::int32_t height,
-                    WorkingPlanes& planes) {
-  for (std::int32_t r = 2; r <= height - 3; ++r) {
-    // R sites lie on odd columns of even rows, B sites on even columns of odd
-    // rows; each reads and writes its own difference's planes.
-    const bool red_row = (r & 1) == 0;
-    const std::size_t row_start = SiteIndex(r, 0, width);
-    const DiffPlane& horizontal = red_row ? planes.RgH : planes.BgH;
-    const DiffPlane& vertical = red_row ? planes.RgV : planes.BgV;
-    DiffPlane& fused = red_row ? planes.RgFused : planes.BgFused;
-    FuseRow(mosaic.data() + row_start, horizontal.data() + row_start, vertical.data() + row_start,
-            fused.data() + row_start, width, red_row ? 3 : 2, width - 3);
+void FuseDirections(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t first_row,
+                    std::int32_t end_row, DiffRows horizontal, DiffRows vertical, DiffRows fused,
+                    SimdLevel level) {
+  const std::int32_t width = mosaic.width;
+  const std::int32_t begin = first_row > 2 ? first_row : 2;
+  const std::int32_t end = end_row < mosaic.height - 2 ? end_row : mosaic.height - 2;
+  auto* fuse_row = level == SimdLevel::kAvx512 ? FuseRowAvx512
+                   : level == SimdLevel::kAvx2 ? FuseRowAvx2
+                                               : FuseRowBaseline;
+  for (std::int32_t r = begin; r < end; ++r) {
+    // The row's red or blue sites are the columns of the other parity than
+    // its green ones; the first of them at least 2 from the left edge.
+    const std::int32_t first_column = 2 + (LayoutOfRow(pattern, r).green_parity == 0 ? 1 : 0);
+    const FusionRow row{mosaic.Row(r),
+                        horizontal.Row(r),
+                        {vertical.Row(r - 2), vertical.Row(r - 1), vertical.Row(r),
+                         vertical.Row(r + 1), vertical.Row(r + 2)},
+                        fused.Row(r)};
+    fuse_row(row, first_column, width - 3);
   }
 }
 
-}  // namespace demosaic
+}  // namespace demosaic::engine

@@ -1,114 +1,119 @@
 // Difference interpolation and colour reconstruction: the fused differences
-// are spread to the interior sites that lack them, then every pixel is rebuilt
-// from its own mosaic sample and its two differences, inside a black frame
-// 3 pixels wide.
+// are spread to the interior sites that lack them, and every interior pixel
+// is rebuilt from its own mosaic sample and its two differences, inside a
+// black frame 3 pixels wide.
 //
-// The fill reads only values that the fusion stage wrote (R - G at R sites,
-// B - G at B sites) and writes only the other sites, so filling and rebuilding
-// one row at a time gives the same result as filling the whole interior first,
-// with one pass over the planes instead of two.
+// The fill reads only values that the fusion wrote (the row's own difference
+// at its red or blue sites) and derives the others, so each derived
+// difference is used at once to rebuild its pixel and never stored.
 #include <algorithm>
 #include <cstring>
 
-#include "engine/engine.h"
+#include "cfa/cfa_layout.h"
+#include "demosaic/reconstruct.h"
+#include "engine/stages.h"
 
-namespace demosaic {
+namespace demosaic::engine {
 namespace {
-
-constexpr std::int32_t kMargin = 3;
 
 inline std::uint8_t Clamp8(std::int32_t v) {
   return static_cast<std::uint8_t>(std::min(std::max(v, 0), 255));
 }
 
-inline void PutPixel(std::uint8_t* pixel, std::int32_t red, std::int32_t green, std::int32_t blue) {
-  pixel[kChannelB] = Clamp8(blue);
-  pixel[kChannelG] = Clamp8(green);
-  pixel[kChannelR] = Clamp8(red);
+// Pixel layout of one row: where its own colour (red on a red row, blue on a
+// blue row) and the other one go in the output's channel order.
+struct PixelOffsets {
+  int own;
+  int other;
+};
+
+inline void PutPixel(std::uint8_t* pixel, PixelOffsets at, std::int32_t own, std::int32_t green,
+                     std::int32_t other) {
+  pixel[at.own] = Clamp8(own);
+  pixel[1] = Clamp8(green);
+  pixel[at.other] = Clamp8(other);
 }
 
-// One site of each class. `rg` and `bg` point at the site in the fused
-// planes, `w` is the row stride. Means are arithmetic right shifts, which
-// round toward minus infinity also for negative sums.
-inline void GreenSite(std::int32_t x, std::int32_t* rg, std::int32_t* bg, std::ptrdiff_t rg_step,
-                      std::ptrdiff_t bg_step, std::uint8_t* pixel) {
-  const std::int32_t dr = (rg[-rg_step] + rg[rg_step]) >> 1;
-  const std::int32_t db = (bg[-bg_step] + bg[bg_step]) >> 1;
-  *rg = dr;
-  *bg = db;
-  PutPixel(pixel, x + dr, x, x + db);
+// The fused rows around an interior row: `above` and `below` hold the other
+// colour's differences, `here` the row's own. Means are arithmetic right
+// shifts, which round toward minus infinity also for negative sums.
+struct FusedRows {
+  const Diff* above;
+  const Diff* here;
+  const Diff* below;
+};
+
+// A green site: its own-colour neighbours lie left and right, the other
+// colour's above and below.
+inline void GreenSite(const std::uint8_t* samples, const FusedRows& f, std::int32_t c,
+                      PixelOffsets at, std::uint8_t* pixel) {
+  const std::int32_t x = samples[c];
+  const std::int32_t d_own = (f.here[c - 1] + f.here[c + 1]) >> 1;
+  const std::int32_t d_other = (f.above[c] + f.below[c]) >> 1;
+  PutPixel(pixel, at, x + d_own, x, x + d_other);
 }
 
-// At an R site the diagonals carry B - G; at a B site they carry R - G.
-inline std::int32_t DiagonalMean(const std::int32_t* d, std::ptrdiff_t w) {
-  return (d[-w - 1] + d[-w + 1] + d[w - 1] + d[w + 1]) >> 2;
+// A red or blue site: its own difference was fused here; the other colour's
+// lies on the four diagonals.
+inline void ColourSite(const std::uint8_t* samples, const FusedRows& f, std::int32_t c,
+                       PixelOffsets at, std::uint8_t* pixel) {
+  const std::int32_t x = samples[c];
+  const std::int32_t d_other =
+      (f.above[c - 1] + f.above[c + 1] + f.below[c - 1] + f.below[c + 1]) >> 2;
+  const std::int32_t green = x - f.here[c];
+  PutPixel(pixel, at, x, green, green + d_other);
 }
 
-// One interior row, columns 3 .. W - 4, a pair of columns at a time so that
-// both classes of the row are fixed per lane. A red row holds Gr sites at
-// even columns and R sites at odd ones, a blue row B sites at even columns
-// and Gb sites at odd ones.
-template <bool kRedRow>
-void ReconstructRow(const std::uint8_t* __restrict samples, std::int32_t* __restrict rg,
-                    std::int32_t* __restrict bg, std::uint8_t* __restrict out, std::ptrdiff_t w,
-                    std::int32_t width) {
-  auto even_site = [&](std::int32_t c) {
+// Columns 3 .. W - 4 of one interior row, a pair at a time so that each
+// lane's class is fixed: column 3 + 2k is green when kOddGreen.
+template <bool kOddGreen>
+void ReconstructRow(const std::uint8_t* __restrict samples, const FusedRows& f,
+                    std::uint8_t* __restrict out, std::int32_t width, PixelOffsets at) {
+  auto site = [&](std::int32_t c, bool green) {
     std::uint8_t* pixel = out + 3 * static_cast<std::ptrdiff_t>(c);
-    if constexpr (kRedRow) {  // Gr: R left and right, B above and below
-      GreenSite(samples[c], rg + c, bg + c, 1, w, pixel);
-    } else {  // B: R on the diagonals
-      const std::int32_t dr = DiagonalMean(rg + c, w);
-      rg[c] = dr;
-      const std::int32_t green = samples[c] - bg[c];
-      PutPixel(pixel, green + dr, green, samples[c]);
+    if (green) {
+      GreenSite(samples, f, c, at, pixel);
+    } else {
+      ColourSite(samples, f, c, at, pixel);
     }
   };
-  auto odd_site = [&](std::int32_t c) {
-    std::uint8_t* pixel = out + 3 * static_cast<std::ptrdiff_t>(c);
-    if constexpr (kRedRow) {  // R: B on the diagonals
-      const std::int32_t db = DiagonalMean(bg + c, w);
-      bg[c] = db;
-      const std::int32_t green = samples[c] - rg[c];
-      PutPixel(pixel, samples[c], green, green + db);
-    } else {  // Gb: R above and below, B left and right
-      GreenSite(samples[c], rg + c, bg + c, w, 1, pixel);
-    }
-  };
-  const std::int32_t last = width - 1 - kMargin;
-  std::int32_t c = kMargin;  // odd
-  odd_site(c++);
+  const std::int32_t last = width - 1 - kFrameWidth;
+  std::int32_t c = kFrameWidth;  // odd
   for (; c + 1 <= last; c += 2) {
-    even_site(c);
-    odd_site(c + 1);
+    site(c, kOddGreen);
+    site(c + 1, !kOddGreen);
   }
-  if (c <= last) even_site(c);
+  if (c <= last) site(c, kOddGreen);
 }
 
 }  // namespace
 
-void ReconstructColors(ColorImage output, ConstMosaicPlane mosaic, std::int32_t width,
-                       std::int32_t height, WorkingPlanes& planes) {
+void ReconstructColors(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t first_row,
+                       std::int32_t end_row, DiffRows fused, ImageView output) {
+  const std::int32_t width = mosaic.width;
+  const std::int32_t height = mosaic.height;
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
-  const std::size_t frame_bytes = 3 * static_cast<std::size_t>(kMargin);
-  for (std::int32_t r = 0; r < height; ++r) {
-    std::uint8_t* out = output.data() + row_bytes * static_cast<std::size_t>(r);
-    const bool interior_row = r >= kMargin && r <= height - 1 - kMargin;
-    if (!interior_row || width <= 2 * kMargin) {
+  const std::size_t frame_bytes = 3 * static_cast<std::size_t>(kFrameWidth);
+  for (std::int32_t r = first_row; r < end_row; ++r) {
+    std::uint8_t* out = output.Row(r);
+    const bool interior_row = r >= kFrameWidth && r < height - kFrameWidth;
+    if (!interior_row || width < kMinimumSide) {
       std::memset(out, 0, row_bytes);
       continue;
     }
     std::memset(out, 0, frame_bytes);
     std::memset(out + row_bytes - frame_bytes, 0, frame_bytes);
-    const std::size_t row_start = SiteIndex(r, 0, width);
-    const std::uint8_t* samples = mosaic.data() + row_start;
-    std::int32_t* rg = planes.RgFused.data() + row_start;
-    std::int32_t* bg = planes.BgFused.data() + row_start;
-    if ((r & 1) == 0) {
-      ReconstructRow<true>(samples, rg, bg, out, width, width);
+    const RowLayout layout = LayoutOfRow(pattern, r);
+    const PixelOffsets at = layout.red_row
+                                ? PixelOffsets{RedOffset(output.order), BlueOffset(output.order)}
+                                : PixelOffsets{BlueOffset(output.order), RedOffset(output.order)};
+    const FusedRows f{fused.Row(r - 1), fused.Row(r), fused.Row(r + 1)};
+    if (layout.green_parity == 1) {
+      ReconstructRow<true>(mosaic.Row(r), f, out, width, at);
     } else {
-      ReconstructRow<false>(samples, rg, bg, out, width, width);
+      ReconstructRow<false>(mosaic.Row(r), f, out, width, at);
     }
   }
 }
 
-}  // namespace demosaic
+}  // namespace demosaic::engine

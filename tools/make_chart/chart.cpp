@@ -1,14 +1,13 @@
 // The bundled 768 x 512 colour test chart, a hard case for demosaicing in
-// four panels: a colour zone plate (aliasing), saturated colour bars with sharp edges (colour fringes), fine line patterns
-// near the sampling limit (zipper artefacts) and smooth gradients (false
-// detail in flat areas).
+// four panels: a colour zone plate (aliasing), saturated colour bars with sharp edges (colour
+// fringes), fine line patterns near the sampling limit (zipper artefacts) and smooth gradients
+// (false detail in flat areas).
+#include "chart.h"
+
 #include <cmath>
 #include <cstdint>
 #include <numbers>
-
 #include <opencv2/core.hpp>
-
-#include "chart.h"
 
 namespace demosaic {
 namespace {

@@ -3,7 +3,6 @@
 // large images).
 #include <cstdio>
 #include <cstdlib>
-
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 

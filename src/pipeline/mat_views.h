@@ -1,0 +1,29 @@
+// Library views of OpenCV matrices, without copying.
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+
+#include "demosaic/image.h"
+
+namespace demosaic {
+
+// Requires a CV_8UC3 (B, G, R) or CV_8UC1 matrix whose pixels within a row
+// are contiguous, as every cv::Mat's are.
+inline ConstImageView ImageViewOf(const cv::Mat& image) {
+  return {image.ptr<std::uint8_t>(), image.cols, image.rows,
+          static_cast<std::ptrdiff_t>(image.step[0]), ChannelOrder::kBGR};
+}
+inline ImageView MutableImageViewOf(cv::Mat& image) {
+  return {image.ptr<std::uint8_t>(), image.cols, image.rows,
+          static_cast<std::ptrdiff_t>(image.step[0]), ChannelOrder::kBGR};
+}
+inline ConstMosaicView MosaicViewOf(const cv::Mat& mosaic) {
+  return {mosaic.ptr<std::uint8_t>(), mosaic.cols, mosaic.rows,
+          static_cast<std::ptrdiff_t>(mosaic.step[0])};
+}
+inline MosaicView MutableMosaicViewOf(cv::Mat& mosaic) {
+  return {mosaic.ptr<std::uint8_t>(), mosaic.cols, mosaic.rows,
+          static_cast<std::ptrdiff_t>(mosaic.step[0])};
+}
+
+}  // namespace demosaic

@@ -1,0 +1,38 @@
+// The demosaicing methods the evaluation runs: this project's method and
+// OpenCV's bilinear and edge-aware Bayer conversions, all fed one mosaic.
+#pragma once
+
+#include <array>
+#include <opencv2/core/mat.hpp>
+#include <optional>
+#include <string_view>
+
+#include "demosaic/bayer.h"
+
+namespace demosaic {
+
+enum class Method { kDirectional, kBilinear, kEdgeAware };
+
+inline constexpr std::array<Method, 3> kAllMethods = {Method::kDirectional, Method::kBilinear,
+                                                      Method::kEdgeAware};
+
+// The names used on the command line, in tables and in CSV files: "method",
+// "bilinear", "edge-aware".
+std::string_view MethodName(Method method);
+std::optional<Method> MethodFromName(std::string_view name);
+
+// OpenCV's conversion code for a mosaic of `pattern`. OpenCV's two-letter
+// codes name the tile by its second row and column (its GB code is our GRBG);
+// the four-letter aliases used here name it from the top-left site, as we do.
+int OpenCvBayerCode(Method method, BayerPattern pattern);
+
+// Reconstructs the 8-bit B, G, R image `output` from `mosaic` (CV_8UC1).
+// `output` is reused when it already has the mosaic's size and type, so that
+// timing the call times the method alone. Runs on the calling thread only.
+// Throws std::bad_alloc or cv::Exception when memory runs out.
+void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output);
+
+// The mosaic `pattern` samples from an 8-bit B, G, R reference.
+cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern);
+
+}  // namespace demosaic

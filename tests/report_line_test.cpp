@@ -1,0 +1,36 @@
+// The report line of demosaic-eval: the name unchanged, two decimals, inf for
+// an exact channel, tabs and CR LF.
+#include "driver/report_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace demosaic {
+namespace {
+
+TEST(ReportLine, KeepsTheNameAndRoundsToTwoDecimals) {
+  QualityFigures q;
+  q.psnr_r = 35.424999;
+  q.psnr_g = 37.455;
+  q.psnr_b = 9.5;
+  q.cpsnr = 36.0;
+  EXPECT_EQ(FormatReportLine("dir/my image.png", q),
+            "dir/my image.png\tPSNR_R = 35.42\tPSNR_G = 37.45\tPSNR_B = 9.50\tCPSNR = 36.00\r\n");
+}
+
+TEST(ReportLine, AnErrorOfOneEverywherePrints48Point13) {
+  const double one = 10.0 * std::log10(65025.0);
+  EXPECT_EQ(FormatReportLine("a.png", {one, one, one, one}),
+            "a.png\tPSNR_R = 48.13\tPSNR_G = 48.13\tPSNR_B = 48.13\tCPSNR = 48.13\r\n");
+}
+
+TEST(ReportLine, ExactChannelsPrintInf) {
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(FormatReportLine("x", {inf, inf, inf, inf}),
+            "x\tPSNR_R = inf\tPSNR_G = inf\tPSNR_B = inf\tCPSNR = inf\r\n");
+}
+
+}  // namespace
+}  // namespace demosaic

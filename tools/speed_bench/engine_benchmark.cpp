@@ -1,0 +1,188 @@
+// Speed of the reconstruction engine, whole and stage by stage, beside
+// OpenCV's own Bayer conversions (bilinear, edge-aware, VNG) on the same
+// mosaics, in one run so that the ratios are comparable.
+//
+// The mosaics are sampled from the bundled test chart scaled to about 0.4, 4
+// and 24 megapixels (or from the image named by DEMOSAIC_BENCH_IMAGE).
+// Throughput is reported as MP/s (megapixels of mosaic per second). Every
+// engine call obtains its own working memory, as one run of demosaic-eval
+// does: nothing is reused from one call to the next.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "chart.h"
+#include "demosaic/demosaic.h"
+#include "engine/stages.h"
+#include "pipeline/mat_views.h"
+#include "pipeline/methods.h"
+
+namespace demosaic {
+namespace {
+
+struct Size {
+  int width;
+  int height;
+};
+
+// About 0.4, 4 and 24 megapixels, 3:2 like a camera sensor.
+constexpr Size kSizes[] = {{768, 512}, {2448, 1632}, {6000, 4000}};
+
+cv::Mat SourceImage() {
+  if (const char* path = std::getenv("DEMOSAIC_BENCH_IMAGE"); path != nullptr && *path) {
+    cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+    if (!image.empty()) return image;
+  }
+  return DrawTestChart();
+}
+
+// One mosaic per size, made once and shared by all benchmarks.
+const cv::Mat& Mosaic(Size size) {
+  static std::map<int, cv::Mat> mosaics;
+  auto [it, inserted] = mosaics.try_emplace(size.width);
+  if (inserted) {
+    cv::Mat scaled;
+    cv::resize(SourceImage(), scaled, cv::Size(size.width, size.height), 0, 0, cv::INTER_CUBIC);
+    it->second = SampleMosaicOf(scaled, BayerPattern::kGRBG);
+  }
+  return it->second;
+}
+
+void ReportThroughput(benchmark::State& state, Size size) {
+  const double pixels = static_cast<double>(size.width) * size.height;
+  state.counters["Mpix"] = benchmark::Counter(
+      pixels * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+  state.SetLabel(std::to_string(size.width) + "x" + std::to_string(size.height));
+}
+
+Size SizeOf(const benchmark::State& state) {
+  return kSizes[state.range(0)];
+}
+
+// The whole engine on `threads` threads, writing a fresh output each call.
+void BM_ReconstructFromMosaic(benchmark::State& state, int threads) {
+  const Size size = SizeOf(state);
+  const cv::Mat& mosaic = Mosaic(size);
+  ReconstructionOptions options;
+  options.threads = threads;
+  for (auto _ : state) {
+    cv::Mat output(size.height, size.width, CV_8UC3);
+    ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(output), options);
+    benchmark::DoNotOptimize(output.data);
+  }
+  ReportThroughput(state, size);
+}
+
+// Whole-image planes for timing one stage alone over every row.
+struct WholePlanes {
+  explicit WholePlanes(Size size)
+      : values(3 * static_cast<std::size_t>(size.width) * size.height),
+        horizontal{values.data(), size.width, size.height},
+        vertical{values.data() + static_cast<std::size_t>(size.width) * size.height, size.width,
+                 size.height},
+        fused{values.data() + 2 * static_cast<std::size_t>(size.width) * size.height, size.width,
+              size.height} {}
+  std::vector<engine::Diff> values;
+  engine::DiffRows horizontal;
+  engine::DiffRows vertical;
+  engine::DiffRows fused;
+};
+
+void BM_EstimateDirectionalDifferences(benchmark::State& state) {
+  const Size size = SizeOf(state);
+  const cv::Mat& mosaic = Mosaic(size);
+  WholePlanes planes(size);
+  for (auto _ : state) {
+    engine::EstimateDirectionalDifferences(MosaicViewOf(mosaic), BayerPattern::kGRBG, 0,
+                                           size.height, planes.horizontal, planes.vertical);
+    benchmark::ClobberMemory();
+  }
+  ReportThroughput(state, size);
+}
+
+void BM_FuseDirections(benchmark::State& state, engine::SimdLevel level) {
+  if (!engine::ProcessorSupports(level)) {
+    state.SkipWithError("this processor lacks the instruction set");
+    return;
+  }
+  const Size size = SizeOf(state);
+  const cv::Mat& mosaic = Mosaic(size);
+  WholePlanes planes(size);
+  engine::EstimateDirectionalDifferences(MosaicViewOf(mosaic), BayerPattern::kGRBG, 0, size.height,
+                                         planes.horizontal, planes.vertical);
+  for (auto _ : state) {
+    engine::FuseDirections(MosaicViewOf(mosaic), BayerPattern::kGRBG, 0, size.height,
+                           planes.horizontal, planes.vertical, planes.fused, level);
+    benchmark::ClobberMemory();
+  }
+  ReportThroughput(state, size);
+}
+
+void BM_ReconstructColors(benchmark::State& state) {
+  const Size size = SizeOf(state);
+  const cv::Mat& mosaic = Mosaic(size);
+  WholePlanes planes(size);
+  engine::EstimateDirectionalDifferences(MosaicViewOf(mosaic), BayerPattern::kGRBG, 0, size.height,
+                                         planes.horizontal, planes.vertical);
+  engine::FuseDirections(MosaicViewOf(mosaic), BayerPattern::kGRBG, 0, size.height,
+                         planes.horizontal, planes.vertical, planes.fused);
+  cv::Mat output(size.height, size.width, CV_8UC3);
+  for (auto _ : state) {
+    engine::ReconstructColors(MosaicViewOf(mosaic), BayerPattern::kGRBG, 0, size.height,
+                              planes.fused, MutableImageViewOf(output));
+    benchmark::DoNotOptimize(output.data);
+  }
+  ReportThroughput(state, size);
+}
+
+void OpenCvBayer(benchmark::State& state, int code) {
+  cv::setNumThreads(1);
+  const Size size = SizeOf(state);
+  const cv::Mat& mosaic = Mosaic(size);
+  for (auto _ : state) {
+    cv::Mat output;
+    cv::cvtColor(mosaic, output, code);
+    benchmark::DoNotOptimize(output.data);
+  }
+  ReportThroughput(state, size);
+}
+
+void BM_OpenCvBilinear(benchmark::State& state) {
+  OpenCvBayer(state, cv::COLOR_BayerGRBG2BGR);
+}
+void BM_OpenCvEdgeAware(benchmark::State& state) {
+  OpenCvBayer(state, cv::COLOR_BayerGRBG2BGR_EA);
+}
+void BM_OpenCvVng(benchmark::State& state) {
+  OpenCvBayer(state, cv::COLOR_BayerGRBG2BGR_VNG);
+}
+
+void AllSizes(benchmark::internal::Benchmark* b) {
+  b->ArgName("size")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+void LargestSize(benchmark::internal::Benchmark* b) {
+  b->ArgName("size")->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK_CAPTURE(BM_ReconstructFromMosaic, one_thread, 1)->Apply(AllSizes);
+BENCHMARK_CAPTURE(BM_ReconstructFromMosaic, two_threads, 2)->Apply(LargestSize);
+BENCHMARK(BM_EstimateDirectionalDifferences)->Apply(LargestSize);
+BENCHMARK_CAPTURE(BM_FuseDirections, baseline, engine::SimdLevel::kBaseline)->Apply(LargestSize);
+BENCHMARK_CAPTURE(BM_FuseDirections, avx2, engine::SimdLevel::kAvx2)->Apply(LargestSize);
+BENCHMARK_CAPTURE(BM_FuseDirections, avx512, engine::SimdLevel::kAvx512)->Apply(LargestSize);
+BENCHMARK(BM_ReconstructColors)->Apply(LargestSize);
+BENCHMARK(BM_OpenCvBilinear)->Apply(AllSizes);
+BENCHMARK(BM_OpenCvEdgeAware)->Apply(AllSizes);
+BENCHMARK(BM_OpenCvVng)->Apply(AllSizes);
+
+}  // namespace
+}  // namespace demosaic
+
+BENCHMARK_MAIN();
