@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
+#include "engine/stages.h"
 #include "support/engine_buffers.h"
 #include "support/plain_method.h"
 
@@ -78,6 +79,40 @@ TEST(Engine, BandsAndThreadsNeverChangeABit) {
           ASSERT_EQ(Reconstruct(mosaic, w, h, options), expected)
               << Describe(pattern, w, h) << ", " << threads << " threads, bands of " << band;
         }
+      }
+    }
+  }
+}
+
+// The stages' loops are compiled for several instruction sets and the one
+// for this processor is chosen at run time: every variant this processor
+// runs gives the plain rules' bytes.
+TEST(Engine, EveryCompiledVariantOfTheStagesGivesThePlainRulesBytes) {
+  using engine::SimdLevel;
+  std::mt19937 random(41);
+  for (const SimdLevel level : {SimdLevel::kBaseline, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+    if (!engine::ProcessorSupports(level)) {
+      std::printf("note: this processor cannot run variant %d; not checked\n",
+                  static_cast<int>(level));
+      continue;
+    }
+    for (const BayerPattern pattern : kAllPatterns) {
+      for (auto [w, h] : {std::pair{7, 7}, std::pair{70, 19}, std::pair{131, 12}}) {
+        const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
+        const ConstMosaicView view = PackedMosaic(mosaic, w, h);
+        WholePlane horizontal(w, h);
+        WholePlane vertical(w, h);
+        WholePlane fused(w, h);
+        std::vector<std::uint8_t> output(3 * static_cast<std::size_t>(w) * h, kOutputMarker);
+        engine::EstimateDirectionalDifferences(engine::WholeMosaic(view), pattern, 0, h,
+                                               horizontal.Rows(), vertical.Rows(), level);
+        engine::FuseDirections(engine::WholeMosaic(view), pattern, 0, h, horizontal.Rows(),
+                               vertical.Rows(), fused.Rows(), level);
+        engine::ReconstructColors(engine::WholeMosaic(view), pattern, 0, h, fused.Rows(),
+                                  engine::WholeImage(MakeImageView(std::span(output), w, h)),
+                                  level);
+        ASSERT_EQ(output, PlainReconstruct(mosaic, w, h, pattern))
+            << "variant " << static_cast<int>(level) << " " << Describe(pattern, w, h);
       }
     }
   }
@@ -235,7 +270,76 @@ TEST(Engine, WorkingMemoryIsAFewRowsPerThread) {
   const std::size_t narrow = ReconstructionWorkingBytes(1000, one);
   EXPECT_EQ(ReconstructionWorkingBytes(2000, one), 2 * narrow);
   EXPECT_EQ(ReconstructionWorkingBytes(1000, two), 2 * narrow);
-  EXPECT_LT(narrow, 64u * 1000u) << "more than 64 bytes per column";
+  EXPECT_LT(narrow, 128u * 1000u) << "more than 128 bytes per column";
+}
+
+// In place, the image becomes exactly what sampling and reconstructing into
+// a separate image writes, and the figures are exactly ComputeQuality's of
+// that output against the original: for every tile, odd and even sizes,
+// borders and band heights, including the smallest images.
+TEST(InPlace, GivesTheSeparatePassesBytesAndFigures) {
+  std::mt19937 random(43);
+  for (const BayerPattern pattern : kAllPatterns) {
+    for (auto [w, h] : {std::pair{7, 7}, std::pair{8, 13}, std::pair{33, 21}, std::pair{64, 45}}) {
+      for (const int border : {3, 4}) {
+        if (2 * border >= w || 2 * border >= h) continue;
+        for (const int band : {1, 3, 0}) {
+          auto image = RandomBytes(3 * static_cast<std::size_t>(w) * h, random);
+          const auto original = image;
+          std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
+          SampleMosaic(MakeImageView(std::span<const std::uint8_t>(original), w, h),
+                       MakeMosaicView(std::span(mosaic), w, h), pattern);
+          ReconstructionOptions options;
+          options.pattern = pattern;
+          options.band_rows = band;
+          const auto separate = Reconstruct(mosaic, w, h, options);
+          const QualityFigures expected =
+              ComputeQuality(MakeImageView(std::span<const std::uint8_t>(original), w, h),
+                             MakeImageView(std::span<const std::uint8_t>(separate), w, h), border);
+          const QualityFigures figures =
+              ReconstructInPlace(MakeImageView(std::span(image), w, h), options, border);
+          ASSERT_EQ(image, separate) << Describe(pattern, w, h) << ", bands of " << band;
+          EXPECT_EQ(figures.psnr_r, expected.psnr_r) << Describe(pattern, w, h);
+          EXPECT_EQ(figures.psnr_g, expected.psnr_g) << Describe(pattern, w, h);
+          EXPECT_EQ(figures.psnr_b, expected.psnr_b) << Describe(pattern, w, h);
+          EXPECT_EQ(figures.cpsnr, expected.cpsnr) << Describe(pattern, w, h);
+        }
+      }
+    }
+  }
+}
+
+TEST(InPlace, WorksOnPaddedRgbRowsAndLeavesThePaddingAlone) {
+  const int w = 19;
+  const int h = 15;
+  const int stride = 3 * w + 5;
+  std::mt19937 random(47);
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(stride) * h, 0xCD);
+  for (int r = 0; r < h; ++r) {
+    for (int k = 0; k < 3 * w; ++k) image[r * stride + k] = static_cast<std::uint8_t>(random());
+  }
+  const auto original = image;
+  std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
+  SampleMosaic(
+      MakeImageView(std::span<const std::uint8_t>(original), w, h, stride, ChannelOrder::kRGB),
+      MakeMosaicView(std::span(mosaic), w, h));
+  std::vector<std::uint8_t> separate(static_cast<std::size_t>(stride) * h, 0xCD);
+  ReconstructFromMosaic(PackedMosaic(mosaic, w, h),
+                        MakeImageView(std::span(separate), w, h, stride, ChannelOrder::kRGB));
+  ReconstructInPlace(MakeImageView(std::span(image), w, h, stride, ChannelOrder::kRGB));
+  EXPECT_EQ(image, separate);
+}
+
+TEST(InPlace, RefusesBeforeChangingAnything) {
+  std::vector<std::uint8_t> image(3 * 20 * 20, 77);
+  const auto original = image;
+  ReconstructionOptions two_threads;
+  two_threads.threads = 2;
+  EXPECT_THROW(ReconstructInPlace(MakeImageView(std::span(image), 20, 20), two_threads),
+               std::invalid_argument);
+  EXPECT_THROW(ReconstructInPlace(MakeImageView(std::span(image), 20, 20), {}, 10),
+               std::invalid_argument);
+  EXPECT_EQ(image, original);
 }
 
 }  // namespace

@@ -48,8 +48,22 @@ struct ReconstructionOptions {
 void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
                            const ReconstructionOptions& options = {});
 
-// Heap bytes ReconstructFromMosaic obtains for an image `width` pixels wide
-// with these options, beyond its input and output; independent of the height.
+// Simulates the capture of `image` through options.pattern and replaces every
+// pixel with its reconstruction: the bytes that SampleMosaic followed by
+// ReconstructFromMosaic would write. Returns the figures of the
+// reconstruction against the image as it was, over `border`, exactly as
+// ComputeQuality would (quality.h). Needs no mosaic and no second image: only
+// a few rows of working memory. Requires options.threads == 1 and a border
+// ComputeQuality accepts; throws std::invalid_argument otherwise and
+// std::bad_alloc when its rows cannot be obtained, in both cases before
+// changing any pixel.
+struct QualityFigures;  // quality.h
+QualityFigures ReconstructInPlace(ImageView image, const ReconstructionOptions& options = {},
+                                  std::int32_t border = kFrameWidth);
+
+// Heap bytes ReconstructFromMosaic or ReconstructInPlace obtains for an image
+// `width` pixels wide with these options, beyond the images it is given;
+// independent of the height.
 std::size_t ReconstructionWorkingBytes(std::int32_t width,
                                        const ReconstructionOptions& options = {});
 

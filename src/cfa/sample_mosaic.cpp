@@ -2,32 +2,34 @@
 // filter colour.
 #include <stdexcept>
 
-#include "cfa/cfa_layout.h"
+#include "cfa/sample_row.h"
 #include "demosaic/reconstruct.h"
 
 namespace demosaic {
+
+void SampleRow(const std::uint8_t* image_row, ChannelOrder order, RowLayout layout,
+               std::int32_t width, std::uint8_t* mosaic_row) {
+  // Along a row the filter alternates between green and one other colour,
+  // so the channel taken at even and at odd columns is fixed for the row.
+  const int other = layout.red_row ? RedOffset(order) : BlueOffset(order);
+  const int even_channel = layout.green_parity == 0 ? 1 : other;
+  const int odd_channel = layout.green_parity == 0 ? other : 1;
+  std::int32_t c = 0;
+  for (; c + 1 < width; c += 2) {
+    const std::ptrdiff_t at = 3 * static_cast<std::ptrdiff_t>(c);
+    mosaic_row[c] = image_row[at + even_channel];
+    mosaic_row[c + 1] = image_row[at + 3 + odd_channel];
+  }
+  if (c < width) mosaic_row[c] = image_row[3 * static_cast<std::ptrdiff_t>(c) + even_channel];
+}
 
 void SampleMosaic(ConstImageView reference, MosaicView mosaic, BayerPattern pattern) {
   if (reference.width != mosaic.width || reference.height != mosaic.height) {
     throw std::invalid_argument("SampleMosaic: reference and mosaic differ in size");
   }
-  const std::int32_t width = mosaic.width;
   for (std::int32_t r = 0; r < mosaic.height; ++r) {
-    // Along a row the filter alternates between green and one other colour,
-    // so the channel taken at even and at odd columns is fixed for the row.
-    const RowLayout layout = LayoutOfRow(pattern, r);
-    const int other = layout.red_row ? RedOffset(reference.order) : BlueOffset(reference.order);
-    const int even_channel = layout.green_parity == 0 ? 1 : other;
-    const int odd_channel = layout.green_parity == 0 ? other : 1;
-    const std::uint8_t* src = reference.Row(r);
-    std::uint8_t* dst = mosaic.Row(r);
-    std::int32_t c = 0;
-    for (; c + 1 < width; c += 2) {
-      const std::ptrdiff_t at = 3 * static_cast<std::ptrdiff_t>(c);
-      dst[c] = src[at + even_channel];
-      dst[c + 1] = src[at + 3 + odd_channel];
-    }
-    if (c < width) dst[c] = src[3 * static_cast<std::ptrdiff_t>(c) + even_channel];
+    SampleRow(reference.Row(r), reference.order, LayoutOfRow(pattern, r), mosaic.width,
+              mosaic.Row(r));
   }
 }
 

@@ -12,6 +12,7 @@
 // W -> W - 2, W + 1 -> W - 3) and rows about the current row (row r - k
 // outside becomes r + k, and the other way round), each neighbour on its own.
 #include "cfa/cfa_layout.h"
+#include "engine/simd.h"
 #include "engine/stages.h"
 
 namespace demosaic::engine {
@@ -21,8 +22,9 @@ namespace {
 // exactly as (4 * (s - M) - L) / 4 (integer division truncates toward zero).
 // `sign` is +1 at red and blue sites and -1 at green sites, where the
 // estimate is the negation: M + L / 4 - s.
-inline Diff Estimate(std::int32_t sign, std::int32_t s, std::int32_t second_a,
-                     std::int32_t second_b, std::int32_t first_a, std::int32_t first_b) {
+DEMOSAIC_ALWAYS_INLINE Diff Estimate(std::int32_t sign, std::int32_t s, std::int32_t second_a,
+                                     std::int32_t second_b, std::int32_t first_a,
+                                     std::int32_t first_b) {
   const std::int32_t second_difference = 2 * s - second_a - second_b;
   const std::int32_t mean = (first_a + first_b) >> 1;
   return static_cast<Diff>(sign * ((4 * (s - mean) - second_difference) / 4));
@@ -37,10 +39,10 @@ struct RowNeighbourhood {
   const std::uint8_t* down2;
 };
 
-RowNeighbourhood RowsAround(ConstMosaicView mosaic, std::int32_t r) {
-  const std::int32_t h = mosaic.height;
-  return {mosaic.Row(r >= 2 ? r - 2 : r + 2), mosaic.Row(r >= 1 ? r - 1 : r + 1), mosaic.Row(r),
-          mosaic.Row(r + 1 < h ? r + 1 : r - 1), mosaic.Row(r + 2 < h ? r + 2 : r - 2)};
+RowNeighbourhood RowsAround(SampleRows samples, std::int32_t r) {
+  const std::int32_t h = samples.height;
+  return {samples.Row(r >= 2 ? r - 2 : r + 2), samples.Row(r >= 1 ? r - 1 : r + 1), samples.Row(r),
+          samples.Row(r + 1 < h ? r + 1 : r - 1), samples.Row(r + 2 < h ? r + 2 : r - 2)};
 }
 
 // Column k of a row, mirrored about the edge column when outside.
@@ -54,9 +56,10 @@ inline std::int32_t MirrorColumn(std::int32_t k, std::int32_t width) {
 // lane's sign is fixed. The restrict-qualified pointers tell the compiler
 // that the rows never overlap, which lets it vectorise the loop. Returns the
 // first column not done.
-std::int32_t EstimateInteriorColumns(const RowNeighbourhood& rows, std::int32_t width,
-                                     std::int32_t sign_even, Diff* __restrict horizontal,
-                                     Diff* __restrict vertical) {
+DEMOSAIC_ALWAYS_INLINE std::int32_t EstimateInteriorBody(const RowNeighbourhood& rows,
+                                                         std::int32_t width, std::int32_t sign_even,
+                                                         Diff* __restrict horizontal,
+                                                         Diff* __restrict vertical) {
   const std::uint8_t* __restrict up2 = rows.up2;
   const std::uint8_t* __restrict up1 = rows.up1;
   const std::uint8_t* __restrict mid = rows.mid;
@@ -75,6 +78,23 @@ std::int32_t EstimateInteriorColumns(const RowNeighbourhood& rows, std::int32_t 
   return c;
 }
 
+// One copy of the loop per instruction set.
+std::int32_t EstimateInteriorBaseline(const RowNeighbourhood& rows, std::int32_t width,
+                                      std::int32_t sign_even, Diff* horizontal, Diff* vertical) {
+  return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
+}
+DEMOSAIC_TARGET_AVX2 std::int32_t EstimateInteriorAvx2(const RowNeighbourhood& rows,
+                                                       std::int32_t width, std::int32_t sign_even,
+                                                       Diff* horizontal, Diff* vertical) {
+  return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
+}
+DEMOSAIC_TARGET_AVX512 std::int32_t EstimateInteriorAvx512(const RowNeighbourhood& rows,
+                                                           std::int32_t width,
+                                                           std::int32_t sign_even, Diff* horizontal,
+                                                           Diff* vertical) {
+  return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
+}
+
 // A site whose row neighbours may lie past the edge column.
 void EstimateEdgeSite(const RowNeighbourhood& rows, std::int32_t width, std::int32_t sign,
                       std::int32_t c, Diff* horizontal, Diff* vertical) {
@@ -87,12 +107,15 @@ void EstimateEdgeSite(const RowNeighbourhood& rows, std::int32_t width, std::int
 
 }  // namespace
 
-void EstimateDirectionalDifferences(ConstMosaicView mosaic, BayerPattern pattern,
+void EstimateDirectionalDifferences(SampleRows samples, BayerPattern pattern,
                                     std::int32_t first_row, std::int32_t end_row,
-                                    DiffRows horizontal, DiffRows vertical) {
-  const std::int32_t width = mosaic.width;
+                                    DiffRows horizontal, DiffRows vertical, SimdLevel level) {
+  const std::int32_t width = samples.width;
+  auto* estimate_interior = level == SimdLevel::kAvx512 ? EstimateInteriorAvx512
+                            : level == SimdLevel::kAvx2 ? EstimateInteriorAvx2
+                                                        : EstimateInteriorBaseline;
   for (std::int32_t r = first_row; r < end_row; ++r) {
-    const RowNeighbourhood rows = RowsAround(mosaic, r);
+    const RowNeighbourhood rows = RowsAround(samples, r);
     Diff* h = horizontal.Row(r);
     Diff* v = vertical.Row(r);
     // Green sites store the negated estimate.
@@ -104,7 +127,7 @@ void EstimateDirectionalDifferences(ConstMosaicView mosaic, BayerPattern pattern
     // mirroring and go through the straight loop.
     EstimateEdgeSite(rows, width, sign(0), 0, h, v);
     EstimateEdgeSite(rows, width, sign(1), 1, h, v);
-    const std::int32_t c = EstimateInteriorColumns(rows, width, sign_even, h, v);
+    const std::int32_t c = estimate_interior(rows, width, sign_even, h, v);
     for (std::int32_t k = c; k < width; ++k) EstimateEdgeSite(rows, width, sign(k), k, h, v);
   }
 }

@@ -9,12 +9,11 @@
 // branches: every value is computed and the right one kept, which gives the
 // same result without mispredicted jumps on busy image content.
 #include "cfa/cfa_layout.h"
+#include "engine/simd.h"
 #include "engine/stages.h"
 
 namespace demosaic::engine {
 namespace {
-
-#define DEMOSAIC_ALWAYS_INLINE inline __attribute__((always_inline))
 
 // Sum of squared deviations from the mean of five values, added in order.
 DEMOSAIC_ALWAYS_INLINE double Spread(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
@@ -79,35 +78,15 @@ DEMOSAIC_ALWAYS_INLINE void FuseRowBody(const FusionRow& row, std::int32_t first
 void FuseRowBaseline(const FusionRow& row, std::int32_t first, std::int32_t last) {
   FuseRowBody(row, first, last);
 }
-__attribute__((target("avx2"))) void FuseRowAvx2(const FusionRow& row, std::int32_t first,
-                                                 std::int32_t last) {
+DEMOSAIC_TARGET_AVX2 void FuseRowAvx2(const FusionRow& row, std::int32_t first, std::int32_t last) {
   FuseRowBody(row, first, last);
 }
-__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"))) void FuseRowAvx512(
-    const FusionRow& row, std::int32_t first, std::int32_t last) {
+DEMOSAIC_TARGET_AVX512 void FuseRowAvx512(const FusionRow& row, std::int32_t first,
+                                          std::int32_t last) {
   FuseRowBody(row, first, last);
 }
 
 }  // namespace
-
-SimdLevel BestSimdLevel() {
-  if (ProcessorSupports(SimdLevel::kAvx512)) return SimdLevel::kAvx512;
-  if (ProcessorSupports(SimdLevel::kAvx2)) return SimdLevel::kAvx2;
-  return SimdLevel::kBaseline;
-}
-
-bool ProcessorSupports(SimdLevel level) {
-  switch (level) {
-    case SimdLevel::kAvx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-             __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
-    case SimdLevel::kAvx2:
-      return __builtin_cpu_supports("avx2");
-    case SimdLevel::kBaseline:
-      break;
-  }
-  return true;
-}
 
 std::int32_t FuseSite(const Diff* horizontal, const Diff* const vertical[5], std::int32_t sample) {
   const double sh =
@@ -118,12 +97,12 @@ std::int32_t FuseSite(const Diff* horizontal, const Diff* const vertical[5], std
                  sample);
 }
 
-void FuseDirections(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t first_row,
+void FuseDirections(SampleRows samples, BayerPattern pattern, std::int32_t first_row,
                     std::int32_t end_row, DiffRows horizontal, DiffRows vertical, DiffRows fused,
                     SimdLevel level) {
-  const std::int32_t width = mosaic.width;
+  const std::int32_t width = samples.width;
   const std::int32_t begin = first_row > 2 ? first_row : 2;
-  const std::int32_t end = end_row < mosaic.height - 2 ? end_row : mosaic.height - 2;
+  const std::int32_t end = end_row < samples.height - 2 ? end_row : samples.height - 2;
   auto* fuse_row = level == SimdLevel::kAvx512 ? FuseRowAvx512
                    : level == SimdLevel::kAvx2 ? FuseRowAvx2
                                                : FuseRowBaseline;
@@ -131,7 +110,7 @@ void FuseDirections(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t f
     // The row's red or blue sites are the columns of the other parity than
     // its green ones; the first of them at least 2 from the left edge.
     const std::int32_t first_column = 2 + (LayoutOfRow(pattern, r).green_parity == 0 ? 1 : 0);
-    const FusionRow row{mosaic.Row(r),
+    const FusionRow row{samples.Row(r),
                         horizontal.Row(r),
                         {vertical.Row(r - 2), vertical.Row(r - 1), vertical.Row(r),
                          vertical.Row(r + 1), vertical.Row(r + 2)},

@@ -6,32 +6,36 @@
 // The fill reads only values that the fusion wrote (the row's own difference
 // at its red or blue sites) and derives the others, so each derived
 // difference is used at once to rebuild its pixel and never stored.
+//
+// A row is rebuilt in two straight passes that the compiler vectorises: the
+// first computes both sites' formulas at every column and keeps the one of
+// the column's class, giving three planar rows of clamped channels; the
+// second interleaves them into the output's pixels.
 #include <algorithm>
 #include <cstring>
 
 #include "cfa/cfa_layout.h"
 #include "demosaic/reconstruct.h"
+#include "engine/simd.h"
 #include "engine/stages.h"
 
 namespace demosaic::engine {
 namespace {
 
-inline std::uint8_t Clamp8(std::int32_t v) {
-  return static_cast<std::uint8_t>(std::min(std::max(v, 0), 255));
+// The longest row segment rebuilt at once: planar rows of this many columns
+// stay in the first-level cache.
+constexpr std::int32_t kChunk = 1024;
+
+DEMOSAIC_ALWAYS_INLINE std::uint8_t Clamp8(std::int32_t v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// Pixel layout of one row: where its own colour (red on a red row, blue on a
-// blue row) and the other one go in the output's channel order.
-struct PixelOffsets {
-  int own;
-  int other;
-};
-
-inline void PutPixel(std::uint8_t* pixel, PixelOffsets at, std::int32_t own, std::int32_t green,
-                     std::int32_t other) {
-  pixel[at.own] = Clamp8(own);
-  pixel[1] = Clamp8(green);
-  pixel[at.other] = Clamp8(other);
+// `when_set` where `mask` is all ones, `otherwise` where it is zero: a
+// selection written with bit operations, which every instruction set
+// vectorises.
+DEMOSAIC_ALWAYS_INLINE std::int32_t Select(std::int32_t mask, std::int32_t when_set,
+                                           std::int32_t otherwise) {
+  return (when_set & mask) | (otherwise & ~mask);
 }
 
 // The fused rows around an interior row: `above` and `below` hold the other
@@ -43,57 +47,99 @@ struct FusedRows {
   const Diff* below;
 };
 
-// A green site: its own-colour neighbours lie left and right, the other
-// colour's above and below.
-inline void GreenSite(const std::uint8_t* samples, const FusedRows& f, std::int32_t c,
-                      PixelOffsets at, std::uint8_t* pixel) {
-  const std::int32_t x = samples[c];
-  const std::int32_t d_own = (f.here[c - 1] + f.here[c + 1]) >> 1;
-  const std::int32_t d_other = (f.above[c] + f.below[c]) >> 1;
-  PutPixel(pixel, at, x + d_own, x, x + d_other);
-}
-
-// A red or blue site: its own difference was fused here; the other colour's
-// lies on the four diagonals.
-inline void ColourSite(const std::uint8_t* samples, const FusedRows& f, std::int32_t c,
-                       PixelOffsets at, std::uint8_t* pixel) {
-  const std::int32_t x = samples[c];
-  const std::int32_t d_other =
-      (f.above[c - 1] + f.above[c + 1] + f.below[c - 1] + f.below[c + 1]) >> 2;
-  const std::int32_t green = x - f.here[c];
-  PutPixel(pixel, at, x, green, green + d_other);
-}
-
-// Columns 3 .. W - 4 of one interior row, a pair at a time so that each
-// lane's class is fixed: column 3 + 2k is green when kOddGreen.
-template <bool kOddGreen>
-void ReconstructRow(const std::uint8_t* __restrict samples, const FusedRows& f,
-                    std::uint8_t* __restrict out, std::int32_t width, PixelOffsets at) {
-  auto site = [&](std::int32_t c, bool green) {
-    std::uint8_t* pixel = out + 3 * static_cast<std::ptrdiff_t>(c);
-    if (green) {
-      GreenSite(samples, f, c, at, pixel);
-    } else {
-      ColourSite(samples, f, c, at, pixel);
-    }
-  };
-  const std::int32_t last = width - 1 - kFrameWidth;
-  std::int32_t c = kFrameWidth;  // odd
-  for (; c + 1 <= last; c += 2) {
-    site(c, kOddGreen);
-    site(c + 1, !kOddGreen);
+// Columns [first, end) of one interior row into planar rows of the row's own
+// colour (red on a red row, blue on a blue row), green and the other colour.
+// At a green site the own colour's neighbours lie left and right and the
+// other colour's above and below; at a red or blue site its own difference
+// was fused here and the other colour's lies on the four diagonals.
+DEMOSAIC_ALWAYS_INLINE void RebuildPlanar(const std::uint8_t* __restrict samples,
+                                          const FusedRows& f, std::int32_t green_parity,
+                                          std::int32_t first, std::int32_t end,
+                                          std::uint8_t* __restrict own,
+                                          std::uint8_t* __restrict green,
+                                          std::uint8_t* __restrict other) {
+  const Diff* __restrict above = f.above;
+  const Diff* __restrict here = f.here;
+  const Diff* __restrict below = f.below;
+  for (std::int32_t c = first; c < end; ++c) {
+    const std::int32_t x = samples[c];
+    const std::int32_t green_site = -static_cast<std::int32_t>((c & 1) == green_parity);
+    // Green site.
+    const std::int32_t own_at_green = x + ((here[c - 1] + here[c + 1]) >> 1);
+    const std::int32_t other_at_green = x + ((above[c] + below[c]) >> 1);
+    // Red or blue site.
+    const std::int32_t green_at_colour = x - here[c];
+    const std::int32_t other_at_colour =
+        green_at_colour + ((above[c - 1] + above[c + 1] + below[c - 1] + below[c + 1]) >> 2);
+    const std::int32_t k = c - first;
+    own[k] = Clamp8(Select(green_site, own_at_green, x));
+    green[k] = Clamp8(Select(green_site, x, green_at_colour));
+    other[k] = Clamp8(Select(green_site, other_at_green, other_at_colour));
   }
-  if (c <= last) site(c, kOddGreen);
+}
+
+// Interleaves the planar rows into `count` pixels, the own colour at byte
+// kOwn of each pixel and the other colour at byte 2 - kOwn.
+template <int kOwn>
+DEMOSAIC_ALWAYS_INLINE void Interleave(const std::uint8_t* __restrict own,
+                                       const std::uint8_t* __restrict green,
+                                       const std::uint8_t* __restrict other, std::int32_t count,
+                                       std::uint8_t* __restrict out) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    out[3 * k + kOwn] = own[k];
+    out[3 * k + 1] = green[k];
+    out[3 * k + 2 - kOwn] = other[k];
+  }
+}
+
+struct InteriorRow {
+  const std::uint8_t* samples;
+  FusedRows fused;
+  std::int32_t green_parity;
+  int own_offset;  // 0 or 2
+  std::uint8_t* out;
+};
+
+DEMOSAIC_ALWAYS_INLINE void RebuildRowBody(const InteriorRow& row, std::int32_t first,
+                                           std::int32_t end) {
+  alignas(64) std::uint8_t own[kChunk];
+  alignas(64) std::uint8_t green[kChunk];
+  alignas(64) std::uint8_t other[kChunk];
+  for (std::int32_t start = first; start < end; start += kChunk) {
+    const std::int32_t stop = std::min(start + kChunk, end);
+    RebuildPlanar(row.samples, row.fused, row.green_parity, start, stop, own, green, other);
+    std::uint8_t* out = row.out + 3 * static_cast<std::ptrdiff_t>(start);
+    if (row.own_offset == 0) {
+      Interleave<0>(own, green, other, stop - start, out);
+    } else {
+      Interleave<2>(own, green, other, stop - start, out);
+    }
+  }
+}
+
+void RebuildRowBaseline(const InteriorRow& row, std::int32_t first, std::int32_t end) {
+  RebuildRowBody(row, first, end);
+}
+DEMOSAIC_TARGET_AVX2 void RebuildRowAvx2(const InteriorRow& row, std::int32_t first,
+                                         std::int32_t end) {
+  RebuildRowBody(row, first, end);
+}
+DEMOSAIC_TARGET_AVX512 void RebuildRowAvx512(const InteriorRow& row, std::int32_t first,
+                                             std::int32_t end) {
+  RebuildRowBody(row, first, end);
 }
 
 }  // namespace
 
-void ReconstructColors(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t first_row,
-                       std::int32_t end_row, DiffRows fused, ImageView output) {
-  const std::int32_t width = mosaic.width;
-  const std::int32_t height = mosaic.height;
+void ReconstructColors(SampleRows samples, BayerPattern pattern, std::int32_t first_row,
+                       std::int32_t end_row, DiffRows fused, PixelRows output, SimdLevel level) {
+  const std::int32_t width = samples.width;
+  const std::int32_t height = samples.height;
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
   const std::size_t frame_bytes = 3 * static_cast<std::size_t>(kFrameWidth);
+  auto* rebuild_row = level == SimdLevel::kAvx512 ? RebuildRowAvx512
+                      : level == SimdLevel::kAvx2 ? RebuildRowAvx2
+                                                  : RebuildRowBaseline;
   for (std::int32_t r = first_row; r < end_row; ++r) {
     std::uint8_t* out = output.Row(r);
     const bool interior_row = r >= kFrameWidth && r < height - kFrameWidth;
@@ -104,15 +150,13 @@ void ReconstructColors(ConstMosaicView mosaic, BayerPattern pattern, std::int32_
     std::memset(out, 0, frame_bytes);
     std::memset(out + row_bytes - frame_bytes, 0, frame_bytes);
     const RowLayout layout = LayoutOfRow(pattern, r);
-    const PixelOffsets at = layout.red_row
-                                ? PixelOffsets{RedOffset(output.order), BlueOffset(output.order)}
-                                : PixelOffsets{BlueOffset(output.order), RedOffset(output.order)};
-    const FusedRows f{fused.Row(r - 1), fused.Row(r), fused.Row(r + 1)};
-    if (layout.green_parity == 1) {
-      ReconstructRow<true>(mosaic.Row(r), f, out, width, at);
-    } else {
-      ReconstructRow<false>(mosaic.Row(r), f, out, width, at);
-    }
+    const int own_offset = layout.red_row ? RedOffset(output.order) : BlueOffset(output.order);
+    const InteriorRow row{samples.Row(r),
+                          {fused.Row(r - 1), fused.Row(r), fused.Row(r + 1)},
+                          layout.green_parity,
+                          own_offset,
+                          out};
+    rebuild_row(row, kFrameWidth, width - kFrameWidth);
   }
 }
 

@@ -1,5 +1,6 @@
-// The engine's entry: the stages run band by band through rolling row
-// buffers, on one thread or several.
+// The engine's entry points: the stages run band by band through rolling row
+// buffers, on one thread or several, from a mosaic or straight from a colour
+// image that is sampled as the rows are needed.
 //
 // Output row r needs the fused differences of rows r - 1 .. r + 1, and fused
 // row f the directional estimates of rows f - 2 .. f + 2; estimates of row e
@@ -11,6 +12,7 @@
 // is the one a whole-image pass computes.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -18,104 +20,207 @@
 #include <thread>
 #include <vector>
 
+#include "cfa/sample_row.h"
+#include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
 #include "engine/stages.h"
+#include "quality/measured_region.h"
+#include "quality/squared_errors.h"
 
 namespace demosaic {
 namespace {
 
 using engine::Diff;
 using engine::DiffRows;
+using engine::PixelRows;
+using engine::SampleRows;
+using engine::SimdLevel;
 
 // Rows per band when the caller leaves the choice to the engine: enough to
 // make per-step overhead vanish, few enough that the row buffers of a wide
 // image stay in the processor's cache.
 constexpr std::int32_t kDefaultBandRows = 4;
 
-// Halo of each buffer: estimate rows that a band's fusion reads beyond the
-// rows it estimates in the same step, and fused rows its output reads.
+// Slots beyond a band's rows that each buffer needs: the estimate rows a
+// band's fusion reads besides those it estimates, the fused rows its output
+// reads, and the mosaic rows the estimation reads around its rows.
 constexpr std::int32_t kEstimateSlack = 6;
 constexpr std::int32_t kFusedSlack = 2;
+constexpr std::int32_t kSampleSlack = 10;
 
 std::int32_t BandRows(const ReconstructionOptions& options) {
   return options.band_rows > 0 ? options.band_rows : kDefaultBandRows;
 }
 
-// Slots of the three buffers for one thread: two estimate buffers and the
-// fused one.
-std::size_t SlotsPerThread(std::int32_t band) {
-  return 2 * static_cast<std::size_t>(band + kEstimateSlack) +
-         static_cast<std::size_t>(band + kFusedSlack);
-}
-
 void CheckOptions(const ReconstructionOptions& options) {
   if (options.threads < 1) {
-    throw std::invalid_argument("ReconstructFromMosaic: threads must be at least 1, not " +
+    throw std::invalid_argument("reconstruction: threads must be at least 1, not " +
                                 std::to_string(options.threads));
   }
   if (options.band_rows < 0) {
-    throw std::invalid_argument("ReconstructFromMosaic: band_rows must not be negative");
+    throw std::invalid_argument("reconstruction: band_rows must not be negative");
   }
 }
 
-struct FreeDiffs {
-  void operator()(Diff* memory) const { std::free(memory); }
+// Bytes of one thread's buffers for rows `width` pixels wide. When the
+// samples come from a colour image they get slots of their own, and output
+// rows written in place pass through a buffer of their own.
+struct BufferSizes {
+  std::size_t diffs;  // entries of the three difference buffers
+  std::size_t bytes;  // sample slots and output slots
 };
 
-// The rolling buffers of one thread, carved out of one block.
-struct ThreadBuffers {
+BufferSizes ThreadBufferSizes(std::int32_t width, std::int32_t band, bool sampling) {
+  const auto w = static_cast<std::size_t>(width);
+  const auto estimate_slots = static_cast<std::size_t>(band + kEstimateSlack);
+  const auto fused_slots = static_cast<std::size_t>(band + kFusedSlack);
+  BufferSizes sizes{(2 * estimate_slots + fused_slots) * w, 0};
+  if (sampling) {
+    const auto output_slots = static_cast<std::size_t>(std::max(band, kFrameWidth));
+    sizes.bytes = static_cast<std::size_t>(band + kSampleSlack) * w + output_slots * 3 * w;
+  }
+  return sizes;
+}
+
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+// Where one thread's stages read their samples.
+struct SampleSource {
+  SampleRows samples;
+  // When not null, the samples are taken from `image` into `slots` as the
+  // rows are first needed.
+  std::uint8_t* slots = nullptr;
+  ConstImageView image;
+  std::int32_t next_row = 0;  // first row not yet sampled
+};
+
+// Where one thread's output rows go: straight into the output, or, when the
+// output is the image being sampled, through a few buffered rows that are
+// measured against the original row before they replace it.
+struct OutputSink {
+  PixelRows rows;
+  bool in_place = false;
+  ImageView image;
+  std::int32_t border = 0;
+  SquaredErrors errors;
+};
+
+struct ThreadWork {
   DiffRows horizontal;
   DiffRows vertical;
   DiffRows fused;
+  SampleSource source;
+  OutputSink sink;
 };
 
-ThreadBuffers CarveBuffers(Diff* memory, std::int32_t width, std::int32_t band) {
-  const std::ptrdiff_t stride = width;
-  const std::int32_t estimates = band + kEstimateSlack;
-  Diff* horizontal = memory;
-  Diff* vertical = horizontal + estimates * stride;
-  Diff* fused = vertical + estimates * stride;
-  return {{horizontal, stride, estimates},
-          {vertical, stride, estimates},
-          {fused, stride, band + kFusedSlack}};
+void SampleUpTo(SampleSource& source, BayerPattern pattern, std::int32_t end) {
+  if (source.slots == nullptr) return;
+  const std::int32_t width = source.samples.width;
+  for (; source.next_row < end; ++source.next_row) {
+    const std::int32_t r = source.next_row;
+    SampleRow(source.image.Row(r), source.image.order, LayoutOfRow(pattern, r), width,
+              const_cast<std::uint8_t*>(source.samples.Row(r)));
+  }
+}
+
+void EmitRows(ThreadWork& work, BayerPattern pattern, std::int32_t first, std::int32_t end,
+              SimdLevel level) {
+  if (first >= end) return;
+  engine::ReconstructColors(work.source.samples, pattern, first, end, work.fused, work.sink.rows,
+                            level);
+  OutputSink& sink = work.sink;
+  if (!sink.in_place) return;
+  const std::int32_t width = sink.image.width;
+  for (std::int32_t r = first; r < end; ++r) {
+    if (r >= sink.border && r < sink.image.height - sink.border) {
+      AddRowSquaredErrors(sink.image.Row(r), sink.image.order, sink.rows.Row(r), sink.rows.order,
+                          sink.border, width - sink.border, sink.errors);
+    }
+    std::memcpy(sink.image.Row(r), sink.rows.Row(r), 3 * static_cast<std::size_t>(width));
+  }
 }
 
 // Output rows [first, end) of an image of at least kMinimumSide on each side.
-void ReconstructRows(ConstMosaicView mosaic, ImageView output, BayerPattern pattern,
-                     std::int32_t first, std::int32_t end, std::int32_t band,
-                     const ThreadBuffers& buffers) {
-  const std::int32_t height = mosaic.height;
+void ReconstructRows(ThreadWork& work, BayerPattern pattern, std::int32_t first, std::int32_t end,
+                     std::int32_t band, SimdLevel level) {
+  const std::int32_t height = work.source.samples.height;
   // The rows with reconstructed pixels; the others are black frame.
   const std::int32_t interior_first = std::max(first, kFrameWidth);
   const std::int32_t interior_end = std::min(end, height - kFrameWidth);
   if (interior_first >= interior_end) {
-    engine::ReconstructColors(mosaic, pattern, first, end, buffers.fused, output);
+    EmitRows(work, pattern, first, end, level);
     return;
   }
-  engine::ReconstructColors(mosaic, pattern, first, interior_first, buffers.fused, output);
+  work.source.next_row = std::max(0, interior_first - 5);
   std::int32_t estimated = interior_first - 3;  // next row to estimate
   std::int32_t fused = interior_first - 1;      // next row to fuse
   for (std::int32_t row = interior_first; row < interior_end; row += band) {
     const std::int32_t band_end = std::min(row + band, interior_end);
-    const std::int32_t estimate_end = band_end + 2;
-    engine::EstimateDirectionalDifferences(mosaic, pattern, estimated, estimate_end + 1,
-                                           buffers.horizontal, buffers.vertical);
-    estimated = estimate_end + 1;
-    engine::FuseDirections(mosaic, pattern, fused, band_end + 1, buffers.horizontal,
-                           buffers.vertical, buffers.fused);
+    const std::int32_t estimate_end = band_end + 3;
+    SampleUpTo(work.source, pattern, std::min(height, estimate_end + 2));
+    engine::EstimateDirectionalDifferences(work.source.samples, pattern, estimated, estimate_end,
+                                           work.horizontal, work.vertical, level);
+    estimated = estimate_end;
+    engine::FuseDirections(work.source.samples, pattern, fused, band_end + 1, work.horizontal,
+                           work.vertical, work.fused, level);
     fused = band_end + 1;
-    engine::ReconstructColors(mosaic, pattern, row, band_end, buffers.fused, output);
+    // The frame rows above are written only now, once the rows they replace
+    // in place have been sampled.
+    if (row == interior_first) EmitRows(work, pattern, first, interior_first, level);
+    EmitRows(work, pattern, row, band_end, level);
   }
-  engine::ReconstructColors(mosaic, pattern, interior_end, end, buffers.fused, output);
+  EmitRows(work, pattern, interior_end, end, level);
+}
+
+// Carves one thread's buffers out of the blocks obtained for all threads.
+ThreadWork CarveWork(Diff* diffs, std::uint8_t* bytes, std::int32_t width, std::int32_t height,
+                     std::int32_t band) {
+  const std::ptrdiff_t w = width;
+  const std::int32_t estimate_slots = band + kEstimateSlack;
+  ThreadWork work;
+  work.horizontal = {diffs, w, estimate_slots};
+  work.vertical = {diffs + estimate_slots * w, w, estimate_slots};
+  work.fused = {diffs + 2 * estimate_slots * w, w, band + kFusedSlack};
+  if (bytes != nullptr) {
+    const std::int32_t sample_slots = band + kSampleSlack;
+    work.source.slots = bytes;
+    work.source.samples = {bytes, w, sample_slots, width, height};
+    work.sink.rows = {bytes + sample_slots * w, 3 * w, std::max(band, kFrameWidth),
+                      ChannelOrder::kBGR};
+  }
+  return work;
+}
+
+// Every thread's buffers, obtained before any thread starts so that a
+// failure leaves nothing half done. They are zeroed: the colour stage reads
+// (and discards) entries at green sites, which no stage writes.
+struct WorkMemory {
+  std::unique_ptr<Diff, FreeMemory> diffs;
+  std::unique_ptr<std::uint8_t, FreeMemory> bytes;
+  BufferSizes sizes;
+};
+
+WorkMemory ObtainWorkMemory(std::int32_t width, std::int32_t band, int threads, bool sampling) {
+  WorkMemory memory;
+  memory.sizes = ThreadBufferSizes(width, band, sampling);
+  const auto count = static_cast<std::size_t>(threads);
+  memory.diffs.reset(static_cast<Diff*>(std::calloc(memory.sizes.diffs * count, sizeof(Diff))));
+  if (!memory.diffs) throw std::bad_alloc();
+  if (sampling) {
+    memory.bytes.reset(static_cast<std::uint8_t*>(std::calloc(memory.sizes.bytes * count, 1)));
+    if (!memory.bytes) throw std::bad_alloc();
+  }
+  return memory;
 }
 
 }  // namespace
 
 std::size_t ReconstructionWorkingBytes(std::int32_t width, const ReconstructionOptions& options) {
   CheckOptions(options);
-  const std::size_t per_thread = SlotsPerThread(BandRows(options)) *
-                                 static_cast<std::size_t>(std::max(width, 0)) * sizeof(Diff);
-  return per_thread * static_cast<std::size_t>(options.threads);
+  const BufferSizes sizes = ThreadBufferSizes(std::max(width, 0), BandRows(options), true);
+  return (sizes.diffs * sizeof(Diff) + sizes.bytes) * static_cast<std::size_t>(options.threads);
 }
 
 void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
@@ -136,26 +241,58 @@ void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
   }
   const std::int32_t band = BandRows(options);
   // More threads than rows would leave some without work.
-  const std::int32_t threads = std::min<std::int32_t>(options.threads, height);
-  const std::size_t slots = SlotsPerThread(band) * static_cast<std::size_t>(width);
-  // All memory is obtained before any thread starts, so a failure leaves
-  // nothing half done.
-  std::unique_ptr<Diff, FreeDiffs> memory(
-      static_cast<Diff*>(std::malloc(slots * static_cast<std::size_t>(threads) * sizeof(Diff))));
-  if (!memory) throw std::bad_alloc();
-
-  auto share = [&](std::int32_t k) {
+  const int threads = std::min<int>(options.threads, height);
+  const WorkMemory memory = ObtainWorkMemory(width, band, threads, false);
+  const SimdLevel level = engine::BestSimdLevel();
+  auto share = [&](int k) {
     return static_cast<std::int32_t>(static_cast<std::int64_t>(height) * k / threads);
   };
-  auto run = [&](std::int32_t k) {
-    const ThreadBuffers buffers =
-        CarveBuffers(memory.get() + slots * static_cast<std::size_t>(k), width, band);
-    ReconstructRows(mosaic, output, options.pattern, share(k), share(k + 1), band, buffers);
+  auto run = [&](int k) {
+    ThreadWork work =
+        CarveWork(memory.diffs.get() + memory.sizes.diffs * static_cast<std::size_t>(k), nullptr,
+                  width, height, band);
+    work.source.samples = engine::WholeMosaic(mosaic);
+    work.sink.rows = engine::WholeImage(output);
+    ReconstructRows(work, options.pattern, share(k), share(k + 1), band, level);
   };
   std::vector<std::jthread> helpers;
   helpers.reserve(static_cast<std::size_t>(threads - 1));
-  for (std::int32_t k = 1; k < threads; ++k) helpers.emplace_back(run, k);
+  for (int k = 1; k < threads; ++k) helpers.emplace_back(run, k);
   run(0);
+}
+
+QualityFigures ReconstructInPlace(ImageView image, const ReconstructionOptions& options,
+                                  std::int32_t border) {
+  CheckOptions(options);
+  if (options.threads != 1) {
+    throw std::invalid_argument("ReconstructInPlace: runs on one thread only");
+  }
+  CheckMeasuredRegion("ReconstructInPlace", image, image, border, 1);
+  const std::int32_t width = image.width;
+  const std::int32_t height = image.height;
+  if (width < kMinimumSide || height < kMinimumSide) {
+    // The whole image is frame: measure it against black, then blacken it.
+    const std::vector<std::uint8_t> black(3 * static_cast<std::size_t>(width), 0);
+    SquaredErrors errors;
+    for (std::int32_t r = border; r < height - border; ++r) {
+      AddRowSquaredErrors(image.Row(r), image.order, black.data(), image.order, border,
+                          width - border, errors);
+    }
+    for (std::int32_t r = 0; r < height; ++r) std::fill_n(image.Row(r), black.size(), 0);
+    return FiguresFromSquaredErrors(errors, width - 2 * std::int64_t{border},
+                                    height - 2 * std::int64_t{border});
+  }
+  const std::int32_t band = BandRows(options);
+  const WorkMemory memory = ObtainWorkMemory(width, band, 1, true);
+  ThreadWork work = CarveWork(memory.diffs.get(), memory.bytes.get(), width, height, band);
+  work.source.image = image;
+  work.sink.rows.order = image.order;
+  work.sink.in_place = true;
+  work.sink.image = image;
+  work.sink.border = border;
+  ReconstructRows(work, options.pattern, 0, height, band, engine::BestSimdLevel());
+  return FiguresFromSquaredErrors(work.sink.errors, width - 2 * std::int64_t{border},
+                                  height - 2 * std::int64_t{border});
 }
 
 }  // namespace demosaic

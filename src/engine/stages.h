@@ -1,5 +1,5 @@
 // The three stages of the reconstruction and the row buffers they share.
-// Internal to the library: ReconstructFromMosaic runs them band by band.
+// Internal to the library: the entry points run them band by band.
 //
 // The method's six colour-difference planes are held compactly. Along a row
 // every site's horizontal estimate is of the same difference (R - G on a red
@@ -10,6 +10,11 @@
 // BgFused at B sites), so both fused planes share one `fused` plane. The
 // differences that the fill derives at the other sites are used at once to
 // rebuild the pixel and never stored.
+//
+// Every plane, the mosaic and the output are reached through row buffers of
+// a few slots: row r lives in slot r % capacity. A buffer of at least H slots
+// is a plain whole image; fewer slots make a rolling buffer that keeps only
+// the latest rows.
 #pragma once
 
 #include <cstddef>
@@ -23,19 +28,52 @@ namespace demosaic::engine {
 // Every colour difference the method stores lies in -255 .. 255.
 using Diff = std::int16_t;
 
-// Rows of one difference plane, held in `capacity` slots of `stride` entries:
-// row r lives in slot r % capacity. A buffer of at least H slots is a plain
-// whole-image plane; fewer slots make a rolling buffer that keeps only the
-// latest rows.
+// Rows of one difference plane.
 struct DiffRows {
   Diff* base = nullptr;
-  std::ptrdiff_t stride = 0;
+  std::ptrdiff_t stride = 0;  // entries from one slot to the next
   std::int32_t capacity = 0;
 
   Diff* Row(std::int32_t r) const {
     return base + static_cast<std::ptrdiff_t>(r % capacity) * stride;
   }
 };
+
+// Rows of the mosaic of a `width` x `height` image.
+struct SampleRows {
+  const std::uint8_t* base = nullptr;
+  std::ptrdiff_t stride = 0;  // bytes from one slot to the next
+  std::int32_t capacity = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+
+  const std::uint8_t* Row(std::int32_t r) const {
+    return base + static_cast<std::ptrdiff_t>(r % capacity) * stride;
+  }
+};
+
+// A whole mosaic, every row in its own slot.
+inline SampleRows WholeMosaic(ConstMosaicView mosaic) {
+  return {mosaic.data, mosaic.stride, mosaic.height > 0 ? mosaic.height : 1, mosaic.width,
+          mosaic.height};
+}
+
+// Rows of output pixels, three 8-bit channels each in `order`.
+struct PixelRows {
+  std::uint8_t* base = nullptr;
+  std::ptrdiff_t stride = 0;  // bytes from one slot to the next
+  std::int32_t capacity = 0;
+  ChannelOrder order = ChannelOrder::kBGR;
+
+  std::uint8_t* Row(std::int32_t r) const {
+    return base + static_cast<std::ptrdiff_t>(r % capacity) * stride;
+  }
+};
+
+// A whole output image, every row in its own slot.
+inline PixelRows WholeImage(ImageView image) {
+  return {image.data, image.stride, image.height > 0 ? image.height : 1, image.order};
+}
 
 // Instruction sets a stage can be compiled for; all give the same values.
 enum class SimdLevel { kBaseline, kAvx2, kAvx512 };
@@ -48,18 +86,19 @@ bool ProcessorSupports(SimdLevel level);
 // column: each site's difference estimated along its row and down its
 // column from the mosaic alone, with the mirror rules at the image edges.
 // Requires a mosaic of at least 3 columns and 4 rows. Reads mosaic rows up to
-// 2 away from those written.
-void EstimateDirectionalDifferences(ConstMosaicView mosaic, BayerPattern pattern,
+// 2 away from those written. `level` picks the compiled variant of the inner
+// loop; the processor must support it.
+void EstimateDirectionalDifferences(SampleRows samples, BayerPattern pattern,
                                     std::int32_t first_row, std::int32_t end_row,
-                                    DiffRows horizontal, DiffRows vertical);
+                                    DiffRows horizontal, DiffRows vertical,
+                                    SimdLevel level = BestSimdLevel());
 
 // Writes `fused` at the red and blue sites of rows [first_row, end_row) that
 // lie at least 2 from every edge, and nothing else: the site's row and column
 // estimates merged by their spreads, bounded to sample - 255 .. sample and
 // rounded. Reads rows up to 2 away of `vertical`, the row itself of
-// `horizontal`. `level` picks the compiled variant of the inner loop; the
-// processor must support it.
-void FuseDirections(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t first_row,
+// `horizontal` and of the mosaic. `level` as above.
+void FuseDirections(SampleRows samples, BayerPattern pattern, std::int32_t first_row,
                     std::int32_t end_row, DiffRows horizontal, DiffRows vertical, DiffRows fused,
                     SimdLevel level = BestSimdLevel());
 
@@ -73,8 +112,11 @@ std::int32_t FuseSite(const Diff* horizontal, const Diff* const vertical[5], std
 // interior (the sites at least 3 from every edge); inside it, the missing
 // differences are taken as means of the nearest fused ones and the pixel is
 // rebuilt from its mosaic sample and its two differences. Reads rows up to 1
-// away of `fused`.
-void ReconstructColors(ConstMosaicView mosaic, BayerPattern pattern, std::int32_t first_row,
-                       std::int32_t end_row, DiffRows fused, ImageView output);
+// away of `fused`, including entries at green sites whose values it discards:
+// they must hold some value (any), never uninitialised memory. `level` as
+// above.
+void ReconstructColors(SampleRows samples, BayerPattern pattern, std::int32_t first_row,
+                       std::int32_t end_row, DiffRows fused, PixelRows output,
+                       SimdLevel level = BestSimdLevel());
 
 }  // namespace demosaic::engine

@@ -9,27 +9,23 @@
 #include "demosaic/reconstruct.h"
 #include "io/image_files.h"
 #include "pipeline/mat_views.h"
-#include "pipeline/methods.h"
 
 namespace demosaic {
 namespace {
 
-constexpr std::size_t kRunBytesPerPixel = 3 + 1 + 3;
+// The encoded output, at most about the raw size: the reconstruction itself
+// takes the decoded reference's place.
+constexpr std::size_t kRunBytesPerPixel = 3;
 
-// Everything after a successful load. The figures are computed before the
-// file is encoded, so that the reference can be released first: the
-// measurement reads the same pixels that are saved.
-ToolRun RunOnReference(cv::Mat reference, const std::string& output_path) {
+// Everything after a successful load. The reference is replaced by its
+// reconstruction row by row, each row measured against the original just
+// before it is replaced: the figures are those of the pixels that are saved,
+// and no second image or mosaic is ever held.
+ToolRun RunOnReference(cv::Mat image, const std::string& output_path) {
   ToolRun run;
   try {
-    cv::Mat reconstruction(reference.rows, reference.cols, CV_8UC3);
-    {
-      const cv::Mat mosaic = SampleMosaicOf(reference, BayerPattern::kGRBG);
-      ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(reconstruction));
-    }
-    run.figures = ComputeQuality(ImageViewOf(reference), ImageViewOf(reconstruction));
-    reference.release();
-    run.saved = SaveImageAtomically(output_path, reconstruction);
+    run.figures = ReconstructInPlace(MutableImageViewOf(image));
+    run.saved = SaveImageAtomically(output_path, image);
   } catch (const std::bad_alloc&) {
     run.failure = Failure::kOutOfMemory;
   } catch (const cv::Exception& e) {

@@ -20,9 +20,9 @@ struct ToolRun {
   bool saved = false;      // the output file was written
 };
 
-// What the run needs beyond the decoded reference: the reconstruction, the
-// mosaic, the encoded output (at most about the raw size) and the engine's
-// row buffers.
+// What the run needs beyond the decoded reference, which the reconstruction
+// replaces in place: the encoded output (at most about the raw size) and the
+// engine's row buffers.
 RunMemory ToolRunMemory(std::size_t ceiling = SIZE_MAX);
 
 // Reads and decodes the reference at `reference_path`, then the run. Refuses

@@ -4,6 +4,7 @@
 
 #include "demosaic/quality.h"
 #include "quality/measured_region.h"
+#include "quality/squared_errors.h"
 
 namespace demosaic {
 namespace {
@@ -12,47 +13,57 @@ constexpr double kPeakSquared = 65025.0;  // 255 squared
 
 }  // namespace
 
+void AddRowSquaredErrors(const std::uint8_t* reference_row, ChannelOrder reference_order,
+                         const std::uint8_t* reconstruction_row, ChannelOrder reconstruction_order,
+                         std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
+  const int red = RedOffset(reference_order);
+  const int blue = BlueOffset(reference_order);
+  const int red_rec = RedOffset(reconstruction_order);
+  const int blue_rec = BlueOffset(reconstruction_order);
+  std::int64_t row_r = 0;
+  std::int64_t row_g = 0;
+  std::int64_t row_b = 0;
+  for (std::int32_t c = first_column; c < end_column; ++c) {
+    const std::ptrdiff_t at = 3 * static_cast<std::ptrdiff_t>(c);
+    const std::int32_t dr =
+        std::int32_t{reference_row[at + red]} - reconstruction_row[at + red_rec];
+    const std::int32_t dg = std::int32_t{reference_row[at + 1]} - reconstruction_row[at + 1];
+    const std::int32_t db =
+        std::int32_t{reference_row[at + blue]} - reconstruction_row[at + blue_rec];
+    row_r += dr * dr;
+    row_g += dg * dg;
+    row_b += db * db;
+  }
+  sums.red += static_cast<double>(row_r);
+  sums.green += static_cast<double>(row_g);
+  sums.blue += static_cast<double>(row_b);
+}
+
+QualityFigures FiguresFromSquaredErrors(const SquaredErrors& sums, std::int64_t columns,
+                                        std::int64_t rows) {
+  const double column_count = static_cast<double>(columns);
+  const double row_count = static_cast<double>(rows);
+  auto psnr = [&](double sum) {
+    return 10.0 * std::log10(kPeakSquared / (sum / column_count / row_count));
+  };
+  QualityFigures figures;
+  figures.psnr_r = psnr(sums.red);
+  figures.psnr_g = psnr(sums.green);
+  figures.psnr_b = psnr(sums.blue);
+  figures.cpsnr = psnr((sums.blue + sums.green + sums.red) / 3.0);
+  return figures;
+}
+
 QualityFigures ComputeQuality(ConstImageView reference, ConstImageView reconstruction,
                               std::int32_t border) {
   CheckMeasuredRegion("ComputeQuality", reference, reconstruction, border, 1);
-  const int red = RedOffset(reference.order);
-  const int blue = BlueOffset(reference.order);
-  const int red_rec = RedOffset(reconstruction.order);
-  const int blue_rec = BlueOffset(reconstruction.order);
-  // Squared errors are integers of at most 65025; their sums stay exact in
-  // double far beyond any image size. Each row's sums are kept in integers
-  // first, which is exact and faster.
-  double sse_r = 0.0;
-  double sse_g = 0.0;
-  double sse_b = 0.0;
+  SquaredErrors sums;
   for (std::int32_t r = border; r < reference.height - border; ++r) {
-    const std::uint8_t* want = reference.Row(r);
-    const std::uint8_t* got = reconstruction.Row(r);
-    std::int64_t row_r = 0;
-    std::int64_t row_g = 0;
-    std::int64_t row_b = 0;
-    for (std::int32_t c = border; c < reference.width - border; ++c) {
-      const std::ptrdiff_t at = 3 * static_cast<std::ptrdiff_t>(c);
-      const std::int32_t dr = std::int32_t{want[at + red]} - got[at + red_rec];
-      const std::int32_t dg = std::int32_t{want[at + 1]} - got[at + 1];
-      const std::int32_t db = std::int32_t{want[at + blue]} - got[at + blue_rec];
-      row_r += dr * dr;
-      row_g += dg * dg;
-      row_b += db * db;
-    }
-    sse_r += static_cast<double>(row_r);
-    sse_g += static_cast<double>(row_g);
-    sse_b += static_cast<double>(row_b);
+    AddRowSquaredErrors(reference.Row(r), reference.order, reconstruction.Row(r),
+                        reconstruction.order, border, reference.width - border, sums);
   }
-  const double columns = static_cast<double>(reference.width - 2 * border);
-  const double rows = static_cast<double>(reference.height - 2 * border);
-  auto psnr = [&](double sum) { return 10.0 * std::log10(kPeakSquared / (sum / columns / rows)); };
-  QualityFigures figures;
-  figures.psnr_r = psnr(sse_r);
-  figures.psnr_g = psnr(sse_g);
-  figures.psnr_b = psnr(sse_b);
-  figures.cpsnr = psnr((sse_b + sse_g + sse_r) / 3.0);
-  return figures;
+  return FiguresFromSquaredErrors(sums, reference.width - 2 * std::int64_t{border},
+                                  reference.height - 2 * std::int64_t{border});
 }
 
 }  // namespace demosaic

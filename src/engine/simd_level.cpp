@@ -1,0 +1,25 @@
+// Which of the compiled instruction sets this processor runs.
+#include "engine/stages.h"
+
+namespace demosaic::engine {
+
+bool ProcessorSupports(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::kAvx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+             __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+    case SimdLevel::kAvx2:
+      return __builtin_cpu_supports("avx2");
+    case SimdLevel::kBaseline:
+      break;
+  }
+  return true;
+}
+
+SimdLevel BestSimdLevel() {
+  if (ProcessorSupports(SimdLevel::kAvx512)) return SimdLevel::kAvx512;
+  if (ProcessorSupports(SimdLevel::kAvx2)) return SimdLevel::kAvx2;
+  return SimdLevel::kBaseline;
+}
+
+}  // namespace demosaic::engine
