@@ -128,6 +128,34 @@ TEST(SrgbToLab, DarkGreysUseTheLinearSegments) {
   }
 }
 
+// The conversion carried out in long double: double precision throughout
+// must agree with it to within a few units in the last place.
+TEST(SrgbToLab, AgreesWithLongDoubleArithmetic) {
+  auto linear = [](int v) {
+    const long double c = v / 255.0L;
+    return c > 0.04045L ? std::pow((c + 0.055L) / 1.055L, 2.4L) : c / 12.92L;
+  };
+  auto curve = [](long double t) {
+    return t > 0.008856L ? std::cbrt(t) : 7.787L * t + 16.0L / 116.0L;
+  };
+  std::mt19937 random(5);
+  for (int i = 0; i < 20000; ++i) {
+    // Every grey first, then random colours.
+    const int r = i < 256 ? i : static_cast<int>(random() & 0xFF);
+    const int g = i < 256 ? i : static_cast<int>(random() & 0xFF);
+    const int b = i < 256 ? i : static_cast<int>(random() & 0xFF);
+    const long double lr = linear(r), lg = linear(g), lb = linear(b);
+    const long double fx = curve((0.412453L * lr + 0.357580L * lg + 0.180423L * lb) / 0.95047L);
+    const long double fy = curve(0.212671L * lr + 0.715160L * lg + 0.072169L * lb);
+    const long double fz = curve((0.019334L * lr + 0.119193L * lg + 0.950227L * lb) / 1.08883L);
+    const Lab lab = SrgbToLab(r, g, b);
+    EXPECT_NEAR(lab.L, static_cast<double>(116.0L * fy - 16.0L), 1e-12)
+        << r << "," << g << "," << b;
+    EXPECT_NEAR(lab.a, static_cast<double>(500.0L * (fx - fy)), 1e-12) << r << "," << g << "," << b;
+    EXPECT_NEAR(lab.b, static_cast<double>(200.0L * (fy - fz)), 1e-12) << r << "," << g << "," << b;
+  }
+}
+
 // ------------------------------------------------------------ CIEDE2000
 
 // The 34 test pairs of Sharma, Wu and Dalal (2005), difference to 4 decimals.
@@ -296,6 +324,20 @@ TEST(De2000, UniformPairGivesThatPairsDifference) {
   const double expected = Ciede2000(SrgbToLab(250, 120, 10), SrgbToLab(240, 128, 40));
   EXPECT_GT(expected, 1.0);
   EXPECT_NEAR(ComputeDe2000(reference.View(), reconstruction.View(), 1), expected, 1e-12);
+}
+
+// With a single measured pixel the mean is that pixel's difference exactly:
+// whole rows are converted with the same arithmetic as SrgbToLab.
+TEST(De2000, OneMeasuredPixelIsExactlyItsDifference) {
+  std::mt19937 random(9);
+  for (int trial = 0; trial < 500; ++trial) {
+    Image reference = RandomImage(3, 3, random);
+    Image reconstruction = RandomImage(3, 3, random);
+    const std::uint8_t* x = reference.At(1, 1);
+    const std::uint8_t* y = reconstruction.At(1, 1);
+    EXPECT_EQ(ComputeDe2000(reference.View(), reconstruction.View(), 1),
+              Ciede2000(SrgbToLab(x[2], x[1], x[0]), SrgbToLab(y[2], y[1], y[0])));
+  }
 }
 
 // One changed pixel: its difference divided by the interior's pixel count.

@@ -1,10 +1,11 @@
 // The zipper share: pixels whose most similar neighbour in the reference
 // becomes visibly more different from them in the reconstruction, the
 // alternating on-off pattern that demosaicing leaves along edges.
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "demosaic/metrics.h"
 #include "quality/cielab.h"
@@ -16,24 +17,25 @@ namespace {
 // One just-noticeable difference in CIE76 units.
 constexpr double kNoticeableGrowth = 2.3;
 
-double Cie76(const Lab& p, const Lab& q) {
-  const double dl = p.L - q.L;
-  const double da = p.a - q.a;
-  const double db = p.b - q.b;
+// CIE76 distance between pixel i of row p and pixel j of row q.
+double Cie76(const LabRow& p, std::size_t i, const LabRow& q, std::size_t j) {
+  const double dl = p.L[i] - q.L[j];
+  const double da = p.a[i] - q.a[j];
+  const double db = p.b[i] - q.b[j];
   return std::sqrt(dl * dl + da * da + db * db);
 }
 
 // Three consecutive rows of CIELAB colours of one image, the middle one being
 // the row measured; advancing drops the top row and converts the next one.
 struct LabRows {
-  std::vector<Lab> above;
-  std::vector<Lab> centre;
-  std::vector<Lab> below;
+  LabRow above;
+  LabRow centre;
+  LabRow below;
 };
 
 LabRows FirstRows(ConstImageView image, const MeasuredRegion& region) {
   const std::size_t width = static_cast<std::size_t>(region.width);
-  LabRows rows{std::vector<Lab>(width), std::vector<Lab>(width), std::vector<Lab>(width)};
+  LabRows rows{LabRow(width), LabRow(width), LabRow(width)};
   ConvertRowToLab(image, region.top, region.left, rows.above);
   ConvertRowToLab(image, region.top + 1, region.left, rows.centre);
   ConvertRowToLab(image, region.top + 2, region.left, rows.below);
@@ -50,29 +52,26 @@ void Advance(LabRows& rows, ConstImageView image, std::int32_t next_row, std::in
 std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
   // The neighbours in the order that settles ties: up-left, up, up-right,
   // left, right, down-left, down, down-right.
-  const Lab* const reference_rows[3] = {reference.above.data(), reference.centre.data(),
-                                        reference.below.data()};
-  const Lab* const reconstruction_rows[3] = {
-      reconstruction.above.data(), reconstruction.centre.data(), reconstruction.below.data()};
-  constexpr int kRow[8] = {0, 0, 0, 1, 1, 2, 2, 2};
-  constexpr int kColumn[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+  const std::array<const LabRow*, 3> reference_rows = {&reference.above, &reference.centre,
+                                                       &reference.below};
+  const std::array<const LabRow*, 3> reconstruction_rows = {
+      &reconstruction.above, &reconstruction.centre, &reconstruction.below};
+  constexpr std::array<int, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
+  constexpr std::array<int, 8> kColumn = {-1, 0, 1, -1, 1, -1, 0, 1};
 
   std::int64_t count = 0;
-  const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(reference.centre.size()) - 1;
-  for (std::ptrdiff_t c = 1; c < last; ++c) {
-    const Lab& p = reference.centre[static_cast<std::size_t>(c)];
+  for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
     int nearest = 0;
-    double nearest_distance = Cie76(p, reference_rows[kRow[0]][c + kColumn[0]]);
+    double nearest_distance = Cie76(reference.centre, c, *reference_rows[kRow[0]], c - 1);
     for (int k = 1; k < 8; ++k) {
-      const double distance = Cie76(p, reference_rows[kRow[k]][c + kColumn[k]]);
+      const double distance = Cie76(reference.centre, c, *reference_rows[kRow[k]], c + kColumn[k]);
       if (distance < nearest_distance) {
         nearest_distance = distance;
         nearest = k;
       }
     }
     const double reconstructed_distance =
-        Cie76(reconstruction.centre[static_cast<std::size_t>(c)],
-              reconstruction_rows[kRow[nearest]][c + kColumn[nearest]]);
+        Cie76(reconstruction.centre, c, *reconstruction_rows[kRow[nearest]], c + kColumn[nearest]);
     if (reconstructed_distance - nearest_distance > kNoticeableGrowth) ++count;
   }
   return count;
