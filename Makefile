@@ -41,9 +41,11 @@ demo: build
 	@echo "Reference: $(BUILD_DIR)/demo/chart.png"
 	@echo "Reconstruction written to $(BUILD_DIR)/demo/chart-reconstructed.png"
 
-# Engine speed beside OpenCV's Bayer conversions, then peak memory of one run.
+# Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
+# PSNR, then peak memory of one run.
 bench: build
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
+	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-memory.sh $(BUILD_DIR)
 
 sanitize-build: deps

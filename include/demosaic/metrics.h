@@ -4,11 +4,13 @@
 // `border` from every edge, as for ComputeQuality), and the CIELAB conversion
 // and colour difference they are built on.
 //
-// Every figure is defined to the last bit of its formula in IEEE double
-// arithmetic; only the order of the final sums over pixels is the library's
-// own. The functions keep no state between calls, allocate at most a few
-// image rows of working memory, and may be called from several threads at
-// once.
+// Every figure is computed in IEEE double arithmetic from the formulas given
+// here, and agrees with any careful double-precision implementation of them
+// to about 1e-10: only the order of sums over pixels and the last bits of
+// cube roots and trigonometric functions may differ. The functions keep no
+// state between calls, work through a few rows at a time (their working
+// memory grows with the width, not the height), and may be called from
+// several threads at once.
 #pragma once
 
 #include <cstdint>
@@ -55,19 +57,22 @@ double Ciede2000(Lab first, Lab second);
 // vx = E[x^2] - mx^2, vy = E[y^2] - my^2 and the covariance
 // vxy = E[xy] - mx my, and
 //   SSIM = (2 mx my + C1) (2 vxy + C2) / ((mx^2 + my^2 + C1) (vx + vy + C2)),
-// C1 = (0.01 * 255)^2, C2 = (0.03 * 255)^2; the mean of the map. Returns the
-// mean of the three channels' means: exactly 1 for equal interiors, and
-// exactly the same figure with the arguments swapped.
+// C1 = (0.01 * 255)^2, C2 = (0.03 * 255)^2, with vx + vy taken as
+// E[x^2 + y^2] - (mx^2 + my^2); the mean of the map. Returns the mean of the
+// three channels' means: exactly 1 for equal interiors, and exactly the same
+// figure with the arguments swapped.
 // Requires two views of one size, border >= 0 and an interior of at least
 // 11 x 11 pixels; throws std::invalid_argument, naming the failed requirement,
-// otherwise. Only reads the interior of either image.
+// otherwise. Only reads the interior of either image. Works in about 1.1 kB
+// per interior column (std::bad_alloc if that cannot be had).
 double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border);
 
 // The mean over the measured interior of Ciede2000(SrgbToLab(reference pixel),
 // SrgbToLab(reconstruction pixel)): 0 for equal interiors. Requires two views
 // of one size, border >= 0 and at least one measured pixel; throws
 // std::invalid_argument, naming the failed requirement, otherwise. Only reads
-// the interior of either image.
+// the interior of either image. Works in 64 bytes per interior column
+// (std::bad_alloc if that cannot be had).
 double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, std::int32_t border);
 
 // The share, in [0, 1], of zipper pixels among the pixels at least
@@ -80,7 +85,8 @@ double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, st
 // (one just-noticeable difference). 0 for equal interiors. Requires two views
 // of one size, border >= 0 and an interior of at least 3 x 3 pixels; throws
 // std::invalid_argument, naming the failed requirement, otherwise. Only reads
-// the interior of either image.
+// the interior of either image. Works in 192 bytes per interior column
+// (std::bad_alloc if that cannot be had).
 double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border);
 
 }  // namespace demosaic
