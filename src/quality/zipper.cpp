@@ -56,22 +56,25 @@ std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
                                                        &reference.below};
   const std::array<const LabRow*, 3> reconstruction_rows = {
       &reconstruction.above, &reconstruction.centre, &reconstruction.below};
-  constexpr std::array<int, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
-  constexpr std::array<int, 8> kColumn = {-1, 0, 1, -1, 1, -1, 0, 1};
+  // Rows index the three above; columns count from the one left of p.
+  constexpr std::array<std::size_t, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
+  constexpr std::array<std::size_t, 8> kColumn = {0, 1, 2, 0, 2, 0, 1, 2};
 
   std::int64_t count = 0;
   for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
-    int nearest = 0;
-    double nearest_distance = Cie76(reference.centre, c, *reference_rows[kRow[0]], c - 1);
-    for (int k = 1; k < 8; ++k) {
-      const double distance = Cie76(reference.centre, c, *reference_rows[kRow[k]], c + kColumn[k]);
+    std::size_t nearest = 0;
+    double nearest_distance =
+        Cie76(reference.centre, c, *reference_rows[kRow[0]], c - 1 + kColumn[0]);
+    for (std::size_t k = 1; k < 8; ++k) {
+      const double distance =
+          Cie76(reference.centre, c, *reference_rows[kRow[k]], c - 1 + kColumn[k]);
       if (distance < nearest_distance) {
         nearest_distance = distance;
         nearest = k;
       }
     }
-    const double reconstructed_distance =
-        Cie76(reconstruction.centre, c, *reconstruction_rows[kRow[nearest]], c + kColumn[nearest]);
+    const double reconstructed_distance = Cie76(
+        reconstruction.centre, c, *reconstruction_rows[kRow[nearest]], c - 1 + kColumn[nearest]);
     if (reconstructed_distance - nearest_distance > kNoticeableGrowth) ++count;
   }
   return count;
