@@ -7,6 +7,9 @@ JOBS ?= $(shell nproc)
 # The reference corpus for the bit-exact conformance test; the test is
 # skipped, with a message, where this folder does not exist.
 CONFORMANCE_DIR ?= $(abspath ../shared/conformance)
+# Independent figures of the perceptual metrics over that corpus; likewise
+# skipped, with a message, where absent.
+METRICS_DIR ?= $(abspath ../shared/metrics)
 PREFIX ?= /usr/local
 # The sanitizer build (clang, AddressSanitizer and UndefinedBehaviorSanitizer,
 # with the libFuzzer targets) lives in its own folder.
@@ -22,7 +25,8 @@ deps:
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
-	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR) -DDEMOSAIC_METRICS_DIR=$(METRICS_DIR) \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -37,15 +41,17 @@ demo: build
 	@echo "Reference: $(BUILD_DIR)/demo/chart.png"
 	@echo "Reconstruction written to $(BUILD_DIR)/demo/chart-reconstructed.png"
 
-# Engine speed beside OpenCV's Bayer conversions, then peak memory of one run.
+# Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
+# PSNR, then peak memory of one run.
 bench: build
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
+	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-memory.sh $(BUILD_DIR)
 
 sanitize-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DDEMOSAIC_FUZZ=ON -DDEMOSAIC_FUZZ_SECONDS=$(FUZZ_SECONDS) \
-	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR)
+	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR) -DDEMOSAIC_METRICS_DIR=$(METRICS_DIR)
 	cmake --build $(SANITIZE_BUILD_DIR) -j $(JOBS)
 
 # The whole test suite under the sanitizers, then a short run of each fuzz

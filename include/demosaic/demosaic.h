@@ -1,5 +1,6 @@
 // The demosaic library: views of images and mosaics, the Bayer tile, mosaic
-// sampling, the reconstruction and the quality figures.
+// sampling, the reconstruction and the quality figures (PSNR, SSIM,
+// CIEDE2000, zipper).
 //
 //   #include <demosaic/demosaic.h>
 //
@@ -14,5 +15,6 @@
 
 #include "demosaic/bayer.h"
 #include "demosaic/image.h"
+#include "demosaic/metrics.h"
 #include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"

@@ -1,0 +1,180 @@
+// Structural similarity (SSIM) with an 11 x 11 Gaussian window of sigma 1.5,
+// computed separably: each image row is filtered horizontally once, into a
+// ring of the last 11 filtered rows, and each map row is then one vertical
+// pass over the ring. Working memory is about 12 x 11 rows of doubles.
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "demosaic/metrics.h"
+#include "quality/measured_region.h"
+
+namespace demosaic {
+namespace {
+
+constexpr int kRadius = 5;
+constexpr int kWindow = 2 * kRadius + 1;
+constexpr double kC1 = (0.01 * 255.0) * (0.01 * 255.0);
+constexpr double kC2 = (0.03 * 255.0) * (0.03 * 255.0);
+
+// What is filtered for each channel: x, y, x^2 + y^2 and xy. The two squares
+// are only ever needed as the sum vx + vy, so they are filtered together.
+constexpr int kQuantities = 4;
+constexpr int kPlanes = 3 * kQuantities;
+
+// The window's taps by distance from its centre: exp(-k^2 / 4.5) for
+// k = -5..5 divided by their sum (a Gaussian of sigma 1.5).
+using Taps = std::array<double, kRadius + 1>;
+
+Taps MakeTaps() {
+  double sum = 0.0;
+  for (int k = -kRadius; k <= kRadius; ++k) sum += std::exp(-(k * k) / 4.5);
+  Taps taps{};
+  for (int k = 0; k <= kRadius; ++k) {
+    taps[static_cast<std::size_t>(k)] = std::exp(-(k * k) / 4.5) / sum;
+  }
+  return taps;
+}
+
+const Taps& GaussianTaps() {
+  static const Taps taps = MakeTaps();
+  return taps;
+}
+
+// out[j] = sum of taps[|k|] * v[j + 5 + k] for k = -5..5. The window is
+// symmetric, so the two samples at each distance are added first, exactly,
+// as integers.
+void FilterRow(const std::int32_t* v, std::span<double> out, const Taps& taps) {
+  for (std::size_t j = 0; j < out.size(); ++j) {
+    const std::int32_t* centre = v + j + kRadius;
+    double sum = taps[0] * centre[0];
+    for (int k = 1; k <= kRadius; ++k) sum += taps[k] * (centre[-k] + centre[k]);
+    out[j] = sum;
+  }
+}
+
+// out[j] = sum of taps[|k|] * rows[5 + k][j] for k = -5..5.
+void FilterColumns(const std::array<const double*, kWindow>& rows, std::span<double> out,
+                   const Taps& taps) {
+  for (std::size_t j = 0; j < out.size(); ++j) {
+    double sum = taps[0] * rows[kRadius][j];
+    for (int k = 1; k <= kRadius; ++k)
+      sum += taps[k] * (rows[kRadius - k][j] + rows[kRadius + k][j]);
+    out[j] = sum;
+  }
+}
+
+// Sum of the SSIM map over one row from the four filtered quantities. The
+// terms are grouped so that equal images give exactly 1 and swapped images
+// exactly the same value: the sum of squares filtered together is exactly
+// twice the filtered product when x = y.
+double SsimRowSum(std::span<const double> mean_x, std::span<const double> mean_y,
+                  std::span<const double> mean_squares, std::span<const double> mean_product) {
+  double sum = 0.0;
+  for (std::size_t j = 0; j < mean_x.size(); ++j) {
+    const double mx = mean_x[j];
+    const double my = mean_y[j];
+    const double means_product = mx * my;
+    const double means_squared = mx * mx + my * my;
+    const double covariance = mean_product[j] - means_product;
+    const double variances = mean_squares[j] - means_squared;
+    sum += ((2.0 * means_product + kC1) * (2.0 * covariance + kC2)) /
+           ((means_squared + kC1) * (variances + kC2));
+  }
+  return sum;
+}
+
+struct ChannelOffsets {
+  std::array<std::size_t, 3> reference;
+  std::array<std::size_t, 3> reconstruction;
+};
+
+// Byte offsets of red, green and blue within a pixel of either image.
+ChannelOffsets OffsetsOf(ConstImageView reference, ConstImageView reconstruction) {
+  auto rgb = [](ChannelOrder order) {
+    return std::array<std::size_t, 3>{static_cast<std::size_t>(RedOffset(order)), 1,
+                                      static_cast<std::size_t>(BlueOffset(order))};
+  };
+  return {rgb(reference.order), rgb(reconstruction.order)};
+}
+
+// The four quantities of each channel of one row of the interior, as
+// integers: plane 4 * channel + quantity, each `width` long.
+void SplitRow(const std::uint8_t* reference, const std::uint8_t* reconstruction,
+              const ChannelOffsets& offsets, std::size_t width, std::vector<std::int32_t>& planes) {
+  for (std::size_t channel = 0; channel < 3; ++channel) {
+    std::int32_t* x_plane = planes.data() + (kQuantities * channel + 0) * width;
+    std::int32_t* y_plane = x_plane + width;
+    std::int32_t* squares_plane = y_plane + width;
+    std::int32_t* product_plane = squares_plane + width;
+    const std::uint8_t* x_pixel = reference + offsets.reference[channel];
+    const std::uint8_t* y_pixel = reconstruction + offsets.reconstruction[channel];
+    for (std::size_t c = 0; c < width; ++c) {
+      const std::int32_t x = x_pixel[3 * c];
+      const std::int32_t y = y_pixel[3 * c];
+      x_plane[c] = x;
+      y_plane[c] = y;
+      squares_plane[c] = x * x + y * y;
+      product_plane[c] = x * y;
+    }
+  }
+}
+
+}  // namespace
+
+double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+  const MeasuredRegion region =
+      CheckMeasuredRegion("ComputeSsim", reference, reconstruction, border, kWindow);
+  const Taps& taps = GaussianTaps();
+  const ChannelOffsets offsets = OffsetsOf(reference, reconstruction);
+  const std::size_t width = static_cast<std::size_t>(region.width);
+  const std::size_t map_width = width - (kWindow - 1);
+  const std::int32_t map_height = region.height - (kWindow - 1);
+
+  std::vector<std::int32_t> row_planes(kPlanes * width);
+  // Slot s of the ring holds the horizontally filtered planes of every
+  // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * map_width.
+  std::vector<double> ring(kWindow * kPlanes * map_width);
+  std::vector<double> filtered(kQuantities * map_width);
+  auto ring_row = [&](std::int32_t interior_row, std::size_t plane) {
+    const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
+    return ring.data() + (slot * kPlanes + plane) * map_width;
+  };
+
+  std::array<double, 3> channel_sums{0.0, 0.0, 0.0};
+  for (std::int32_t i = 0; i < region.height; ++i) {
+    const std::ptrdiff_t first_byte = 3 * static_cast<std::ptrdiff_t>(region.left);
+    SplitRow(reference.Row(region.top + i) + first_byte,
+             reconstruction.Row(region.top + i) + first_byte, offsets, width, row_planes);
+    for (std::size_t p = 0; p < kPlanes; ++p) {
+      FilterRow(row_planes.data() + p * width, {ring_row(i, p), map_width}, taps);
+    }
+    if (i < kWindow - 1) continue;
+
+    // The ring now holds interior rows i - 10 .. i: the window of map row
+    // i - 10, centred on interior row i - 5.
+    for (std::size_t channel = 0; channel < 3; ++channel) {
+      for (std::size_t q = 0; q < kQuantities; ++q) {
+        std::array<const double*, kWindow> rows{};
+        for (int k = 0; k < kWindow; ++k) {
+          rows[static_cast<std::size_t>(k)] =
+              ring_row(i - (kWindow - 1) + k, kQuantities * channel + q);
+        }
+        FilterColumns(rows, {filtered.data() + q * map_width, map_width}, taps);
+      }
+      const std::span<const double> all(filtered);
+      channel_sums[channel] +=
+          SsimRowSum(all.subspan(0, map_width), all.subspan(map_width, map_width),
+                     all.subspan(2 * map_width, map_width), all.subspan(3 * map_width, map_width));
+    }
+  }
+  const double map_pixels = static_cast<double>(map_width) * static_cast<double>(map_height);
+  return (channel_sums[0] / map_pixels + channel_sums[1] / map_pixels +
+          channel_sums[2] / map_pixels) /
+         3.0;
+}
+
+}  // namespace demosaic

@@ -1,0 +1,104 @@
+// The zipper share: pixels whose most similar neighbour in the reference
+// becomes visibly more different from them in the reconstruction, the
+// alternating on-off pattern that demosaicing leaves along edges.
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "demosaic/metrics.h"
+#include "quality/cielab.h"
+#include "quality/measured_region.h"
+
+namespace demosaic {
+namespace {
+
+// One just-noticeable difference in CIE76 units.
+constexpr double kNoticeableGrowth = 2.3;
+
+// CIE76 distance between pixel i of row p and pixel j of row q.
+double Cie76(const LabRow& p, std::size_t i, const LabRow& q, std::size_t j) {
+  const double dl = p.L[i] - q.L[j];
+  const double da = p.a[i] - q.a[j];
+  const double db = p.b[i] - q.b[j];
+  return std::sqrt(dl * dl + da * da + db * db);
+}
+
+// Three consecutive rows of CIELAB colours of one image, the middle one being
+// the row measured; advancing drops the top row and converts the next one.
+struct LabRows {
+  LabRow above;
+  LabRow centre;
+  LabRow below;
+};
+
+LabRows FirstRows(ConstImageView image, const MeasuredRegion& region) {
+  const std::size_t width = static_cast<std::size_t>(region.width);
+  LabRows rows{LabRow(width), LabRow(width), LabRow(width)};
+  ConvertRowToLab(image, region.top, region.left, rows.above);
+  ConvertRowToLab(image, region.top + 1, region.left, rows.centre);
+  ConvertRowToLab(image, region.top + 2, region.left, rows.below);
+  return rows;
+}
+
+void Advance(LabRows& rows, ConstImageView image, std::int32_t next_row, std::int32_t left) {
+  std::swap(rows.above, rows.centre);
+  std::swap(rows.centre, rows.below);
+  ConvertRowToLab(image, next_row, left, rows.below);
+}
+
+// Zipper pixels among columns 1 .. width - 2 of the middle rows.
+std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
+  // The neighbours in the order that settles ties: up-left, up, up-right,
+  // left, right, down-left, down, down-right.
+  const std::array<const LabRow*, 3> reference_rows = {&reference.above, &reference.centre,
+                                                       &reference.below};
+  const std::array<const LabRow*, 3> reconstruction_rows = {
+      &reconstruction.above, &reconstruction.centre, &reconstruction.below};
+  // Rows index the three above; columns count from the one left of p.
+  constexpr std::array<std::size_t, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
+  constexpr std::array<std::size_t, 8> kColumn = {0, 1, 2, 0, 2, 0, 1, 2};
+
+  std::int64_t count = 0;
+  for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
+    std::size_t nearest = 0;
+    double nearest_distance =
+        Cie76(reference.centre, c, *reference_rows[kRow[0]], c - 1 + kColumn[0]);
+    for (std::size_t k = 1; k < 8; ++k) {
+      const double distance =
+          Cie76(reference.centre, c, *reference_rows[kRow[k]], c - 1 + kColumn[k]);
+      if (distance < nearest_distance) {
+        nearest_distance = distance;
+        nearest = k;
+      }
+    }
+    const double reconstructed_distance = Cie76(
+        reconstruction.centre, c, *reconstruction_rows[kRow[nearest]], c - 1 + kColumn[nearest]);
+    if (reconstructed_distance - nearest_distance > kNoticeableGrowth) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+  const MeasuredRegion region =
+      CheckMeasuredRegion("ComputeZipper", reference, reconstruction, border, 3);
+  LabRows reference_rows = FirstRows(reference, region);
+  LabRows reconstruction_rows = FirstRows(reconstruction, region);
+  std::int64_t count = 0;
+  const std::int32_t last_row = region.top + region.height - 1;
+  for (std::int32_t r = region.top + 1; r < last_row; ++r) {
+    if (r > region.top + 1) {
+      Advance(reference_rows, reference, r + 1, region.left);
+      Advance(reconstruction_rows, reconstruction, r + 1, region.left);
+    }
+    count += CountRow(reference_rows, reconstruction_rows);
+  }
+  const double pixels =
+      static_cast<double>(region.width - 2) * static_cast<double>(region.height - 2);
+  return static_cast<double>(count) / pixels;
+}
+
+}  // namespace demosaic
