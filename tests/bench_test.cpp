@@ -25,14 +25,18 @@
 #include "report.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
+#include "support/table_text.h"
 
 namespace demosaic::bench {
 namespace {
 
 using demosaic::testing::ProgramResult;
+using demosaic::testing::ReadCsv;
 using demosaic::testing::ReadFileBytes;
 using demosaic::testing::RunProgram;
 using demosaic::testing::ScratchDir;
+using demosaic::testing::Split;
+using demosaic::testing::Words;
 
 // ---------------------------------------------------------------- helpers
 
@@ -91,20 +95,6 @@ std::string Write(const ScratchDir& dir, const std::string& name, const cv::Mat&
   return path;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  std::istringstream in(text);
-  for (std::string field; std::getline(in, field, separator);) fields.push_back(field);
-  return fields;
-}
-
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream in(line);
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
 // A table row: the first word is the image name (or "mean", "MP/s"), the
 // last `figures` words are its figures.
 struct Row {
@@ -136,15 +126,6 @@ std::string TwoDecimals(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", value);
   return text;
-}
-
-// The CSV file as rows of fields, the header included.
-std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
-  std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : Split(ReadFileBytes(path), '\n')) {
-    if (!line.empty()) rows.push_back(Split(line, ','));
-  }
-  return rows;
 }
 
 // The four figures of a demosaic-eval report line, as printed.
@@ -223,9 +204,18 @@ ImageResult Result(const std::string& name, int width, int height,
                    std::vector<QualityFigures> figures, std::vector<double> milliseconds) {
   ImageResult result{name, width, height, {}};
   for (std::size_t m = 0; m < figures.size(); ++m) {
-    result.methods.push_back({figures[m], milliseconds[m]});
+    MethodOutcome outcome;
+    outcome.figures.psnr = figures[m];
+    outcome.milliseconds = milliseconds[m];
+    result.methods.push_back(outcome);
   }
   return result;
+}
+
+TableLayout Layout(std::vector<MethodColumn> methods, bool detail,
+                   const std::vector<std::string>& names, MetricSet metrics = {},
+                   BayerPattern pattern = BayerPattern::kGRBG, int border = 3) {
+  return MakeTableLayout(methods, metrics, detail, pattern, border, names);
 }
 
 // Papers average the per-image dB figures; the PSNR of the pooled error of
@@ -235,24 +225,24 @@ TEST(MeanRow, IsTheMeanOfThePerImageDecibels) {
       Result("a", 8, 8, {{20, 22, 24, 21}, {30, 30, 30, 30}}, {1, 1}),
       Result("b", 8, 8, {{40, 44, 48, 41}, {31, 32, 33, 34}}, {1, 1}),
       Result("c", 8, 8, {{30, 33, 36, 31}, {32, 34, 36, 38}}, {1, 1})};
-  const std::vector<QualityFigures> means = MeanFigures(images);
+  const std::vector<std::optional<MethodFigures>> means = MeanFigures(images);
   ASSERT_EQ(means.size(), 2u);
-  EXPECT_DOUBLE_EQ(means[0].psnr_r, 30.0);
-  EXPECT_DOUBLE_EQ(means[0].psnr_g, 33.0);
-  EXPECT_DOUBLE_EQ(means[0].psnr_b, 36.0);
-  EXPECT_DOUBLE_EQ(means[0].cpsnr, 31.0);
-  EXPECT_DOUBLE_EQ(means[1].psnr_r, 31.0);
-  EXPECT_DOUBLE_EQ(means[1].cpsnr, 34.0);
+  ASSERT_TRUE(means[0] && means[1]);
+  EXPECT_DOUBLE_EQ(means[0]->psnr.psnr_r, 30.0);
+  EXPECT_DOUBLE_EQ(means[0]->psnr.psnr_g, 33.0);
+  EXPECT_DOUBLE_EQ(means[0]->psnr.psnr_b, 36.0);
+  EXPECT_DOUBLE_EQ(means[0]->psnr.cpsnr, 31.0);
+  EXPECT_DOUBLE_EQ(means[1]->psnr.psnr_r, 31.0);
+  EXPECT_DOUBLE_EQ(means[1]->psnr.cpsnr, 34.0);
 }
 
 TEST(MeanRow, AnExactImageMakesTheMeanInfinite) {
   const double inf = INFINITY;
   const std::vector<ImageResult> images = {Result("a", 8, 8, {{inf, inf, inf, inf}}, {1}),
                                            Result("b", 8, 8, {{20, 30, 40, 25}}, {1})};
-  const QualityFigures mean = MeanFigures(images)[0];
+  const QualityFigures mean = MeanFigures(images)[0]->psnr;
   EXPECT_TRUE(std::isinf(mean.cpsnr) && mean.cpsnr > 0);
-  const TableLayout layout =
-      MakeTableLayout({Method::kDirectional}, BayerPattern::kGRBG, 3, false, {"a", "b"});
+  const TableLayout layout = Layout({{"method"}}, false, {"a", "b"});
   EXPECT_EQ(Words(FormatMeanRow(layout, images)).back(), "inf");
 }
 
@@ -261,11 +251,49 @@ TEST(MeanRow, AnExactImageMakesTheMeanInfinite) {
 TEST(ThroughputRow, IsTotalPixelsOverTotalTime) {
   const std::vector<ImageResult> images = {Result("a", 1000, 1000, {{}}, {10.0}),
                                            Result("b", 1000, 1000, {{}}, {30.0})};
-  EXPECT_DOUBLE_EQ(Throughput(images)[0], 50.0);
-  const TableLayout layout =
-      MakeTableLayout({Method::kDirectional}, BayerPattern::kGRBG, 3, true, {"a", "b"});
+  const TableLayout layout = Layout({{"method"}}, true, {"a", "b"});
+  ASSERT_TRUE(Throughput(layout, images)[0].has_value());
+  EXPECT_DOUBLE_EQ(*Throughput(layout, images)[0], 50.0);
   const std::string row = FormatThroughputRow(layout, images);
   EXPECT_EQ(Words(row), (std::vector<std::string>{"MP/s", "50.0"}));
+}
+
+// A method measured on only some images (a compared method with a file
+// missing) shows "-" there, has no mean and no throughput, and leaves its
+// CSV fields empty; the other methods are unaffected.
+TEST(MissingCells, ShowDashesHaveNoMeanAndEmptyCsvFields) {
+  std::vector<ImageResult> images = {
+      Result("a", 8, 8, {{20, 22, 24, 21}, {30, 30, 30, 30}}, {1, 0}),
+      Result("b", 8, 8, {{40, 44, 48, 41}, {31, 32, 33, 34}}, {1, 0})};
+  images[1].methods[1].measured = false;
+  const TableLayout layout = Layout({{"method"}, {"mine", false}}, false, {"a", "b"});
+  EXPECT_EQ(Words(FormatImageRow(layout, images[1])),
+            (std::vector<std::string>{"b", "8", "x", "8", "41.00", "-"}));
+  EXPECT_EQ(Words(FormatMeanRow(layout, images)),
+            (std::vector<std::string>{"mean", "2", "images", "31.00", "-"}));
+  EXPECT_EQ(Words(FormatThroughputRow(layout, images)),
+            (std::vector<std::string>{"MP/s", "0.1", "-"}));  // 128 pixels in 2 ms
+  EXPECT_EQ(CsvLines(layout, images[1]),
+            "b,8,8,method,40,44,48,41,1,GRBG,3\nb,8,8,mine,,,,,,GRBG,3\n");
+}
+
+// Metrics beyond PSNR get a column each, in the table with their own
+// decimals and in the CSV after the PSNR columns.
+TEST(MetricColumns, FollowTheMetricsAskedFor) {
+  ImageResult image = Result("a", 8, 8, {{20, 22, 24, 21}}, {1});
+  image.methods[0].figures.ssim = 0.91234;
+  image.methods[0].figures.zipper = 0.125;
+  MetricSet metrics;
+  metrics.ssim = true;
+  metrics.zipper = true;
+  const TableLayout layout = Layout({{"method"}}, false, {"a"}, metrics);
+  EXPECT_EQ(Words(FormatTableHeader(layout)).back(), "zipper");
+  EXPECT_EQ(Words(FormatImageRow(layout, image)),
+            (std::vector<std::string>{"a", "8", "x", "8", "21.00", "0.9123", "0.1250"}));
+  EXPECT_EQ(CsvHeader(layout),
+            "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,SSIM,zipper,milliseconds,"
+            "pattern,border\n");
+  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3\n");
 }
 
 TEST(CsvFormat, NumbersReadBackExactly) {
@@ -278,8 +306,10 @@ TEST(CsvFormat, NumbersReadBackExactly) {
 TEST(CsvFormat, NamesWithCommasOrQuotesAreQuoted) {
   const ImageResult image = Result("a,\"b\".png", 9, 8, {{1, 2, 3, 4}}, {5});
   const TableLayout layout =
-      MakeTableLayout({Method::kBilinear}, BayerPattern::kRGGB, 10, false, {image.name});
+      Layout({{"bilinear"}}, false, {image.name}, {}, BayerPattern::kRGGB, 10);
   EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10\n");
+  EXPECT_EQ(CsvField("tab\there"), "\"tab\there\"");
+  EXPECT_EQ(CsvField("line\nbreak"), "\"line\nbreak\"");
 }
 
 // ------------------------------------------------------------- error map

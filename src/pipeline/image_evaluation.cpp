@@ -18,14 +18,21 @@ RunMemory EvaluationMemory(std::size_t method_count, bool keep_outputs,
   return memory;
 }
 
-std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border) {
+std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border,
+                        const MetricSet& metrics) {
   if (width < kMinimumSide || height < kMinimumSide) {
     return std::string(SkipReason(Failure::kTooSmall));
   }
-  const std::int64_t side = 2 * std::int64_t{border} + 1;
+  const std::int64_t side = 2 * std::int64_t{border} + MinimumMeasuredSide(metrics);
   if (width < side || height < side) {
-    return "too small for --border " + std::to_string(border) + ": at least " +
-           std::to_string(side) + " x " + std::to_string(side) + " pixels are needed";
+    const std::string needed =
+        "at least " + std::to_string(side) + " x " + std::to_string(side) + " pixels are needed";
+    if (width >= 2 * std::int64_t{border} + 1 && height >= 2 * std::int64_t{border} + 1) {
+      const std::string what =
+          metrics.ssim ? "SSIM's 11 x 11 window" : "the zipper figure's 3 x 3 neighbourhood";
+      return "too small for " + what + " with --border " + std::to_string(border) + ": " + needed;
+    }
+    return "too small for --border " + std::to_string(border) + ": " + needed;
   }
   return "";
 }
@@ -43,7 +50,8 @@ std::vector<MethodOutcome> EvaluateMethods(const cv::Mat& reference,
     const auto stop = std::chrono::steady_clock::now();
     MethodOutcome outcome;
     outcome.milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
-    outcome.figures = ComputeQuality(ImageViewOf(reference), ImageViewOf(output), request.border);
+    outcome.figures = MeasureFigures(ImageViewOf(reference), ImageViewOf(output), request.border,
+                                     request.metrics);
     outcomes.push_back(outcome);
     if (outputs != nullptr) outputs->push_back(output);
   }
@@ -61,7 +69,8 @@ ImageEvaluation EvaluateImageFile(const std::string& path, const EvaluationReque
   }
   evaluation.width = reference.cols;
   evaluation.height = reference.rows;
-  evaluation.skip_reason = SizeProblem(reference.cols, reference.rows, request.border);
+  evaluation.skip_reason =
+      SizeProblem(reference.cols, reference.rows, request.border, request.metrics);
   if (!evaluation.skip_reason.empty()) return evaluation;
   try {
     evaluation.methods = EvaluateMethods(reference, request);

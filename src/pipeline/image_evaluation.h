@@ -11,6 +11,7 @@
 #include "demosaic/bayer.h"
 #include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
+#include "pipeline/figures.h"
 #include "pipeline/methods.h"
 #include "pipeline/reference_loading.h"
 
@@ -20,11 +21,13 @@ struct EvaluationRequest {
   BayerPattern pattern = BayerPattern::kGRBG;
   std::int32_t border = kFrameWidth;
   std::vector<Method> methods{kAllMethods.begin(), kAllMethods.end()};
+  MetricSet metrics;
 };
 
 struct MethodOutcome {
-  QualityFigures figures;
+  MethodFigures figures;
   double milliseconds = 0.0;  // the reconstruction alone
+  bool measured = true;       // false: no reconstruction to measure
 };
 
 struct ImageEvaluation {
@@ -40,8 +43,10 @@ struct ImageEvaluation {
 RunMemory EvaluationMemory(std::size_t method_count, bool keep_outputs,
                            std::size_t extra_bytes_per_pixel);
 
-// Why a width x height reference cannot be measured with `border`, or "".
-std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border);
+// Why a width x height reference cannot be measured with `border` and
+// `metrics`, or "".
+std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border,
+                        const MetricSet& metrics);
 
 // Samples the mosaic of `reference` (8-bit B, G, R) once and runs every
 // requested method on it. When `outputs` is given it receives each method's

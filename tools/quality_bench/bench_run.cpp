@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <new>
 #include <opencv2/core.hpp>
@@ -24,7 +25,9 @@
 #include "error_map.h"
 #include "image_list.h"
 #include "io/image_files.h"
+#include "io/image_header.h"
 #include "pipeline/image_evaluation.h"
+#include "pipeline/mat_views.h"
 #include "pipeline/reference_loading.h"
 #include "report.h"
 
@@ -59,9 +62,66 @@ struct Skip {
 // What evaluating one input produced.
 struct ImageWork {
   ImageResult result;
-  std::string skip_reason;             // empty when measured
-  std::vector<std::string> unwritten;  // files that could not be saved
+  std::string skip_reason;              // empty when measured
+  std::vector<std::string> unwritten;   // files that could not be saved
+  std::vector<std::string> unmeasured;  // compared methods' files that could not be measured
 };
+
+// The image files of a compared method's directory, by name without the
+// extension.
+using ComparedFiles = std::map<std::string, std::vector<std::filesystem::path>>;
+
+ComparedFiles ListComparedFiles(const std::filesystem::path& directory) {
+  ComparedFiles files;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(directory, error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    const std::filesystem::path& path = it->path();
+    std::error_code type_error;
+    if (path.filename().string().starts_with('.') || !HasImageExtension(path)) continue;
+    if (std::filesystem::is_directory(path, type_error)) continue;
+    files[path.stem().string()].push_back(path);
+  }
+  for (auto& [stem, paths] : files) std::sort(paths.begin(), paths.end());
+  return files;
+}
+
+// Reads the compared method's reconstruction of a reference of `size`.
+// Returns "" or why it cannot be measured.
+std::string LoadCompared(const ComparedFiles& files, const std::string& stem, cv::Size size,
+                         std::size_t memory_left, cv::Mat& image) {
+  const auto found = files.find(stem);
+  if (found == files.end()) return "no file named " + stem + ".*";
+  if (found->second.size() > 1) {
+    std::string names;
+    for (const auto& path : found->second) names += (names.empty() ? "" : ", ") + path.string();
+    return "more than one file for the image: " + names;
+  }
+  const std::filesystem::path& path = found->second.front();
+  std::vector<unsigned char> bytes;
+  if (ReadFileContents(path.string(), memory_left, bytes) != LoadStatus::kLoaded) {
+    return path.string() + " cannot be read";
+  }
+  const auto size_text = [](std::uint64_t w, std::uint64_t h) {
+    return std::to_string(w) + " x " + std::to_string(h);
+  };
+  const std::string expected = size_text(size.width, size.height);
+  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(bytes)) {
+    if (declared->width != static_cast<std::uint64_t>(size.width) ||
+        declared->height != static_cast<std::uint64_t>(size.height)) {
+      return path.string() + " is " + size_text(declared->width, declared->height) +
+             ", the reference " + expected;
+    }
+  }
+  if (DecodeColorImage(bytes, image) != LoadStatus::kLoaded) {
+    return path.string() + " cannot be read as an image";
+  }
+  if (image.size() != size) {
+    return path.string() + " is " + size_text(image.cols, image.rows) + ", the reference " +
+           expected;
+  }
+  return "";
+}
 
 // Bytes per pixel that saving adds: the error levels, their colours and an
 // encoded file (at most about the raw size).
@@ -110,6 +170,12 @@ std::string CheckDestinations(const BenchOptions& options) {
         return "--save: '" + options.save_dir + "' is one of the image directories";
       }
     }
+    // A compared method's directory is only ever read.
+    for (const ComparedMethod& compared : options.compared) {
+      if (std::filesystem::equivalent(compared.directory, options.save_dir, error)) {
+        return "--save: '" + options.save_dir + "' is the directory of --compare " + compared.name;
+      }
+    }
   }
   return "";
 }
@@ -126,7 +192,7 @@ struct SharedMemory {
 // Loads and measures one input, saving its files when asked.
 ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
                         const BenchOptions& options, const std::vector<InputFile>& inputs,
-                        SharedMemory& shared) {
+                        const std::vector<ComparedFiles>& compared_files, SharedMemory& shared) {
   ImageWork work;
   work.result.name = input.name;
   work.skip_reason = input.error;
@@ -137,9 +203,27 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
   if (!work.skip_reason.empty()) return work;
 
   const bool saving = !options.save_dir.empty();
-  RunMemory memory =
-      EvaluationMemory(options.methods.size(), saving, saving ? kSavingBytesPerPixel : 0);
-  EvaluationRequest request{options.pattern, options.border, options.methods};
+  // A compared method's image is read one at a time.
+  const std::size_t compared_bytes = options.compared.empty() ? 0 : 3;
+  RunMemory memory = EvaluationMemory(options.methods.size(), saving,
+                                      (saving ? kSavingBytesPerPixel : 0) + compared_bytes);
+  const EvaluationRequest request{options.pattern, options.border, options.methods,
+                                  options.metrics};
+  auto save = [&](const std::string& method, const cv::Mat* output, const cv::Mat& reference,
+                  const cv::Mat& reconstruction) {
+    const std::string stem =
+        (std::filesystem::path(options.save_dir) / save_name).string() + "." + method;
+    if (output != nullptr) {
+      if (std::string problem = SaveOutput(stem + ".png", *output, inputs); !problem.empty()) {
+        work.unwritten.push_back(problem);
+      }
+    }
+    if (std::string problem = SaveOutput(
+            stem + ".err.png", MakeErrorMap(reference, reconstruction, options.border), inputs);
+        !problem.empty()) {
+      work.unwritten.push_back(problem);
+    }
+  };
   auto attempt = [&](std::size_t share) -> Failure {
     memory.ceiling = share;
     cv::Mat reference;
@@ -149,20 +233,29 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
     }
     work.result.width = reference.cols;
     work.result.height = reference.rows;
-    work.skip_reason = SizeProblem(reference.cols, reference.rows, options.border);
+    work.skip_reason = SizeProblem(reference.cols, reference.rows, options.border, options.metrics);
     if (!work.skip_reason.empty()) return Failure::kNone;
     try {
       std::vector<cv::Mat> outputs;
       work.result.methods = EvaluateMethods(reference, request, saving ? &outputs : nullptr);
       for (std::size_t m = 0; saving && m < outputs.size(); ++m) {
-        const std::string stem = (std::filesystem::path(options.save_dir) / save_name).string() +
-                                 "." + std::string(MethodName(options.methods[m]));
-        for (const std::string& problem :
-             {SaveOutput(stem + ".png", outputs[m], inputs),
-              SaveOutput(stem + ".err.png", MakeErrorMap(reference, outputs[m], options.border),
-                         inputs)}) {
-          if (!problem.empty()) work.unwritten.push_back(problem);
+        save(std::string(MethodName(options.methods[m])), &outputs[m], reference, outputs[m]);
+      }
+      outputs.clear();
+      for (std::size_t k = 0; k < options.compared.size(); ++k) {
+        cv::Mat image;
+        MethodOutcome outcome;
+        const std::string problem = LoadCompared(compared_files[k], input.path.stem().string(),
+                                                 reference.size(), MemoryLeft(memory), image);
+        outcome.measured = problem.empty();
+        if (!problem.empty()) {
+          work.unmeasured.push_back(options.compared[k].name + ": " + problem);
+        } else {
+          outcome.figures = MeasureFigures(ImageViewOf(reference), ImageViewOf(image),
+                                           options.border, options.metrics);
+          if (saving) save(options.compared[k].name, nullptr, reference, image);
         }
+        work.result.methods.push_back(outcome);
       }
     } catch (const std::bad_alloc&) {
       work.result.methods.clear();
@@ -183,6 +276,7 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
   if (failure == Failure::kOutOfMemory && shared.jobs > 1) {
     std::unique_lock<std::shared_mutex> alone(shared.turns);
     work.unwritten.clear();
+    work.unmeasured.clear();
     failure = attempt(SIZE_MAX);
   }
   if (failure != Failure::kNone) work.skip_reason = SkipReason(failure);
@@ -190,11 +284,15 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
 }
 
 std::string SummaryLine(std::size_t measured, const std::vector<Skip>& skipped,
-                        const std::vector<std::string>& unwritten) {
+                        const std::vector<std::string>& unwritten, std::size_t unmeasured) {
   std::string line = std::to_string(measured) + (measured == 1 ? " image" : " images") +
                      " measured, " + std::to_string(skipped.size()) + " skipped";
   for (std::size_t i = 0; i < skipped.size(); ++i) {
     line += (i == 0 ? ": " : ", ") + skipped[i].name + " (" + skipped[i].reason + ")";
+  }
+  if (unmeasured > 0) {
+    line += "; " + std::to_string(unmeasured) + " compared " +
+            (unmeasured == 1 ? "reconstruction" : "reconstructions") + " not measured";
   }
   if (!unwritten.empty()) {
     line += "; " + std::to_string(unwritten.size()) + " not written: ";
@@ -231,8 +329,15 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   const std::vector<std::string> save_names = SaveNames(inputs);
   std::vector<std::string> names;
   for (const InputFile& input : inputs) names.push_back(input.name);
-  const TableLayout layout =
-      MakeTableLayout(options.methods, options.pattern, options.border, options.detail, names);
+  std::vector<MethodColumn> columns;
+  for (const Method method : options.methods) columns.push_back({std::string(MethodName(method))});
+  std::vector<ComparedFiles> compared_files;
+  for (const ComparedMethod& compared : options.compared) {
+    columns.push_back({compared.name, false});
+    compared_files.push_back(ListComparedFiles(compared.directory));
+  }
+  const TableLayout layout = MakeTableLayout(columns, options.metrics, options.detail,
+                                             options.pattern, options.border, names);
 
   const Progress progress{messages};
   std::fputs(FormatTableHeader(layout).c_str(), stdout);
@@ -255,7 +360,7 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
       }
       ImageWork work;
       try {
-        work = EvaluateInput(inputs[i], save_names[i], options, inputs, shared);
+        work = EvaluateInput(inputs[i], save_names[i], options, inputs, compared_files, shared);
       } catch (const std::exception& e) {
         work.skip_reason = std::string("error: ") + e.what();
       }
@@ -270,7 +375,8 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   std::vector<ImageResult> results;
   std::vector<Skip> skipped;
   std::vector<std::string> unwritten;
-  std::string csv = CsvHeader();
+  std::vector<std::string> unmeasured;
+  std::string csv = CsvHeader(layout);
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     progress.Show(i + 1, inputs.size(), inputs[i].name);
     ImageWork work;
@@ -281,6 +387,10 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
       finished.works[i].reset();
     }
     unwritten.insert(unwritten.end(), work.unwritten.begin(), work.unwritten.end());
+    for (const std::string& problem : work.unmeasured) {
+      Message(progress, inputs[i].path.string() + ": not measured for " + problem);
+      unmeasured.push_back(inputs[i].name + " (" + problem + ")");
+    }
     if (!work.skip_reason.empty()) {
       Message(progress, inputs[i].path.string() + ": skipped, " + work.skip_reason);
       skipped.push_back({inputs[i].path.string(), work.skip_reason});
@@ -307,8 +417,9 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
     }
   }
   if (inputs.empty()) Message(progress, "no images found");
-  Message(progress, SummaryLine(results.size(), skipped, unwritten));
-  const bool complete = skipped.empty() && unwritten.empty() && !inputs.empty();
+  Message(progress, SummaryLine(results.size(), skipped, unwritten, unmeasured.size()));
+  const bool complete =
+      skipped.empty() && unwritten.empty() && unmeasured.empty() && !inputs.empty();
   return complete ? kExitAllMeasured : kExitSomeFailed;
 }
 

@@ -30,6 +30,43 @@ std::vector<std::string> SplitList(const std::string& list) {
   return items;
 }
 
+bool IsNameCharacter(char ch) {
+  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+         ch == '-' || ch == '_' || ch == '.';
+}
+
+// NAME=DIR, with a NAME that can stand in file names and is not yet taken.
+std::optional<ComparedMethod> ParseCompared(const std::string& spec, const BenchOptions& options,
+                                            std::string& problem) {
+  const std::size_t equals = spec.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == spec.size()) {
+    problem = "expected NAME=DIR";
+    return std::nullopt;
+  }
+  ComparedMethod compared{spec.substr(0, equals), spec.substr(equals + 1)};
+  if (compared.name.front() == '.' ||
+      !std::all_of(compared.name.begin(), compared.name.end(), IsNameCharacter)) {
+    problem = "NAME may hold only letters, digits, '-', '_' and '.', and not start with '.'";
+    return std::nullopt;
+  }
+  if (MethodFromName(compared.name)) {
+    problem = "'" + compared.name + "' is the name of a built-in method";
+    return std::nullopt;
+  }
+  for (const ComparedMethod& earlier : options.compared) {
+    if (earlier.name == compared.name) {
+      problem = "the name '" + compared.name + "' is given twice";
+      return std::nullopt;
+    }
+  }
+  std::error_code error;
+  if (!std::filesystem::is_directory(compared.directory, error)) {
+    problem = "'" + compared.directory.string() + "' is not a directory";
+    return std::nullopt;
+  }
+  return compared;
+}
+
 int DefaultJobs() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
@@ -84,6 +121,19 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
                  "Images evaluated at once, in decimal (default: the number of cores, here " +
                      jobs_text + "); the table, CSV and saved files do not depend on it")
       ->type_name("N");
+  std::string metric_list = "psnr";
+  app.add_option("--metrics", metric_list,
+                 "Comma-separated figures for the table and the CSV: psnr (CPSNR; with --detail "
+                 "PSNR_R, PSNR_G, PSNR_B too), ssim, de2000 (mean CIEDE2000), zipper (share of "
+                 "pixels with zipper artefacts) (default: psnr; the CSV always has the PSNR "
+                 "columns)")
+      ->type_name("LIST");
+  std::vector<std::string> compare_specs;
+  app.add_option("--compare", compare_specs,
+                 "Also measure another method's reconstructions: DIR holds one image per "
+                 "reference, named after the reference without its extension; NAME is the "
+                 "method's name in the table (letters, digits, '-', '_', '.'). Repeatable")
+      ->type_name("NAME=DIR");
   app.add_flag("--detail", options.detail, "Also show PSNR_R, PSNR_G and PSNR_B of every method");
   app.add_option("--csv", options.csv_path,
                  "Write one line per image and method to FILE: image, width, height, method, "
@@ -151,6 +201,22 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
       return std::nullopt;
     }
     options.methods.push_back(*method);
+  }
+  std::string metric_problem;
+  const std::optional<MetricSet> metrics = ParseMetricList(metric_list, metric_problem);
+  if (!metrics) {
+    exit_status = UsageError(messages, "--metrics: " + metric_problem);
+    return std::nullopt;
+  }
+  options.metrics = *metrics;
+  for (const std::string& spec : compare_specs) {
+    std::string problem;
+    const std::optional<ComparedMethod> compared = ParseCompared(spec, options, problem);
+    if (!compared) {
+      exit_status = UsageError(messages, "--compare '" + spec + "': " + problem);
+      return std::nullopt;
+    }
+    options.compared.push_back(*compared);
   }
   if (options.csv_path.empty() && app.count("--csv") > 0) {
     exit_status = UsageError(messages, "--csv needs a file name");

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "demosaic/bayer.h"
 #include "demosaic/reconstruct.h"
+#include "pipeline/figures.h"
 #include "pipeline/methods.h"
 
 namespace demosaic::bench {
@@ -17,9 +19,18 @@ inline constexpr int kExitAllMeasured = 0;
 inline constexpr int kExitSomeFailed = 1;  // skipped images or unwritten files
 inline constexpr int kExitUsage = 2;       // bad command line
 
+// Another method's reconstructions, made by any program: one image per
+// reference in `directory`, named after the reference without its extension.
+struct ComparedMethod {
+  std::string name;
+  std::filesystem::path directory;
+};
+
 struct BenchOptions {
-  std::vector<std::string> paths;  // image files and directories, as given
-  std::vector<Method> methods;     // distinct, in the order given
+  std::vector<std::string> paths;        // image files and directories, as given
+  std::vector<Method> methods;           // distinct, in the order given
+  std::vector<ComparedMethod> compared;  // after the built-in methods, in the order given
+  MetricSet metrics;
   BayerPattern pattern = BayerPattern::kGRBG;
   std::int32_t border = kFrameWidth;
   int jobs = 1;  // images evaluated at once

@@ -12,81 +12,84 @@ namespace demosaic::bench {
 namespace {
 
 constexpr std::size_t kSizeWidth = 13;   // "99999 x 99999"
-constexpr std::size_t kFigureWidth = 7;  // "PSNR_R", "100.00"
+constexpr std::size_t kFigureWidth = 7;  // "PSNR_R", "100.00", "0.9876"
 constexpr std::size_t kMinimumColumn = 8;
 constexpr const char* kMeanLabel = "mean";
 constexpr const char* kThroughputLabel = "MP/s";
+constexpr const char* kMissing = "-";
 
 std::string Pad(std::string_view text, std::size_t width, bool right) {
   const std::string fill(width > text.size() ? width - text.size() : 0, ' ');
   return right ? fill + std::string(text) : std::string(text) + fill;
 }
 
-// Two decimals, as demosaic-eval prints its figures; "inf" when exact.
-std::string Decibels(double value) {
+// The figure with its column's decimals; "inf" for an exact PSNR.
+std::string Formatted(double value, int decimals) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
 
-std::string OneDecimal(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
-  return text;
+// A method whose group is one column shows its name as that column's
+// heading; wider groups have their name on a line of its own above.
+bool OneColumnGroups(const TableLayout& layout) {
+  return layout.figures.size() == 1;
 }
 
-std::size_t MethodColumnWidth(Method method) {
-  return std::max(kMinimumColumn, MethodName(method).size());
+std::size_t GroupWidth(const TableLayout& layout, const MethodColumn& method) {
+  if (OneColumnGroups(layout)) return std::max(kMinimumColumn, method.name.size());
+  return layout.figures.size() * (kFigureWidth + 1) - 1;
 }
-
-constexpr std::size_t kDetailGroupWidth = 4 * kFigureWidth + 3;
 
 // The start of every line: the name and the size columns.
 std::string Lead(const TableLayout& layout, std::string_view name, std::string_view size) {
   return Pad(name, layout.name_width, false) + "  " + Pad(size, kSizeWidth, false);
 }
 
-// The figure cells of one row: per method either its CPSNR or, in detail,
-// its four figures. An empty string leaves a cell blank.
+// The cells of one row, a group of layout.figures.size() cells per method. An
+// empty string leaves a cell blank.
 std::string Cells(const TableLayout& layout, const std::vector<std::vector<std::string>>& cells) {
   std::string line;
   for (std::size_t m = 0; m < layout.methods.size(); ++m) {
-    if (layout.detail) {
-      line += "  ";
-      for (std::size_t k = 0; k < 4; ++k) {
-        line += ' ';
-        line += Pad(cells[m][k], kFigureWidth, true);
-      }
-    } else {
-      line += "  ";
-      line += Pad(cells[m][0], MethodColumnWidth(layout.methods[m]), true);
+    line += "  ";
+    if (OneColumnGroups(layout)) {
+      line += Pad(cells[m][0], GroupWidth(layout, layout.methods[m]), true);
+      continue;
+    }
+    for (const std::string& cell : cells[m]) {
+      line += ' ';
+      line += Pad(cell, kFigureWidth, true);
     }
   }
   return line;
 }
 
-std::vector<std::string> FigureCells(const TableLayout& layout, const QualityFigures& figures) {
-  if (!layout.detail) return {Decibels(figures.cpsnr)};
-  return {Decibels(figures.psnr_r), Decibels(figures.psnr_g), Decibels(figures.psnr_b),
-          Decibels(figures.cpsnr)};
+std::vector<std::string> FigureCells(const TableLayout& layout,
+                                     const std::optional<MethodFigures>& figures) {
+  std::vector<std::string> cells;
+  for (const Figure figure : layout.figures) {
+    cells.push_back(figures ? Formatted(FigureValue(*figures, figure), FigureDecimals(figure))
+                            : kMissing);
+  }
+  return cells;
 }
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char ch : text) {
-    if (ch == '"') quoted += '"';
-    quoted += ch;
+bool OnlyPsnr(const TableLayout& layout) {
+  for (const Figure figure : layout.figures) {
+    if (figure == Figure::kSsim || figure == Figure::kDe2000 || figure == Figure::kZipper) {
+      return false;
+    }
   }
-  return quoted + "\"";
+  return true;
 }
 
 }  // namespace
 
-TableLayout MakeTableLayout(const std::vector<Method>& methods, BayerPattern pattern,
-                            std::int32_t border, bool detail,
+TableLayout MakeTableLayout(const std::vector<MethodColumn>& methods, const MetricSet& metrics,
+                            bool detail, BayerPattern pattern, std::int32_t border,
                             const std::vector<std::string>& image_names) {
-  TableLayout layout{methods, pattern, border, detail, std::string_view("image").size()};
+  TableLayout layout{methods, TableFigures(metrics, detail),   CsvFigures(metrics), pattern,
+                     border,  std::string_view("image").size()};
   for (const std::string& name : image_names) {
     layout.name_width = std::max(layout.name_width, name.size());
   }
@@ -97,109 +100,152 @@ std::string FormatTableHeader(const TableLayout& layout) {
   const std::string_view tile = PatternName(layout.pattern);
   const auto pair = [&](std::size_t at) { return std::string{tile[at], ' ', tile[at + 1]}; };
   std::string text = std::string(tile) + " Bayer mosaic (" + pair(0) + " on even rows, " + pair(2) +
-                     " on odd rows); PSNR in dB over the pixels at least " +
-                     std::to_string(layout.border) +
-                     " from every edge; mean = mean of the per-image dB figures\n";
-  if (layout.detail) {
-    std::string line = Lead(layout, "", "");
-    for (const Method method : layout.methods) {
-      line += "   ";
-      line += Pad(MethodName(method), kDetailGroupWidth, true);
-    }
-    text += line + "\n";
-    std::vector<std::vector<std::string>> headings(layout.methods.size(),
-                                                   {"PSNR_R", "PSNR_G", "PSNR_B", "CPSNR"});
-    text += Lead(layout, "image", "size") + Cells(layout, headings) + "\n";
-    return text;
-  }
+                     " on odd rows); " + (OnlyPsnr(layout) ? "PSNR in dB" : "figures") +
+                     " over the pixels at least " + std::to_string(layout.border) +
+                     " from every edge; mean = mean of the per-image " +
+                     (OnlyPsnr(layout) ? "dB figures" : "figures") + "\n";
   std::vector<std::vector<std::string>> headings;
-  for (const Method method : layout.methods) headings.push_back({std::string(MethodName(method))});
+  if (OneColumnGroups(layout)) {
+    for (const MethodColumn& method : layout.methods) headings.push_back({method.name});
+    return text + Lead(layout, "image", "size") + Cells(layout, headings) + "\n";
+  }
+  std::string line = Lead(layout, "", "");
+  for (const MethodColumn& method : layout.methods) {
+    line += "   ";
+    line += Pad(method.name, GroupWidth(layout, method), true);
+  }
+  text += line + "\n";
+  std::vector<std::string> names;
+  for (const Figure figure : layout.figures) names.emplace_back(FigureName(figure));
+  headings.assign(layout.methods.size(), names);
   return text + Lead(layout, "image", "size") + Cells(layout, headings) + "\n";
 }
 
 std::string FormatImageRow(const TableLayout& layout, const ImageResult& image) {
   std::vector<std::vector<std::string>> cells;
-  for (const MethodOutcome& result : image.methods) {
-    cells.push_back(FigureCells(layout, result.figures));
+  for (const MethodOutcome& outcome : image.methods) {
+    cells.push_back(FigureCells(
+        layout, outcome.measured ? std::optional<MethodFigures>(outcome.figures) : std::nullopt));
   }
   const std::string size = std::to_string(image.width) + " x " + std::to_string(image.height);
   return Lead(layout, image.name, size) + Cells(layout, cells) + "\n";
 }
 
-std::vector<QualityFigures> MeanFigures(const std::vector<ImageResult>& images) {
-  std::vector<QualityFigures> means(images.front().methods.size());
+std::vector<std::optional<MethodFigures>> MeanFigures(const std::vector<ImageResult>& images) {
+  std::vector<std::optional<MethodFigures>> means(images.front().methods.size(), MethodFigures{});
   for (const ImageResult& image : images) {
     for (std::size_t m = 0; m < means.size(); ++m) {
-      means[m].psnr_r += image.methods[m].figures.psnr_r;
-      means[m].psnr_g += image.methods[m].figures.psnr_g;
-      means[m].psnr_b += image.methods[m].figures.psnr_b;
-      means[m].cpsnr += image.methods[m].figures.cpsnr;
+      const MethodOutcome& outcome = image.methods[m];
+      if (!outcome.measured) means[m].reset();
+      if (!means[m]) continue;
+      means[m]->psnr.psnr_r += outcome.figures.psnr.psnr_r;
+      means[m]->psnr.psnr_g += outcome.figures.psnr.psnr_g;
+      means[m]->psnr.psnr_b += outcome.figures.psnr.psnr_b;
+      means[m]->psnr.cpsnr += outcome.figures.psnr.cpsnr;
+      means[m]->ssim += outcome.figures.ssim;
+      means[m]->de2000 += outcome.figures.de2000;
+      means[m]->zipper += outcome.figures.zipper;
     }
   }
   const double count = static_cast<double>(images.size());
-  for (QualityFigures& mean : means) {
-    mean.psnr_r /= count;
-    mean.psnr_g /= count;
-    mean.psnr_b /= count;
-    mean.cpsnr /= count;
+  for (std::optional<MethodFigures>& mean : means) {
+    if (!mean) continue;
+    mean->psnr.psnr_r /= count;
+    mean->psnr.psnr_g /= count;
+    mean->psnr.psnr_b /= count;
+    mean->psnr.cpsnr /= count;
+    mean->ssim /= count;
+    mean->de2000 /= count;
+    mean->zipper /= count;
   }
   return means;
 }
 
 std::string FormatMeanRow(const TableLayout& layout, const std::vector<ImageResult>& images) {
   std::vector<std::vector<std::string>> cells;
-  for (const QualityFigures& mean : MeanFigures(images)) cells.push_back(FigureCells(layout, mean));
+  for (const std::optional<MethodFigures>& mean : MeanFigures(images)) {
+    cells.push_back(FigureCells(layout, mean));
+  }
   const std::string count =
       std::to_string(images.size()) + (images.size() == 1 ? " image" : " images");
   return Lead(layout, kMeanLabel, count) + Cells(layout, cells) + "\n";
 }
 
-std::vector<double> Throughput(const std::vector<ImageResult>& images) {
-  std::vector<double> megapixels(images.front().methods.size(), 0.0);
-  std::vector<double> seconds(megapixels.size(), 0.0);
-  for (const ImageResult& image : images) {
-    const double pixels = static_cast<double>(image.width) * static_cast<double>(image.height);
-    for (std::size_t m = 0; m < megapixels.size(); ++m) {
-      megapixels[m] += pixels / 1e6;
-      seconds[m] += image.methods[m].milliseconds / 1e3;
+std::vector<std::optional<double>> Throughput(const TableLayout& layout,
+                                              const std::vector<ImageResult>& images) {
+  std::vector<std::optional<double>> rates;
+  for (std::size_t m = 0; m < layout.methods.size(); ++m) {
+    if (!layout.methods[m].timed) {
+      rates.emplace_back();
+      continue;
     }
+    double megapixels = 0.0;
+    double seconds = 0.0;
+    for (const ImageResult& image : images) {
+      megapixels += static_cast<double>(image.width) * static_cast<double>(image.height) / 1e6;
+      seconds += image.methods[m].milliseconds / 1e3;
+    }
+    rates.emplace_back(megapixels / seconds);
   }
-  for (std::size_t m = 0; m < megapixels.size(); ++m) megapixels[m] /= seconds[m];
-  return megapixels;
+  return rates;
 }
 
 std::string FormatThroughputRow(const TableLayout& layout, const std::vector<ImageResult>& images) {
   std::vector<std::vector<std::string>> cells;
-  for (const double rate : Throughput(images)) {
-    const std::string text = std::isfinite(rate) ? OneDecimal(rate) : "-";
-    cells.push_back(layout.detail ? std::vector<std::string>{"", "", "", text}
-                                  : std::vector<std::string>{text});
+  for (const std::optional<double>& rate : Throughput(layout, images)) {
+    const std::string text = rate && std::isfinite(*rate) ? Formatted(*rate, 1) : kMissing;
+    // Under the last column of each group.
+    std::vector<std::string> group(layout.figures.size());
+    group.back() = text;
+    cells.push_back(group);
   }
   return Lead(layout, kThroughputLabel, "") + Cells(layout, cells) + "\n";
 }
 
-std::string CsvHeader() {
-  return "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border\n";
+std::string CsvHeader(const TableLayout& layout) {
+  std::string header = "image,width,height,method";
+  for (const Figure figure : layout.csv_figures) {
+    header += ',';
+    header += FigureName(figure);
+  }
+  return header + ",milliseconds,pattern,border\n";
 }
 
 std::string CsvLines(const TableLayout& layout, const ImageResult& image) {
-  const std::vector<Method>& methods = layout.methods;
   std::string settings = ",";
   settings += PatternName(layout.pattern);
   settings += ',';
   settings += std::to_string(layout.border);
   settings += '\n';
   std::string lines;
-  for (std::size_t m = 0; m < methods.size(); ++m) {
-    const MethodOutcome& result = image.methods[m];
-    lines += CsvField(image.name) + "," + std::to_string(image.width) + "," +
-             std::to_string(image.height) + "," + std::string(MethodName(methods[m])) + "," +
-             FullPrecision(result.figures.psnr_r) + "," + FullPrecision(result.figures.psnr_g) +
-             "," + FullPrecision(result.figures.psnr_b) + "," +
-             FullPrecision(result.figures.cpsnr) + "," + FullPrecision(result.milliseconds) +
-             settings;
+  for (std::size_t m = 0; m < layout.methods.size(); ++m) {
+    const MethodOutcome& outcome = image.methods[m];
+    std::string line = CsvField(image.name);
+    line += ',';
+    line += std::to_string(image.width);
+    line += ',';
+    line += std::to_string(image.height);
+    line += ',';
+    line += CsvField(layout.methods[m].name);
+    for (const Figure figure : layout.csv_figures) {
+      line += ',';
+      if (outcome.measured) line += FullPrecision(FigureValue(outcome.figures, figure));
+    }
+    line += ',';
+    if (outcome.measured && layout.methods[m].timed) line += FullPrecision(outcome.milliseconds);
+    lines += line + settings;
   }
   return lines;
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\t\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char ch : text) {
+    if (ch == '"') quoted += '"';
+    quoted += ch;
+  }
+  return quoted + "\"";
 }
 
 std::string FullPrecision(double value) {
