@@ -17,12 +17,13 @@ std::optional<MetricSet> ParseMetricList(std::string_view list, std::string& pro
                  : item == "de2000" ? &metrics.de2000
                  : item == "zipper" ? &metrics.zipper
                                     : nullptr;
+    const std::string quoted = std::string(1, '\'') + std::string(item) + '\'';
     if (flag == nullptr) {
-      problem = "unknown metric '" + std::string(item) + "' (known: psnr, ssim, de2000, zipper)";
+      problem = "unknown metric " + quoted + " (known: psnr, ssim, de2000, zipper)";
       return std::nullopt;
     }
     if (*flag) {
-      problem = "'" + std::string(item) + "' is listed twice";
+      problem = quoted + " is listed twice";
       return std::nullopt;
     }
     *flag = true;
