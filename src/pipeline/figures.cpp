@@ -17,13 +17,11 @@ std::optional<MetricSet> ParseMetricList(std::string_view list, std::string& pro
                  : item == "de2000" ? &metrics.de2000
                  : item == "zipper" ? &metrics.zipper
                                     : nullptr;
-    const std::string quoted = std::string(1, '\'') + std::string(item) + '\'';
-    if (flag == nullptr) {
-      problem = "unknown metric " + quoted + " (known: psnr, ssim, de2000, zipper)";
-      return std::nullopt;
-    }
-    if (*flag) {
-      problem = quoted + " is listed twice";
+    if (flag == nullptr || *flag) {
+      problem = "'";
+      problem.append(item);
+      problem += flag == nullptr ? "' is not a metric (known: psnr, ssim, de2000, zipper)"
+                                 : "' is listed twice";
       return std::nullopt;
     }
     *flag = true;
