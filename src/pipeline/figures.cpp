@@ -1,6 +1,8 @@
 // Figure names, formats and the measurement of each.
 #include "pipeline/figures.h"
 
+#include <sstream>
+
 #include "demosaic/metrics.h"
 
 namespace demosaic {
@@ -18,10 +20,11 @@ std::optional<MetricSet> ParseMetricList(std::string_view list, std::string& pro
                  : item == "zipper" ? &metrics.zipper
                                     : nullptr;
     if (flag == nullptr || *flag) {
-      problem = "'";
-      problem.append(item);
-      problem += flag == nullptr ? "' is not a metric (known: psnr, ssim, de2000, zipper)"
-                                 : "' is listed twice";
+      std::ostringstream message;
+      message << '\'' << item << '\''
+              << (flag == nullptr ? " is not a metric (known: psnr, ssim, de2000, zipper)"
+                                  : " is listed twice");
+      problem = message.str();
       return std::nullopt;
     }
     *flag = true;
