@@ -42,11 +42,12 @@ demo: build
 	@echo "Reconstruction written to $(BUILD_DIR)/demo/chart-reconstructed.png"
 
 # Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
-# PSNR, then peak memory of one run.
+# PSNR, then a whole demosaic-eval run against the I/O floor, with its peak
+# memory.
 bench: build
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
-	@bash scripts/measure-memory.sh $(BUILD_DIR)
+	@bash scripts/measure-run.sh $(BUILD_DIR)
 
 sanitize-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
