@@ -4,6 +4,7 @@
 // (false detail in flat areas).
 #include "chart.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -49,10 +50,13 @@ void DrawZonePlate(cv::Mat& image, int top, int left) {
 void DrawColourBars(cv::Mat& image, int top, int left) {
   static constexpr int kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                                       {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+  // The strip's bars are kPanelH / 3 / 8 rows high; the panel's last row
+  // (the strip has one more than 8 of them) stays in the eighth bar.
+  constexpr int kStripTop = kPanelH * 2 / 3;
   for (int r = 0; r < kPanelH; ++r) {
     for (int c = 0; c < kPanelW; ++c) {
       const int bar =
-          r < kPanelH * 2 / 3 ? c * 8 / kPanelW : (r - kPanelH * 2 / 3) * 8 / (kPanelH / 3);
+          r < kStripTop ? c * 8 / kPanelW : std::min(7, (r - kStripTop) * 8 / (kPanelH / 3));
       SetPixel(image, top + r, left + c, kBars[bar][0], kBars[bar][1], kBars[bar][2]);
     }
   }
