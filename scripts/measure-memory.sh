@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Peak resident memory of one demosaic-eval run on a 24-megapixel PNG (the
-# bundled chart scaled to 6000 x 4000), as /usr/bin/time -v reports it.
+# stress chart scaled to 6000 x 4000), as /usr/bin/time -v reports it.
 # Usage: scripts/measure-memory.sh BUILD_DIR
 set -euo pipefail
 build_dir=${1:-build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-"$build_dir/make-chart" "$work/chart-24mp.png" 6000 4000
+"$build_dir/make-chart" --stress "$work/chart-24mp.png" 6000 4000
 /usr/bin/time -v "$build_dir/demosaic-eval" "$work/chart-24mp.png" "$work/out.png" \
   >"$work/report" 2>"$work/time"
 peak_kib=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time")

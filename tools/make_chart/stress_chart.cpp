@@ -1,14 +1,14 @@
-// The bundled 768 x 512 colour test chart, a hard case for demosaicing in
+// The stress chart: 768 x 512, a hard case for demosaicing in
 // four panels: a colour zone plate (aliasing), saturated colour bars with sharp edges (colour
 // fringes), fine line patterns near the sampling limit (zipper artefacts) and smooth gradients
 // (false detail in flat areas).
-#include "chart.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
 #include <opencv2/core.hpp>
+
+#include "chart.h"
 
 namespace demosaic {
 namespace {
@@ -99,7 +99,7 @@ void DrawGradients(cv::Mat& image, int top, int left) {
 
 }  // namespace
 
-cv::Mat DrawTestChart() {
+cv::Mat DrawStressChart() {
   cv::Mat chart(kHeight, kWidth, CV_8UC3);
   DrawZonePlate(chart, 0, 0);
   DrawColourBars(chart, 0, kPanelW);
