@@ -91,6 +91,12 @@ std::string FigureCells(const ReportPage& page, const std::vector<std::vector<do
   return cells;
 }
 
+// Megapixels per second as the table's throughput row shows them: "-" when
+// no time was measured.
+std::string RateText(double rate) {
+  return std::isfinite(rate) ? Fixed(rate, 1) : "-";
+}
+
 std::string AnchorOf(const ReportImage& image) {
   return "img-" + std::to_string(image.number);
 }
@@ -109,9 +115,9 @@ std::string Header(const ReportPage& page, const std::vector<std::vector<double>
   for (std::size_t m = 0; m < page.methods.size(); ++m) {
     html += "<div class=\"card\" style=\"border-top-color:" + std::string(MethodColour(m)) +
             "\"><div class=\"name\">" + Swatch(m) + EscapeHtml(page.methods[m]) +
-            "</div><div class=\"figure\">" + WithUnit(means[m][headline], column) +
+            "</div><div class=\"figure\">" + EscapeHtml(WithUnit(means[m][headline], column)) +
             "</div><div class=\"muted\">mean " + EscapeHtml(column.name) + " \u00b7 " +
-            Fixed(page.throughput[m], 1) + " MP/s</div></div>\n";
+            RateText(page.throughput[m]) + " MP/s</div></div>\n";
   }
   return html + "</div>\n</header>\n";
 }
@@ -293,9 +299,8 @@ std::string Images(const ReportPage& page) {
       "<section id=\"images\">\n<h2>Where the methods differ most</h2>\n<p class=\"note\">Error "
       "maps: the root mean square of the three channels' errors at each pixel, from exact<span "
       "class=\"scale\" style=\"background:" +
-      ErrorScaleGradient() +
-      "\"></span>32 levels or more; black is the frame left out of the "
-      "figures.</p>\n";
+      ErrorScaleGradient() + "\"></span>" + Fixed(kErrorMapFullScale, 0) +
+      " levels or more; black is the frame left out of the figures.</p>\n";
   for (const ReportImage& image : page.images) html += ImageSectionHtml(page, image);
   return html + "</section>\n";
 }
