@@ -34,12 +34,22 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# The camera chart (what a lens could deliver to a Bayer sensor) through
+# demosaic-eval, then through demosaic-bench beside the baselines, with the
+# HTML report to open in a browser.
+DEMO_DIR = $(BUILD_DIR)/demo
 demo: build
-	@mkdir -p $(BUILD_DIR)/demo
-	@$(BUILD_DIR)/make-chart $(BUILD_DIR)/demo/chart.png
-	@$(BUILD_DIR)/demosaic-eval $(BUILD_DIR)/demo/chart.png $(BUILD_DIR)/demo/chart-reconstructed.png
-	@echo "Reference: $(BUILD_DIR)/demo/chart.png"
-	@echo "Reconstruction written to $(BUILD_DIR)/demo/chart-reconstructed.png"
+	@mkdir -p $(DEMO_DIR)
+	@$(BUILD_DIR)/make-chart $(DEMO_DIR)/chart.png
+	@echo "demosaic-eval on the camera chart ($(DEMO_DIR)/chart.png):"
+	@$(BUILD_DIR)/demosaic-eval $(DEMO_DIR)/chart.png $(DEMO_DIR)/chart-reconstructed.png
+	@echo "Reconstruction written to $(DEMO_DIR)/chart-reconstructed.png"
+	@echo
+	@echo "demosaic-bench on the camera chart, beside OpenCV's bilinear and edge-aware conversions:"
+	@$(BUILD_DIR)/demosaic-bench --detail --report $(DEMO_DIR)/report $(DEMO_DIR)/chart.png
+	@echo
+	@echo "Open the report: file://$(abspath $(DEMO_DIR))/report/index.html"
+	@echo "The stress chart (detail no lens passes, where every method fails): $(BUILD_DIR)/make-chart --stress FILE"
 
 # Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
 # PSNR, then a whole demosaic-eval run against the I/O floor, with its peak

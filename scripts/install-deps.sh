@@ -15,6 +15,9 @@ packages=(
   libcli11-dev      # option parsing of demosaic-bench
   clang             # libFuzzer targets and the sanitizer build
   libclang-rt-dev
+  chromium          # the HTML report's browser test: headless Chromium,
+  chromium-driver   # its WebDriver,
+  python3-selenium  # and the WebDriver client the test's probe uses
 )
 
 missing=()

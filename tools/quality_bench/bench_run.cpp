@@ -1,7 +1,8 @@
 // The run of demosaic-bench: check where files will go, expand the paths,
 // then evaluate the images (several at once with --jobs) and print each row
 // in input order as soon as it and every row before it are done; finally the
-// summary rows, the CSV file and the line naming what was skipped.
+// summary rows, the CSV file, the HTML report's page and the line naming what
+// was skipped.
 #include "bench_run.h"
 
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "error_map.h"
+#include "html_report.h"
 #include "image_list.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
@@ -46,6 +48,9 @@ struct Progress {
   void Clear() const {
     if (shown) std::fputs("\r\033[K", stream);
   }
+  void Status(const std::string& text) const {
+    if (shown) std::fprintf(stream, "\r\033[K%s", text.c_str());
+  }
 };
 
 void Message(const Progress& progress, const std::string& text) {
@@ -65,6 +70,7 @@ struct ImageWork {
   std::string skip_reason;              // empty when measured
   std::vector<std::string> unwritten;   // files that could not be saved
   std::vector<std::string> unmeasured;  // compared methods' files that could not be measured
+  ImageSection report;                  // its images in the HTML report
 };
 
 // The image files of a compared method's directory, by name without the
@@ -157,6 +163,18 @@ std::string CheckDestinations(const BenchOptions& options) {
       return "--csv: '" + options.csv_path + "' is a directory";
     }
   }
+  if (!options.report_dir.empty()) {
+    if (std::string problem = PrepareReportDirectory(options.report_dir, options.paths);
+        !problem.empty()) {
+      return problem;
+    }
+    for (const ComparedMethod& compared : options.compared) {
+      if (std::filesystem::equivalent(compared.directory, options.report_dir, error)) {
+        return "--report: '" + options.report_dir + "' is the directory of --compare " +
+               compared.name;
+      }
+    }
+  }
   if (!options.save_dir.empty()) {
     std::filesystem::create_directories(options.save_dir, error);
     if (error || !std::filesystem::is_directory(options.save_dir)) {
@@ -189,10 +207,13 @@ struct SharedMemory {
   int jobs = 1;
 };
 
-// Loads and measures one input, saving its files when asked.
-ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
+// Loads and measures one input, saving its files and writing its report
+// images when asked.
+ImageWork EvaluateInput(const InputFile& input, std::size_t index, const std::string& save_name,
                         const BenchOptions& options, const std::vector<InputFile>& inputs,
-                        const std::vector<ComparedFiles>& compared_files, SharedMemory& shared) {
+                        const std::vector<ComparedFiles>& compared_files,
+                        const std::vector<std::string>& method_names, const ReportTarget& report,
+                        SharedMemory& shared) {
   ImageWork work;
   work.result.name = input.name;
   work.skip_reason = input.error;
@@ -203,10 +224,14 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
   if (!work.skip_reason.empty()) return work;
 
   const bool saving = !options.save_dir.empty();
-  // A compared method's image is read one at a time.
-  const std::size_t compared_bytes = options.compared.empty() ? 0 : 3;
-  RunMemory memory = EvaluationMemory(options.methods.size(), saving,
-                                      (saving ? kSavingBytesPerPixel : 0) + compared_bytes);
+  const bool reporting = !report.dir.empty();
+  const bool keep = saving || reporting;
+  // A compared method's image is read one at a time, unless the report
+  // keeps every method's image.
+  const std::size_t compared_bytes =
+      options.compared.empty() ? 0 : 3 * (reporting ? options.compared.size() : 1);
+  RunMemory memory = EvaluationMemory(options.methods.size(), keep,
+                                      (keep ? kSavingBytesPerPixel : 0) + compared_bytes);
   const EvaluationRequest request{options.pattern, options.border, options.methods,
                                   options.metrics};
   auto save = [&](const std::string& method, const cv::Mat* output, const cv::Mat& reference,
@@ -237,11 +262,11 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
     if (!work.skip_reason.empty()) return Failure::kNone;
     try {
       std::vector<cv::Mat> outputs;
-      work.result.methods = EvaluateMethods(reference, request, saving ? &outputs : nullptr);
+      work.result.methods = EvaluateMethods(reference, request, keep ? &outputs : nullptr);
       for (std::size_t m = 0; saving && m < outputs.size(); ++m) {
         save(std::string(MethodName(options.methods[m])), &outputs[m], reference, outputs[m]);
       }
-      outputs.clear();
+      if (!reporting) outputs.clear();
       for (std::size_t k = 0; k < options.compared.size(); ++k) {
         cv::Mat image;
         MethodOutcome outcome;
@@ -256,6 +281,14 @@ ImageWork EvaluateInput(const InputFile& input, const std::string& save_name,
           if (saving) save(options.compared[k].name, nullptr, reference, image);
         }
         work.result.methods.push_back(outcome);
+        // An unmeasured method has an empty image: the report shows no crop.
+        if (reporting) outputs.push_back(image);
+      }
+      if (reporting) {
+        work.report = WriteReportImages(report, index, save_name, reference, outputs,
+                                        method_names, work.result.methods, options.border);
+        work.unwritten.insert(work.unwritten.end(), work.report.unwritten.begin(),
+                              work.report.unwritten.end());
       }
     } catch (const std::bad_alloc&) {
       work.result.methods.clear();
@@ -326,6 +359,15 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
                  options.csv_path.c_str());
     return kExitUsage;
   }
+  ReportTarget report;
+  if (!options.report_dir.empty()) {
+    report = {options.report_dir, FindInputFolders(options.paths, inputs), inputs.size()};
+    if (const std::string problem = CheckReportDestination(report, options.csv_path);
+        !problem.empty()) {
+      std::fprintf(messages, "demosaic-bench: %s\n", problem.c_str());
+      return kExitUsage;
+    }
+  }
   const std::vector<std::string> save_names = SaveNames(inputs);
   std::vector<std::string> names;
   for (const InputFile& input : inputs) names.push_back(input.name);
@@ -338,6 +380,8 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   }
   const TableLayout layout = MakeTableLayout(columns, options.metrics, options.detail,
                                              options.pattern, options.border, names);
+  std::vector<std::string> method_names;
+  for (const MethodColumn& column : columns) method_names.push_back(column.name);
 
   const Progress progress{messages};
   std::fputs(FormatTableHeader(layout).c_str(), stdout);
@@ -360,7 +404,8 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
       }
       ImageWork work;
       try {
-        work = EvaluateInput(inputs[i], save_names[i], options, inputs, compared_files, shared);
+        work = EvaluateInput(inputs[i], i, save_names[i], options, inputs, compared_files,
+                             method_names, report, shared);
       } catch (const std::exception& e) {
         work.skip_reason = std::string("error: ") + e.what();
       }
@@ -373,6 +418,7 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   for (int k = 0; k < shared.jobs; ++k) jobs.emplace_back(job);
 
   std::vector<ImageResult> results;
+  std::vector<ReportImage> report_images;
   std::vector<Skip> skipped;
   std::vector<std::string> unwritten;
   std::vector<std::string> unmeasured;
@@ -400,6 +446,9 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
     std::fputs(FormatImageRow(layout, work.result).c_str(), stdout);
     std::fflush(stdout);
     csv += CsvLines(layout, work.result);
+    if (!report.dir.empty()) {
+      report_images.push_back(MakeReportImage(i + 1, work.result, layout, std::move(work.report)));
+    }
     results.push_back(std::move(work.result));
   }
   jobs.clear();
@@ -414,6 +463,19 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
                                                csv.size());
     if (!WriteFileAtomically(options.csv_path, bytes)) {
       unwritten.push_back(options.csv_path + " (cannot be written)");
+    }
+  }
+  if (!report.dir.empty()) {
+    const std::string page = (report.dir / "index.html").string();
+    progress.Status("writing " + page);
+    std::vector<ReportSkip> report_skips;
+    for (const Skip& skip : skipped) report_skips.push_back({skip.name, skip.reason});
+    const std::string problem = WriteReportPage(
+        report.dir, MakeReportPage(layout, std::move(report_images), results, report_skips));
+    if (problem.empty()) {
+      Message(progress, "report: " + page);
+    } else {
+      unwritten.push_back(problem);
     }
   }
   if (inputs.empty()) Message(progress, "no images found");

@@ -145,6 +145,12 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
                  "per-pixel error, 32 levels reaching the top of the viridis colour map, the "
                  "unmeasured frame black) into DIR, created if missing")
       ->type_name("DIR");
+  app.add_option("--report", options.report_dir,
+                 "Write an HTML report to DIR/index.html, created if missing: the settings, the "
+                 "sortable table, a chart, and for each image the region where the methods "
+                 "differ most, magnified, with the full-size images in DIR/images; opens from "
+                 "file:// with no network")
+      ->type_name("DIR");
 
   try {
     app.parse(argc, argv);
@@ -224,6 +230,10 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
   }
   if (options.save_dir.empty() && app.count("--save") > 0) {
     exit_status = UsageError(messages, "--save needs a directory name");
+    return std::nullopt;
+  }
+  if (options.report_dir.empty() && app.count("--report") > 0) {
+    exit_status = UsageError(messages, "--report needs a directory name");
     return std::nullopt;
   }
   return options;

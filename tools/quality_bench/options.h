@@ -37,6 +37,8 @@ struct BenchOptions {
   bool detail = false;
   std::string csv_path;  // empty: no CSV file
   std::string save_dir;  // empty: nothing saved
+  // Empty: no HTML report.
+  std::string report_dir;
 };
 
 // Parses the command line. Returns the options, or nothing when the run ends

@@ -1,13 +1,14 @@
-// The bundled 768 x 512 colour test chart, a hard case for demosaicing in
+// The stress chart: 768 x 512, a hard case for demosaicing in
 // four panels: a colour zone plate (aliasing), saturated colour bars with sharp edges (colour
 // fringes), fine line patterns near the sampling limit (zipper artefacts) and smooth gradients
 // (false detail in flat areas).
-#include "chart.h"
-
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
 #include <opencv2/core.hpp>
+
+#include "chart.h"
 
 namespace demosaic {
 namespace {
@@ -49,10 +50,13 @@ void DrawZonePlate(cv::Mat& image, int top, int left) {
 void DrawColourBars(cv::Mat& image, int top, int left) {
   static constexpr int kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                                       {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+  // The strip's bars are kPanelH / 3 / 8 rows high; the panel's last row
+  // (the strip has one more than 8 of them) stays in the eighth bar.
+  constexpr int kStripTop = kPanelH * 2 / 3;
   for (int r = 0; r < kPanelH; ++r) {
     for (int c = 0; c < kPanelW; ++c) {
       const int bar =
-          r < kPanelH * 2 / 3 ? c * 8 / kPanelW : (r - kPanelH * 2 / 3) * 8 / (kPanelH / 3);
+          r < kStripTop ? c * 8 / kPanelW : std::min(7, (r - kStripTop) * 8 / (kPanelH / 3));
       SetPixel(image, top + r, left + c, kBars[bar][0], kBars[bar][1], kBars[bar][2]);
     }
   }
@@ -95,7 +99,7 @@ void DrawGradients(cv::Mat& image, int top, int left) {
 
 }  // namespace
 
-cv::Mat DrawTestChart() {
+cv::Mat DrawStressChart() {
   cv::Mat chart(kHeight, kWidth, CV_8UC3);
   DrawZonePlate(chart, 0, 0);
   DrawColourBars(chart, 0, kPanelW);
