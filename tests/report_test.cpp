@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <limits>
 #include <regex>
 #include <set>
 #include <string>
@@ -415,6 +416,23 @@ TEST(FigureChart, ADotPerMethodAndRowInfiniteFiguresAtTheEnd) {
   EXPECT_NE(svg.find("fill=\"#fff\" stroke="), std::string::npos) << "an open dot for inf";
   EXPECT_EQ(svg.find("<b>"), std::string::npos);
   EXPECT_NE(svg.find("&lt;b&gt;"), std::string::npos);
+}
+
+// A method not measured on an image (a compared method's missing file) has
+// no dot there, and no dot in the mean row, rather than one at a made-up
+// place.
+TEST(FigureChart, NoDotForAFigureNotMeasured) {
+  const FigureColumn column{Figure::kCpsnr, "CPSNR", "dB", true, 2};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::string svg =
+      RenderFigureChart(column, {"a", "b"}, {"m1", "own"}, {{30, 31}, {28, nan}}, {29, nan});
+  std::size_t circles = 0;
+  for (std::size_t at = svg.find("<circle"); at != std::string::npos;
+       at = svg.find("<circle", at + 1)) {
+    ++circles;
+  }
+  EXPECT_EQ(circles, 4u);
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
 }
 
 TEST(EscapeHtml, ReplacesTheFiveSpecialCharacters) {

@@ -157,6 +157,7 @@ std::string RenderFigureChart(const FigureColumn& column, const std::vector<std:
            EscapeHtml(Label(name)) + "</text>";
     for (std::size_t m = 0; m < methods.size(); ++m) {
       const double value = rows[i][m];
+      if (std::isnan(value)) continue;  // not measured: no dot
       // Methods a little apart vertically, so that equal figures stay visible.
       const double dy = (static_cast<double>(m) - (methods.size() - 1) / 2.0) * spread;
       const bool exact = std::isinf(value);
