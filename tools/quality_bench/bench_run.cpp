@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "error_map.h"
-#include "image_list.h"
 #include "io/image_files.h"
 #include "pipeline/image_evaluation.h"
+#include "pipeline/image_list.h"
 #include "pipeline/reference_loading.h"
 #include "report.h"
 
