@@ -15,6 +15,14 @@ packages=(
   libcli11-dev      # option parsing of demosaic-bench
   clang             # libFuzzer targets and the sanitizer build
   libclang-rt-dev
+  python3-dev         # the Python module demosaic: headers of Debian's python3
+  pybind11-dev        # its binding (and CMake package)
+  python3-pybind11
+  python3-numpy       # its arrays
+  python3-dask        # python3 -m demosaic.evaluate: one task per image
+  python3-distributed #   on a local or a running Dask cluster
+  python3-pytest      # the module's tests
+  python3-psutil      #   (which look for worker processes left behind)
 )
 
 missing=()
