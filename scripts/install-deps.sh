@@ -23,6 +23,7 @@ packages=(
   python3-distributed #   on a local or a running Dask cluster
   python3-pytest      # the module's tests
   python3-psutil      #   (which look for worker processes left behind)
+  hyperfine           # scripts/time-evaluation.sh
 )
 
 missing=()

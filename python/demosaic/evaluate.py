@@ -129,7 +129,8 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
     where.add_argument(
         "--scheduler",
         metavar="ADDRESS",
-        help="join a running Dask cluster through its scheduler (e.g. tcp://host:8786); every "
+        help="join a running Dask cluster through its scheduler: its address (e.g. "
+        "tcp://host:8786) or the file 'dask scheduler --scheduler-file FILE' writes; every "
         "worker must import the same version of the package demosaic",
     )
     arguments = parser.parse_args(argv)
@@ -190,13 +191,20 @@ def destination_problem(csv_path: str, inputs: Sequence[tuple[str, str, str]]) -
 
 @contextlib.contextmanager
 def dask_client(workers: int | None, scheduler: str | None) -> Iterator[object]:
-    """A client of the cluster at `scheduler`, or of a local cluster of
+    """A client of the cluster at `scheduler` (an address or a scheduler
+    file), or of a local cluster of
     `workers` processes with one thread each, closed (workers stopped, their
     scratch space removed) on leaving."""
     from dask.distributed import Client, LocalCluster
 
     if scheduler is not None:
-        with Client(scheduler) as client:
+        # A batch job's scheduler writes its address, unknown beforehand, to
+        # a file (dask scheduler --scheduler-file FILE).
+        if os.path.isfile(scheduler):
+            connection = Client(scheduler_file=scheduler)
+        else:
+            connection = Client(scheduler)
+        with connection as client:
             yield client
         return
     # Workers keep their scratch files in a folder of their own, removed with
@@ -360,8 +368,13 @@ def evaluate_all(
         if listing_error:
             report.finish(i, (listing_error, 0, 0, []))
             continue
+        # Workers on other machines, or started elsewhere, have another
+        # working folder: they get the path from the root (not normalised, so
+        # that ".." still follows links as the file system does), while every
+        # message keeps the path as given.
+        on_worker = os.path.join(os.getcwd(), path)
         future = client.submit(
-            evaluate_image, path, arguments.pattern, arguments.border, pure=False
+            evaluate_image, on_worker, arguments.pattern, arguments.border, pure=False
         )
         pending[future.key] = (i, future)
     for future in as_completed([future for _, future in pending.values()]):

@@ -7,6 +7,7 @@ no scratch file)."""
 from __future__ import annotations
 
 import csv
+import json
 import os
 import pathlib
 import pty
@@ -36,7 +37,7 @@ def session_processes(session: int) -> list[psutil.Process]:
     return found
 
 
-def run_evaluate(scratch: pathlib.Path, *arguments, stderr=subprocess.PIPE, env=None):
+def run_evaluate(scratch: pathlib.Path, *arguments, stderr=subprocess.PIPE, env=None, cwd=None):
     """Runs the module in a session of its own with its temporary folder in
     `scratch`, and checks that it leaves neither a process nor a file there."""
     temporary = scratch / "tmp"
@@ -47,6 +48,7 @@ def run_evaluate(scratch: pathlib.Path, *arguments, stderr=subprocess.PIPE, env=
         stdout=subprocess.PIPE,
         stderr=stderr,
         env=environment,
+        cwd=cwd,
         start_new_session=True,
     )
     try:
@@ -65,9 +67,10 @@ def run_evaluate(scratch: pathlib.Path, *arguments, stderr=subprocess.PIPE, env=
     return process.returncode, stdout.decode(), (stderr_bytes or b"").decode()
 
 
-def run_bench(bench_binary, *arguments):
+def run_bench(bench_binary, *arguments, cwd=None):
     result = subprocess.run(
-        [bench_binary, "--jobs", "2", *map(str, arguments)], capture_output=True, text=True
+        [bench_binary, "--jobs", "2", *map(str, arguments)], capture_output=True, text=True,
+        cwd=cwd,
     )
     return result.returncode, result.stdout, result.stderr
 
@@ -140,13 +143,25 @@ def test_joining_a_running_cluster_with_other_options(small_set, bench_binary, s
         dashboard_address=None,
         local_directory=str(scratch / "workers"),
     ) as cluster:
+        # The workers run in another folder: a relative path must still
+        # name the same file there.
+        assert os.getcwd() != str(scratch)
         status, stdout, stderr = run_evaluate(
-            scratch, small_set, "--csv", scratch / "dask.csv",
-            "--scheduler", cluster.scheduler_address, *options,
+            scratch, "images", "--csv", "dask.csv",
+            "--scheduler", cluster.scheduler_address, *options, cwd=scratch,
+        )
+        # The same cluster through the file a batch job's scheduler writes.
+        scheduler_file = scratch / "scheduler.json"
+        scheduler_file.write_text(json.dumps({"address": cluster.scheduler_address}))
+        file_status, _, file_stderr = run_evaluate(
+            scratch, "images", "--csv", "file.csv", "--scheduler", scheduler_file, *options,
+            cwd=scratch,
         )
         evaluated = cluster.scheduler.task_prefixes["evaluate_image"].state_counts["memory"]
     assert status == 0, stderr
-    assert evaluated == 3  # one task per image, run on the cluster joined
+    assert file_status == 0, file_stderr
+    assert evaluated == 6  # one task per image and run, on the cluster joined
+    assert assert_same_rows(scratch / "file.csv", scratch / "dask.csv") == 9
     bench_status, bench_stdout, _ = run_bench(
         bench_binary, "--csv", scratch / "bench.csv", *options, small_set
     )
@@ -162,19 +177,22 @@ def test_unreadable_and_small_files_are_skipped_as_the_bench_skips_them(
     (small_set / "broken.png").write_bytes(b"\x89PNG\r\n\x1a\n" + bytes(range(200)))
     write_ppm(small_set / "tiny.ppm", scene(6, 9))
     (small_set / "notes.txt").write_text("not an image: left out of the folder's images")
-    arguments = [small_set, small_set / "absent.png", small_set / "notes.txt"]
+    # Paths relative to the working folder, reported as given.
+    arguments = ["images", "images/absent.png", "images/notes.txt"]
     status, stdout, stderr = run_evaluate(
-        scratch, "--workers", "1", "--csv", scratch / "dask.csv", *arguments
+        scratch, "--workers", "1", "--csv", "dask.csv", *arguments, cwd=scratch
     )
     bench_status, bench_stdout, bench_stderr = run_bench(
-        bench_binary, "--csv", scratch / "bench.csv", *arguments
+        bench_binary, "--csv", "bench.csv", *arguments, cwd=scratch
     )
     assert status == bench_status == 1
     assert assert_same_rows(scratch / "dask.csv", scratch / "bench.csv") == 9
     ours = messages(stderr, "demosaic.evaluate")
     assert ours == messages(bench_stderr, "demosaic-bench")
-    assert f"{small_set / 'broken.png'}: skipped, cannot be read as an image" in ours
-    assert f"{small_set / 'absent.png'}: skipped, no such file or directory" in ours
+    assert "images/broken.png: skipped, cannot be read as an image" in ours
+    assert "images/tiny.ppm: skipped, too small: at least 7 x 7 pixels are needed" in ours
+    assert "images/absent.png: skipped, no such file or directory" in ours
+    assert "images/notes.txt: skipped, cannot be read as an image" in ours
     assert ours[-1].startswith("3 images measured, 4 skipped: ")
     assert table_without_throughput(stdout) == table_without_throughput(bench_stdout)
     assert "\r" not in stderr  # no progress bar where standard error is not a terminal
