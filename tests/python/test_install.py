@@ -58,3 +58,23 @@ def test_installed_package_imports_and_runs_from_the_prefix_alone(install_dir, s
         capture_output=True, text=True, check=True,
     ).stdout
     assert "--scheduler ADDRESS" in help_text and "--workers N" in help_text
+
+
+def test_type_stubs_declare_every_function_of_the_extension():
+    import ast
+
+    from demosaic import _core
+
+    stub_path = pathlib.Path(_core.__file__).with_name("_core.pyi")
+    tree = ast.parse(stub_path.read_text())
+    declared = {
+        node.name: node for node in tree.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))
+    }
+    compiled = {name for name in dir(_core) if not name.startswith("_") and not name.isupper()}
+    assert set(declared) == compiled
+    for name in ("sample_mosaic", "reconstruct", "measure"):
+        stub_arguments = [a.arg for a in declared[name].args.args]
+        signature = getattr(_core, name).__doc__.splitlines()[0]
+        assert signature.startswith(f"{name}({stub_arguments[0]}:")
+        for argument in stub_arguments:
+            assert f"{argument}:" in signature, (name, argument)
