@@ -11,6 +11,10 @@ CONFORMANCE_DIR ?= $(abspath ../shared/conformance)
 # skipped, with a message, where absent.
 METRICS_DIR ?= $(abspath ../shared/metrics)
 PREFIX ?= /usr/local
+# The Python module is built for, and tested with, Debian's interpreter, whose
+# packages (numpy, dask, pytest) apt-get installs; another python3 earlier on
+# the PATH (pyenv, a virtual environment) lacks them.
+PYTHON ?= /usr/bin/python3
 # The sanitizer build (clang, AddressSanitizer and UndefinedBehaviorSanitizer,
 # with the libFuzzer targets) lives in its own folder.
 SANITIZE_BUILD_DIR ?= build-sanitize
@@ -26,7 +30,7 @@ deps:
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
 	  -DDEMOSAIC_CONFORMANCE_DIR=$(CONFORMANCE_DIR) -DDEMOSAIC_METRICS_DIR=$(METRICS_DIR) \
-	  -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DPython3_EXECUTABLE=$(PYTHON)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)

@@ -18,6 +18,15 @@ packages=(
   chromium          # the HTML report's browser test: headless Chromium,
   chromium-driver   # its WebDriver,
   python3-selenium  # and the WebDriver client the test's probe uses
+  python3-dev         # the Python module demosaic: headers of Debian's python3
+  pybind11-dev        # its binding (and CMake package)
+  python3-pybind11
+  python3-numpy       # its arrays
+  python3-dask        # python3 -m demosaic.evaluate: one task per image
+  python3-distributed #   on a local or a running Dask cluster
+  python3-pytest      # the module's tests
+  python3-psutil      #   (which look for worker processes left behind)
+  hyperfine           # scripts/time-evaluation.sh
 )
 
 missing=()

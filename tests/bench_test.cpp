@@ -19,7 +19,7 @@
 
 #include "demosaic/demosaic.h"
 #include "error_map.h"
-#include "image_list.h"
+#include "pipeline/image_list.h"
 #include "pipeline/mat_views.h"
 #include "pipeline/methods.h"
 #include "report.h"

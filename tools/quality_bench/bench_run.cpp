@@ -25,11 +25,11 @@
 
 #include "error_map.h"
 #include "html_report.h"
-#include "image_list.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
 #include "pipeline/image_evaluation.h"
 #include "pipeline/mat_views.h"
+#include "pipeline/image_list.h"
 #include "pipeline/reference_loading.h"
 #include "report.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image_list.h"
+#include "pipeline/image_list.h"
 #include "report.h"
 #include "report_images.h"
 #include "report_page.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "image_list.h"
+#include "pipeline/image_list.h"
 #include "pipeline/image_evaluation.h"
 
 namespace demosaic::bench {

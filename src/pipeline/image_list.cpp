@@ -1,5 +1,5 @@
 // Expansion of the command-line paths and naming of the saved outputs.
-#include "image_list.h"
+#include "pipeline/image_list.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace demosaic::bench {
+namespace demosaic {
 
 bool HasImageExtension(const std::filesystem::path& path) {
   // The formats OpenCV 4.6 reads on Debian (imgcodecs' decoders).
@@ -68,4 +68,4 @@ std::vector<std::string> SaveNames(const std::vector<InputFile>& files) {
   return names;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -1,12 +1,13 @@
-// The images of a run: command-line paths expanded into files, and the names
-// their outputs are saved under.
+// The images of a run: command-line paths expanded into files (one rule for
+// demosaic-bench and the Python evaluation, so both take the same images in
+// the same order), and the names their outputs are saved under.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace demosaic::bench {
+namespace demosaic {
 
 struct InputFile {
   std::filesystem::path path;
@@ -28,4 +29,4 @@ bool HasImageExtension(const std::filesystem::path& path);
 // appended, so that no run overwrites its own outputs.
 std::vector<std::string> SaveNames(const std::vector<InputFile>& files);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -1,0 +1,74 @@
+# Type stubs of the compiled module demosaic._core, for editors and type
+# checkers. The public calls are re-exported by the package demosaic; the
+# names from method_names on serve `python3 -m demosaic.evaluate`.
+import os
+from typing import Iterable, Literal, Sequence, TypeAlias
+
+import numpy
+import numpy.typing
+
+__version__: str
+FRAME_WIDTH: int
+MINIMUM_SIDE: int
+
+Pattern: TypeAlias = Literal["GRBG", "RGGB", "BGGR", "GBRG"] | str
+Order: TypeAlias = Literal["BGR", "RGB"] | str
+UInt8Array: TypeAlias = numpy.typing.NDArray[numpy.uint8]
+PathLike: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+
+def sample_mosaic(image: UInt8Array, pattern: Pattern = "GRBG", order: Order = "BGR") -> UInt8Array:
+    """Samples the Bayer mosaic (H x W uint8) of an H x W x 3 uint8 image.
+
+    ``order="RGB"`` for arrays in R, G, B order (imageio, Pillow); the default
+    "BGR" is OpenCV's. TypeError for a wrong dtype or rank, ValueError for a
+    wrong channel count, pattern or order. Crops and row slices are read in
+    place; other views (``image[:, :, ::-1]``, ``image[:, ::2]``) are copied.
+    """
+
+def reconstruct(
+    mosaic: UInt8Array, pattern: Pattern = "GRBG", order: Order = "BGR", threads: int = 1
+) -> UInt8Array:
+    """Reconstructs an H x W x 3 uint8 image from an H x W uint8 mosaic.
+
+    Bit for bit the reconstruction of ``demosaic-eval``; a black 3-pixel frame.
+    At least 7 x 7 (ValueError otherwise); TypeError for a wrong dtype or rank.
+    Releases the GIL: Python threads run reconstructions in parallel.
+    """
+
+def measure(
+    reference: UInt8Array,
+    reconstruction: UInt8Array,
+    border: int = 3,
+    order: Order = "BGR",
+    metrics: str = "psnr,ssim,de2000,zipper",
+) -> dict[str, float]:
+    """PSNR_R, PSNR_G, PSNR_B and CPSNR in dB (``math.inf`` where a channel is
+    exact), SSIM, DE2000 and zipper over the pixels at least ``border`` from
+    every edge; ``metrics`` picks them ("psnr" alone is the quickest). SSIM is
+    NaN under an 11 x 11 measured region, zipper under 3 x 3.
+
+    TypeError for a wrong dtype or rank; ValueError for shapes that differ, a
+    negative border or one that leaves nothing to measure, an unknown metric.
+    """
+
+# Private: the evaluation of image files for demosaic.evaluate.
+
+Outcome: TypeAlias = tuple[float, float, float, float, float]
+Evaluation: TypeAlias = tuple[str, int, int, list[Outcome]]
+Result: TypeAlias = tuple[str, int, int, Sequence[Outcome]]
+
+class TableLayout: ...
+
+def method_names() -> list[str]: ...
+def expand_paths(paths: Iterable[PathLike]) -> list[tuple[str, str, str]]: ...
+def evaluate_file(path: PathLike, pattern: str, border: int) -> Evaluation: ...
+def load_image(path: PathLike) -> UInt8Array: ...
+def table_layout(pattern: str, border: int, names: Sequence[PathLike]) -> TableLayout: ...
+def format_table_header(layout: TableLayout) -> bytes: ...
+def format_image_row(layout: TableLayout, result: Result) -> bytes: ...
+def format_mean_row(layout: TableLayout, results: Iterable[Result]) -> bytes: ...
+def format_throughput_row(layout: TableLayout, results: Iterable[Result]) -> bytes: ...
+def csv_header(layout: TableLayout) -> bytes: ...
+def csv_lines(layout: TableLayout, result: Result) -> bytes: ...
+def write_file_atomically(path: PathLike, data: bytes) -> bool: ...
+def is_same_file(a: PathLike, b: PathLike) -> bool: ...
