@@ -18,6 +18,7 @@
 #include "pipeline/methods.h"
 #include "support/plain_method.h"
 #include "support/run_program.h"
+#include "support/shared_data.h"
 #include "support/table_text.h"
 
 namespace demosaic::testing {
@@ -28,8 +29,7 @@ namespace fs = std::filesystem;
 const std::string kBench = DEMOSAIC_BENCH_BINARY;
 
 std::string CorpusDir() {
-  if (const char* dir = std::getenv("DEMOSAIC_CONFORMANCE_DIR"); dir != nullptr && *dir) return dir;
-  return DEMOSAIC_CONFORMANCE_DIR;
+  return SharedDataDir("DEMOSAIC_CONFORMANCE_DIR", DEMOSAIC_CONFORMANCE_DIR);
 }
 
 bool CorpusPresent() {

@@ -25,6 +25,7 @@
 #include "report.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
+#include "support/shared_data.h"
 #include "support/table_text.h"
 
 namespace demosaic::bench {
@@ -623,8 +624,7 @@ TEST(BenchTool, HelpDescribesEveryOption) {
 // ------------------------------------------------- the reference corpus
 
 std::string CorpusDir() {
-  if (const char* dir = std::getenv("DEMOSAIC_CONFORMANCE_DIR"); dir != nullptr && *dir) return dir;
-  return DEMOSAIC_CONFORMANCE_DIR;
+  return testing::SharedDataDir("DEMOSAIC_CONFORMANCE_DIR", DEMOSAIC_CONFORMANCE_DIR);
 }
 
 // Over the corpus the method's column is the CPSNR of the reference table.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/shared_data.h"
 
 namespace demosaic::testing {
 namespace {
@@ -30,8 +31,7 @@ void PrintTo(const ConformanceCase& c, std::ostream* os) {
 }
 
 std::string CorpusDir() {
-  if (const char* dir = std::getenv("DEMOSAIC_CONFORMANCE_DIR"); dir != nullptr && *dir) return dir;
-  return DEMOSAIC_CONFORMANCE_DIR;
+  return SharedDataDir("DEMOSAIC_CONFORMANCE_DIR", DEMOSAIC_CONFORMANCE_DIR);
 }
 
 bool CorpusPresent() {

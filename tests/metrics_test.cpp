@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "demosaic/image.h"
+#include "support/shared_data.h"
 
 namespace demosaic {
 namespace {
@@ -572,17 +573,12 @@ TEST(MetricArguments, MismatchedSizesNegativeOrHugeBordersAndMissingDataAreRefus
 
 // ------------------------------------------------- independent figures
 
-std::string DirFromEnvironment(const char* variable, const char* configured) {
-  if (const char* dir = std::getenv(variable); dir != nullptr && *dir) return dir;
-  return configured;
-}
-
 std::filesystem::path MetricsDir() {
-  return DirFromEnvironment("DEMOSAIC_METRICS_DIR", DEMOSAIC_METRICS_DIR);
+  return testing::SharedDataDir("DEMOSAIC_METRICS_DIR", DEMOSAIC_METRICS_DIR);
 }
 
 std::filesystem::path CorpusDir() {
-  return DirFromEnvironment("DEMOSAIC_CONFORMANCE_DIR", DEMOSAIC_CONFORMANCE_DIR);
+  return testing::SharedDataDir("DEMOSAIC_CONFORMANCE_DIR", DEMOSAIC_CONFORMANCE_DIR);
 }
 
 bool FiguresPresent() {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <limits>
 #include <regex>
 #include <set>
 #include <string>

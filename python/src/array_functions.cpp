@@ -3,13 +3,12 @@
 // one library call made with the GIL released.
 #include "array_functions.h"
 
+#include <cmath>
+#include <limits>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <cmath>
-#include <limits>
 
 #include "demosaic/demosaic.h"
 #include "numpy_views.h"
@@ -27,11 +26,14 @@ using NamedFigures = std::vector<std::pair<const char*, double>>;
 // needs 11 x 11 pixels, the zipper share 3 x 3) is NaN.
 NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
                         std::int32_t border, const MetricSet& metrics) {
-  const std::int64_t side = std::min(std::int64_t{reference.width}, std::int64_t{reference.height}) -
-                            2 * std::int64_t{border};
+  const std::int64_t side =
+      std::min(std::int64_t{reference.width}, std::int64_t{reference.height}) -
+      2 * std::int64_t{border};
+  MetricSet only_ssim{false, true, false, false};
+  MetricSet only_zipper{false, false, false, true};
   MetricSet computable = metrics;
-  computable.ssim = metrics.ssim && side >= MinimumMeasuredSide({true, true, false, false});
-  computable.zipper = metrics.zipper && side >= MinimumMeasuredSide({true, false, false, true});
+  computable.ssim = metrics.ssim && side >= MinimumMeasuredSide(only_ssim);
+  computable.zipper = metrics.zipper && side >= MinimumMeasuredSide(only_zipper);
   const MethodFigures figures = MeasureFigures(reference, reconstruction, border, computable);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   NamedFigures named;

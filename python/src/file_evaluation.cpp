@@ -204,9 +204,8 @@ void AddFileEvaluation(py::module_& module) {
              [](const bench::TableLayout& layout, const py::iterable& results) {
                return py::bytes(bench::FormatThroughputRow(layout, ImageResultsOf(results)));
              });
-  module.def("csv_header", [](const bench::TableLayout& layout) {
-    return py::bytes(bench::CsvHeader(layout));
-  });
+  module.def("csv_header",
+             [](const bench::TableLayout& layout) { return py::bytes(bench::CsvHeader(layout)); });
   module.def("csv_lines", [](const bench::TableLayout& layout, const py::object& result) {
     return py::bytes(bench::CsvLines(layout, ImageResultOf(result)));
   });
