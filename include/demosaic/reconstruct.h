@@ -43,8 +43,9 @@ struct ReconstructionOptions {
 // kMinimumSide on a side comes out all black). Only reads `mosaic`, which must
 // not overlap `output`. Requires views of one size and valid options (throws
 // std::invalid_argument otherwise); throws std::bad_alloc, having written
-// nothing, when its few rows of working memory cannot be obtained. Keeps
-// nothing between calls: calls on different outputs may run concurrently.
+// nothing, when its few rows of working memory cannot be obtained, and
+// std::system_error when a thread cannot be started. Keeps nothing between
+// calls: calls on different outputs may run concurrently.
 void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
                            const ReconstructionOptions& options = {});
 
@@ -63,7 +64,8 @@ QualityFigures ReconstructInPlace(ImageView image, const ReconstructionOptions& 
 
 // Heap bytes ReconstructFromMosaic or ReconstructInPlace obtains for an image
 // `width` pixels wide with these options, beyond the images it is given;
-// independent of the height.
+// independent of the height. Throws std::invalid_argument for invalid
+// options.
 std::size_t ReconstructionWorkingBytes(std::int32_t width,
                                        const ReconstructionOptions& options = {});
 
