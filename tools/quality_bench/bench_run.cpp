@@ -21,10 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "cli/console.h"
 #include "error_map.h"
 #include "image_list.h"
 #include "io/image_files.h"
 #include "pipeline/image_evaluation.h"
+#include "pipeline/output_destinations.h"
 #include "pipeline/reference_loading.h"
 #include "report.h"
 
@@ -84,9 +86,12 @@ std::string SaveOutput(const std::filesystem::path& path, const cv::Mat& image,
 }
 
 // Where the run's files go, checked before any image is read so that a long
-// run cannot end with its results unwritable. Returns "" or the problem.
-std::string CheckDestinations(const BenchOptions& options) {
+// run cannot end with its results unwritable, among its inputs or on one
+// another. Creates the --save directory. Returns "" or the problem.
+std::string CheckDestinations(const BenchOptions& options, const std::vector<InputFile>& inputs,
+                              const std::vector<std::string>& save_names) {
   std::error_code error;
+  std::vector<OutputClaim> claims;
   if (!options.csv_path.empty()) {
     std::filesystem::path directory = std::filesystem::path(options.csv_path).parent_path();
     if (directory.empty()) directory = ".";
@@ -96,6 +101,28 @@ std::string CheckDestinations(const BenchOptions& options) {
     if (std::filesystem::is_directory(options.csv_path, error)) {
       return "--csv: '" + options.csv_path + "' is a directory";
     }
+    claims.push_back({"--csv", options.csv_path, false, {}, HasImageExtension(options.csv_path)});
+  }
+  if (!options.save_dir.empty()) {
+    OutputClaim save{"--save", options.save_dir, true, {}, false};
+    for (const std::string& name : save_names) {
+      for (const Method method : options.methods) {
+        const std::string stem = name + "." + std::string(MethodName(method));
+        save.names.push_back(stem + ".png");
+        save.names.push_back(stem + ".err.png");
+      }
+    }
+    claims.push_back(save);
+  }
+  RunInputs run_inputs;
+  for (const std::string& path : options.paths) {
+    if (std::filesystem::is_directory(path, error)) run_inputs.directories.emplace_back(path);
+  }
+  for (const InputFile& input : inputs) {
+    if (input.error.empty()) run_inputs.files.push_back(input.path);
+  }
+  if (std::string problem = CheckOutputClaims(claims, run_inputs); !problem.empty()) {
+    return problem;
   }
   if (!options.save_dir.empty()) {
     std::filesystem::create_directories(options.save_dir, error);
@@ -103,16 +130,19 @@ std::string CheckDestinations(const BenchOptions& options) {
       return "--save: cannot create directory '" + options.save_dir +
              "': " + (error ? error.message() : "a file of that name exists");
     }
-    // Saved files in an input directory would be taken as images next run.
-    for (const std::string& path : options.paths) {
-      if (std::filesystem::is_directory(path, error) &&
-          std::filesystem::equivalent(path, options.save_dir, error)) {
-        return "--save: '" + options.save_dir + "' is one of the image directories";
-      }
-    }
   }
   return "";
 }
+
+// Standard output for the table: the first failure to write it is kept, to
+// be reported once at the end.
+struct TableOutput {
+  int error = 0;
+  void Put(const std::string& text) {
+    const int failure = PutStandardOutput(text);
+    if (error == 0) error = failure;
+  }
+};
 
 // What the images being evaluated at once share: jobs normally run side by
 // side, each counting on an equal share of the memory left; an image that does
@@ -218,25 +248,21 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   // one; one thread each keeps the throughput row a comparison of methods.
   cv::setNumThreads(1);
 
-  if (const std::string problem = CheckDestinations(options); !problem.empty()) {
+  const std::vector<InputFile> inputs = ExpandPaths(options.paths);
+  const std::vector<std::string> save_names = SaveNames(inputs);
+  if (const std::string problem = CheckDestinations(options, inputs, save_names);
+      !problem.empty()) {
     std::fprintf(messages, "demosaic-bench: %s\n", problem.c_str());
     return kExitUsage;
   }
-  const std::vector<InputFile> inputs = ExpandPaths(options.paths);
-  if (!options.csv_path.empty() && IsAnInput(options.csv_path, inputs)) {
-    std::fprintf(messages, "demosaic-bench: --csv: '%s' is one of the images\n",
-                 options.csv_path.c_str());
-    return kExitUsage;
-  }
-  const std::vector<std::string> save_names = SaveNames(inputs);
   std::vector<std::string> names;
   for (const InputFile& input : inputs) names.push_back(input.name);
   const TableLayout layout =
       MakeTableLayout(options.methods, options.pattern, options.border, options.detail, names);
 
   const Progress progress{messages};
-  std::fputs(FormatTableHeader(layout).c_str(), stdout);
-  std::fflush(stdout);
+  TableOutput table;
+  table.Put(FormatTableHeader(layout));
 
   SharedMemory shared;
   shared.jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(options.jobs),
@@ -287,17 +313,14 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
       continue;
     }
     progress.Clear();
-    std::fputs(FormatImageRow(layout, work.result).c_str(), stdout);
-    std::fflush(stdout);
+    table.Put(FormatImageRow(layout, work.result));
     csv += CsvLines(layout, work.result);
     results.push_back(std::move(work.result));
   }
   jobs.clear();
   progress.Clear();
   if (!results.empty()) {
-    std::fputs(FormatMeanRow(layout, results).c_str(), stdout);
-    std::fputs(FormatThroughputRow(layout, results).c_str(), stdout);
-    std::fflush(stdout);
+    table.Put(FormatMeanRow(layout, results) + FormatThroughputRow(layout, results));
   }
   if (!options.csv_path.empty()) {
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(csv.data()),
@@ -307,8 +330,14 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
     }
   }
   if (inputs.empty()) Message(progress, "no images found");
+  // A table that could not be printed is a failed run; a reader that went
+  // away (a closed pipe) needs no message.
+  if (const std::string problem = StandardOutputProblem(table.error);
+      table.error != 0 && !problem.empty()) {
+    Message(progress, problem);
+  }
   Message(progress, SummaryLine(results.size(), skipped, unwritten));
-  const bool complete = skipped.empty() && unwritten.empty() && !inputs.empty();
+  const bool complete = skipped.empty() && unwritten.empty() && !inputs.empty() && table.error == 0;
   return complete ? kExitAllMeasured : kExitSomeFailed;
 }
 
