@@ -282,6 +282,24 @@ TEST(CsvFormat, NamesWithCommasOrQuotesAreQuoted) {
   EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10\n");
 }
 
+// A tab or a line break in a file name must not split the name into
+// fields or lines for a CSV reader; edge spaces must survive readers that
+// trim.
+TEST(CsvFormat, NamesWithTabsLineBreaksOrEdgeSpacesAreQuoted) {
+  const TableLayout layout =
+      MakeTableLayout({Method::kBilinear}, BayerPattern::kGRBG, 3, false, {"x"});
+  const auto first_field = [&](const std::string& name) {
+    const std::string line = CsvLines(layout, Result(name, 9, 8, {{1, 2, 3, 4}}, {5}));
+    return line.substr(0, line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3\n").size());
+  };
+  EXPECT_EQ(first_field("a\tb.png"), "\"a\tb.png\"");
+  EXPECT_EQ(first_field("a\nb.png"), "\"a\nb.png\"");
+  EXPECT_EQ(first_field("a\rb.png"), "\"a\rb.png\"");
+  EXPECT_EQ(first_field(" a.png"), "\" a.png\"");
+  EXPECT_EQ(first_field("a.png "), "\"a.png \"");
+  EXPECT_EQ(first_field("a b.png"), "a b.png");
+}
+
 // ------------------------------------------------------------- error map
 
 TEST(ErrorMap, ScalesThirtyTwoLevelsToTheTopAndBlacksOutTheFrame) {
@@ -318,6 +336,28 @@ TEST(ErrorMap, ScalesThirtyTwoLevelsToTheTopAndBlacksOutTheFrame) {
 }
 
 // ------------------------------------------------------------ input lists
+
+// A link named like an image that leads nowhere is listed, in name order,
+// with its error, so that the run reports and skips it instead of quietly
+// measuring fewer images.
+TEST(ImageList, BrokenAndLoopingLinksAreListedWithTheirError) {
+  ScratchDir dir;
+  std::ofstream(dir.File("b.png")) << "x";
+  std::filesystem::create_symlink("gone.png", dir.File("a.png"));
+  std::filesystem::create_symlink("loop2.png", dir.File("loop1.png"));
+  std::filesystem::create_symlink("loop1.png", dir.File("loop2.png"));
+  std::filesystem::create_symlink("gone.txt", dir.File("notes.txt"));
+  std::filesystem::create_symlink("gone.png", dir.File(".hidden.png"));
+  const std::vector<InputFile> files = ExpandPaths({dir.path});
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].name, "a.png");
+  EXPECT_EQ(files[0].error, "symbolic link to a missing file");
+  EXPECT_EQ(files[1].name, "b.png");
+  EXPECT_EQ(files[1].error, "");
+  EXPECT_EQ(files[2].name, "loop1.png");
+  EXPECT_EQ(files[2].error, "symbolic link loop");
+  EXPECT_EQ(files[3].name, "loop2.png");
+}
 
 TEST(SaveNames, NoTwoImagesShareOutputNames) {
   const std::vector<InputFile> files = {{"x/a.png", "a.png", ""},

@@ -71,8 +71,13 @@ std::vector<std::string> FigureCells(const TableLayout& layout, const QualityFig
           Decibels(figures.cpsnr)};
 }
 
+// A field as CSV readers expect it: quoted when it holds a separator, a
+// quote, a line break or a tab (which readers that guess the separator take
+// for one), or starts or ends with a space (which some readers trim).
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  const bool plain = text.find_first_of(",\"\r\n\t") == std::string::npos &&
+                     (text.empty() || (text.front() != ' ' && text.back() != ' '));
+  if (plain) return text;
   std::string quoted = "\"";
   for (const char ch : text) {
     if (ch == '"') quoted += '"';
