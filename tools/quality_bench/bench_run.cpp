@@ -95,7 +95,11 @@ std::string CheckDestinations(const BenchOptions& options, const std::vector<Inp
   if (!options.csv_path.empty()) {
     std::filesystem::path directory = std::filesystem::path(options.csv_path).parent_path();
     if (directory.empty()) directory = ".";
-    if (!std::filesystem::is_directory(directory, error)) {
+    // The --save directory, made below, may take the CSV file too.
+    const bool in_save_dir =
+        !options.save_dir.empty() && std::filesystem::weakly_canonical(directory, error) ==
+                                         std::filesystem::weakly_canonical(options.save_dir, error);
+    if (!std::filesystem::is_directory(directory, error) && !in_save_dir) {
       return "--csv: directory '" + directory.string() + "' does not exist";
     }
     if (std::filesystem::is_directory(options.csv_path, error)) {
