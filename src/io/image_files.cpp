@@ -43,8 +43,9 @@ bool EncodeThroughFile(const fs::path& path, const cv::Mat& image,
   const std::string extension = path.extension().string();
   const long name_max = pathconf(directory.c_str(), _PC_NAME_MAX);
   const std::string suffix = ".enc-" + std::to_string(getpid()) + "-XXXXXX" + extension;
-  const std::size_t room = static_cast<std::size_t>(name_max > 0 ? name_max : 255) -
-                           std::min<std::size_t>(255, 1 + suffix.size());
+  // The output's stem is cut short so that the name fits the directory.
+  const std::size_t limit = static_cast<std::size_t>(name_max > 0 ? name_max : 255);
+  const std::size_t room = limit > 1 + suffix.size() ? limit - 1 - suffix.size() : 0;
   std::string hidden = ".";
   hidden.append(path.stem().string(), 0, room);
   std::string temp = (directory / (hidden + suffix)).string();
