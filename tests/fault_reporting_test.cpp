@@ -141,8 +141,9 @@ TEST_F(ReportingTest, SaveAmongImagesGivenAsFilesIsRefused) {
 
 // --------------------------------------------------- values taken rightly
 
-// A floating-point reference holds 0..1: it is measured as the 8-bit image
-// of its values times 255, rounded, exactly as that image in a PNG is.
+// A floating-point reference (OpenEXR, PFM, TIFF) holds 0..1: it is
+// measured as the 8-bit image of its values times 255, rounded, exactly as
+// that image in a PNG is.
 TEST_F(ReportingTest, FloatingPointReferencesAreScaledLikeTheirEightBitImage) {
   const cv::Mat eight_bit = TestImage(64, 48, 13);
   cv::Mat colour;
@@ -151,13 +152,20 @@ TEST_F(ReportingTest, FloatingPointReferencesAreScaledLikeTheirEightBitImage) {
   cv::extractChannel(eight_bit, grey_eight, 2);
   cv::Mat grey;
   grey_eight.convertTo(grey, CV_32FC1, 1.0 / 255.0);
-  const std::vector<std::tuple<std::string, cv::Mat, cv::Mat>> cases = {
-      {".pfm", colour, eight_bit}, {".exr", colour, eight_bit}, {".pfm", grey, grey_eight}};
+  const std::vector<std::tuple<std::string, cv::Mat, cv::Mat>> cases = {{".pfm", colour, eight_bit},
+                                                                        {".exr", colour, eight_bit},
+                                                                        {".tif", colour, eight_bit},
+                                                                        {".pfm", grey, grey_eight}};
   for (const auto& [extension, floats, expected] : cases) {
     SCOPED_TRACE(extension + (floats.channels() == 1 ? " grey" : " colour"));
     const std::string reference = dir_.File("float" + extension);
     const std::string png = dir_.File("float.png");
-    WriteFile(reference, Encode(extension, floats));
+    // TIFF uncompressed, as IEEE floats (LogLuv, the library's default for
+    // floating point, is lossy).
+    WriteFile(reference,
+              Encode(extension, floats,
+                     extension == ".tif" ? std::vector<int>{cv::IMWRITE_TIFF_COMPRESSION, 1}
+                                         : std::vector<int>{}));
     WriteFile(png, Encode(".png", expected));
     const ProgramResult from_float = Eval(reference, dir_.File("a.png"));
     const ProgramResult from_png = Eval(png, dir_.File("b.png"));

@@ -200,6 +200,25 @@ TEST(TiffVariants, TileFarLargerThanTheImageCountsItsBuffer) {
   EXPECT_EQ(strip->decoding_bytes, 3u * 20000 * 16 + (std::uint64_t{1} << 30));
 }
 
+// Floating-point samples are decoded as such, then converted: 12 bytes a
+// pixel and the 8-bit image; the decoding routine is chosen by this too.
+// The library writes them as LogLuv by default, as IEEE floats uncompressed.
+TEST(TiffVariants, FloatingPointSamplesAreKnownAndCounted) {
+  const cv::Mat floats(9, 13, CV_32FC3, cv::Scalar(0.25, 0.5, 0.75));
+  for (const std::vector<int>& params :
+       std::vector<std::vector<int>>{{}, {cv::IMWRITE_TIFF_COMPRESSION, 1}}) {
+    std::vector<unsigned char> file;
+    ASSERT_TRUE(cv::imencode(".tif", floats, file, params));
+    EXPECT_TRUE(HasFloatingPointSamples(file));
+    ExpectSize(file, 13, 9);
+    EXPECT_GE(ReadDeclaredSize(file)->decoding_bytes, 13u * 9 * 15);
+  }
+  std::vector<unsigned char> integers;
+  ASSERT_TRUE(cv::imencode(".tif", cv::Mat(9, 13, CV_16UC3, cv::Scalar(1, 2, 3)), integers));
+  EXPECT_FALSE(HasFloatingPointSamples(integers));
+  EXPECT_FALSE(HasFloatingPointSamples(Bytes{'I', 'I', '*', 0}));
+}
+
 // ------------------------------------------------------- text headers
 
 TEST(TextHeaders, ZeroPaddedPnmNumbers) {

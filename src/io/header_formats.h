@@ -81,6 +81,7 @@ std::optional<DeclaredSize> PnmSize(Bytes b);  // P1 to P6, and PFM ("PF", "Pf")
 std::optional<DeclaredSize> PamSize(Bytes b);
 std::optional<DeclaredSize> RadianceSize(Bytes b);
 std::optional<DeclaredSize> TiffSize(Bytes b);  // classic TIFF and BigTIFF
+bool TiffHasFloatingPointSamples(Bytes b);      // SampleFormat 3
 std::optional<DeclaredSize> ExrSize(Bytes b);
 std::optional<DeclaredSize> Jpeg2000Size(Bytes b);  // JP2 files and bare codestreams
 

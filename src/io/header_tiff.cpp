@@ -1,5 +1,6 @@
 // TIFF and BigTIFF: the first image directory's size, sample layout and the
-// tile or strip that the decoder reads at once. libtiff takes a size from
+// tile or strip that the decoder reads at once, and whether its samples are
+// floating point. libtiff takes a size from
 // any integer field type, signed ones included, so every such type is read;
 // a field given twice counts with its largest value.
 #include <algorithm>
@@ -13,10 +14,19 @@ enum Tag : std::uint64_t {
   kImageWidth = 256,
   kImageLength = 257,
   kBitsPerSample = 258,
+  kPhotometric = 262,  // 32844 LogL, 32845 LogLuv: floating point
   kSamplesPerPixel = 277,
   kRowsPerStrip = 278,
   kTileWidth = 322,
   kTileLength = 323,
+  kSampleFormat = 339,  // 3: IEEE floating point
+};
+
+// The first directory's fields from kImageWidth to kSampleFormat, each the
+// largest of its values over every entry giving it.
+struct Fields {
+  std::optional<std::uint64_t> values[kSampleFormat + 1 - kImageWidth];
+  std::optional<std::uint64_t>& operator[](Tag tag) { return values[tag - kImageWidth]; }
 };
 
 // Bytes of one value of a field type, and whether it is an integer the
@@ -106,9 +116,7 @@ std::optional<std::uint64_t> LargestValue(const Layout& layout, std::uint64_t en
   return largest;
 }
 
-}  // namespace
-
-std::optional<DeclaredSize> TiffSize(Bytes b) {
+std::optional<Fields> ReadFields(Bytes b) {
   if (b.size() < 8) return std::nullopt;
   Layout layout{b[0] == 'I', b[2] == '+' || b[3] == '+', b};
   const std::uint64_t directory =
@@ -117,21 +125,39 @@ std::optional<DeclaredSize> TiffSize(Bytes b) {
   const std::uint64_t entry_size = layout.big_tiff ? 20 : 12;
   if (!Has(b, directory, count_size)) return std::nullopt;
   const std::uint64_t entries = layout.Unsigned(directory, count_size);
-
-  std::optional<std::uint64_t> fields[kTileLength + 1 - kImageWidth];
-  const auto field = [&](Tag tag) -> std::optional<std::uint64_t>& {
-    return fields[tag - kImageWidth];
-  };
+  Fields fields;
   for (std::uint64_t i = 0; i < entries; ++i) {
     const std::uint64_t entry = directory + count_size + entry_size * i;
     if (!Has(b, entry, entry_size)) break;
     const std::uint64_t tag = layout.Unsigned(entry, 2);
-    if (tag < kImageWidth || tag > kTileLength) continue;
+    if (tag < kImageWidth || tag > kSampleFormat) continue;
     if (const std::optional<std::uint64_t> value = LargestValue(layout, entry)) {
-      std::optional<std::uint64_t>& slot = fields[tag - kImageWidth];
+      std::optional<std::uint64_t>& slot = fields.values[tag - kImageWidth];
       slot = std::max(slot.value_or(0), *value);
     }
   }
+  return fields;
+}
+
+// IEEE floating-point samples, or the LogLuv encoding that the image library
+// itself writes floating-point images in.
+bool IsFloatingPoint(Fields& fields) {
+  const std::uint64_t photometric = fields[kPhotometric].value_or(0);
+  return fields[kSampleFormat] == 3 || photometric == 32844 || photometric == 32845;
+}
+
+}  // namespace
+
+bool TiffHasFloatingPointSamples(Bytes b) {
+  std::optional<Fields> fields = ReadFields(b);
+  return fields && IsFloatingPoint(*fields);
+}
+
+std::optional<DeclaredSize> TiffSize(Bytes b) {
+  std::optional<Fields> read = ReadFields(b);
+  if (!read) return std::nullopt;
+  Fields& fields = *read;
+  const auto field = [&](Tag tag) -> std::optional<std::uint64_t>& { return fields[tag]; };
   const std::optional<std::uint64_t> width = field(kImageWidth);
   const std::optional<std::uint64_t> height = field(kImageLength);
   if (!width || !height) return std::nullopt;
@@ -146,12 +172,15 @@ std::optional<DeclaredSize> TiffSize(Bytes b) {
       tiled ? field(kTileLength).value_or(0) : field(kRowsPerStrip).value_or(0);
   if (tile_width == 0) tile_width = *width;
   if (tile_height == 0 || (!tiled && tile_height == 0xFFFFFFFF)) tile_height = *height;
+  // Floating-point samples are decoded as such (3 of 4 bytes or more a
+  // pixel), then converted to the 8-bit image.
+  const bool floating = IsFloatingPoint(fields);
   const std::uint64_t samples = std::max<std::uint64_t>(4, field(kSamplesPerPixel).value_or(1));
   const std::uint64_t sample_bytes =
-      std::max<std::uint64_t>(1, field(kBitsPerSample).value_or(8) / 8);
+      std::max<std::uint64_t>(floating ? 4 : 1, field(kBitsPerSample).value_or(8) / 8);
   const std::uint64_t tile_bytes = std::min(
       Mul(Mul(tile_width, tile_height), Mul(samples, sample_bytes)), std::uint64_t{1} << 30);
-  return Declared(*width, *height, 3, tile_bytes);
+  return Declared(*width, *height, floating ? 3 * sample_bytes + 3 : 3, tile_bytes);
 }
 
 }  // namespace demosaic::header

@@ -69,6 +69,11 @@ bool IsExr(Bytes b) {
   return StartsWith(b, "\x76\x2F\x31\x01", 4);
 }
 
+bool IsTiff(Bytes b) {
+  return StartsWith(b, "II*\0", 4) || StartsWith(b, "MM\0*", 4) || StartsWith(b, "II+\0", 4) ||
+         StartsWith(b, "MM\0+", 4);
+}
+
 bool IsPfm(Bytes b) {
   return StartsWith(b, "PF", 2) || StartsWith(b, "Pf", 2);
 }
@@ -87,10 +92,7 @@ std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file
   if (file.size() >= 2 && file[0] == 'P' && file[1] >= '1' && file[1] <= '6') {
     return header::PnmSize(file);
   }
-  if (StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4) ||
-      StartsWith(file, "II+\0", 4) || StartsWith(file, "MM\0+", 4)) {
-    return header::TiffSize(file);
-  }
+  if (IsTiff(file)) return header::TiffSize(file);
   if (IsPfm(file)) return header::PnmSize(file);
   if (StartsWith(file, "P7", 2)) return header::PamSize(file);
   if (StartsWith(file, "\x59\xA6\x6A\x95", 4)) return SunRasterSize(file);
@@ -113,7 +115,7 @@ std::size_t CountJpegScans(std::span<const unsigned char> file) {
 }
 
 bool HasFloatingPointSamples(std::span<const unsigned char> file) {
-  return IsExr(file) || IsPfm(file);
+  return IsExr(file) || IsPfm(file) || (IsTiff(file) && header::TiffHasFloatingPointSamples(file));
 }
 
 }  // namespace demosaic

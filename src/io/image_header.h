@@ -40,9 +40,9 @@ bool IsTruncatedJpeg(std::span<const unsigned char> file);
 std::size_t CountJpegScans(std::span<const unsigned char> file);
 inline constexpr std::size_t kMaxJpegScans = 256;
 
-// True for OpenEXR and PFM files: the image library hands their samples over
-// as floating point, nominally 0 to 1, when asked for any depth, and
-// truncates them to integers otherwise.
+// True for OpenEXR, PFM and floating-point TIFF files: the image library
+// hands their samples over as floating point, nominally 0 to 1, when asked
+// for any depth, and converts them to 8 bits without scaling otherwise.
 bool HasFloatingPointSamples(std::span<const unsigned char> file);
 
 }  // namespace demosaic
