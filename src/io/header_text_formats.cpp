@@ -4,7 +4,6 @@
 // header it accepts is never one this reader misses: zero-padded numbers,
 // tabs, comments and headers of any length included.
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <string_view>
 
@@ -56,8 +55,9 @@ std::uint64_t Dimension(std::int64_t value) {
 std::optional<std::uint64_t> Digits(Bytes b, std::size_t& at, std::size_t end) {
   if (at >= end || !IsDigit(b[at])) return std::nullopt;
   std::uint64_t value = 0;
-  for (; at < end && IsDigit(b[at]); ++at)
+  for (; at < end && IsDigit(b[at]); ++at) {
     value = std::min(Add(Mul(value, 10), b[at] - '0'), std::uint64_t{1} << 40);
+  }
   return value;
 }
 
