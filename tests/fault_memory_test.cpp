@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, MemoryGroupTest, ::testing::Values("v2", "v1"
                          [](const auto& info) { return std::string(info.param); });
 
 // A real 30000 x 30000 TIFF of a few kilobytes, sizes typed SLONG: refused
-// from its header (the 5.3 GB and 35 s before the message), here
+// from its header (decoding it took 5.3 GB and 35 s before the message), here
 // under an address-space limit that holds on any machine.
 TEST_F(MemoryFaultTest, SmallTiffOfThirtyThousandSquaredIsRefusedBeforeDecoding) {
   if (kAddressSanitizer) {
