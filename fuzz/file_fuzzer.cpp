@@ -1,8 +1,9 @@
 // libFuzzer target for the tool's file path: arbitrary bytes, as if read from
 // the reference file, go through the same header check, decoding and run as
 // demosaic-eval's. Every input must end in figures with a complete decodable
-// output, or in a clean failure with no output, and never leave a temporary
-// file beside the output.
+// output, or in a clean failure with no output, and never leave a file
+// beside the output or in the temporary directory (where the image library
+// would put copies of what it cannot decode from memory).
 #include <unistd.h>
 
 #include <cstddef>
@@ -20,6 +21,7 @@
 namespace {
 
 std::filesystem::path g_scratch;
+std::filesystem::path g_temp;  // the process's TMPDIR and OPENCV_TEMP_PATH
 
 // Runs as on a machine with 16 MiB to spare: every run stays small and quick
 // (about half a megapixel at most), and the refusals of larger images are
@@ -40,6 +42,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string pattern = (base / "demosaic-file-fuzzer-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch directory");
   g_scratch = pattern;
+  g_temp = g_scratch / "temp";
+  std::filesystem::create_directory(g_temp);
+  setenv("TMPDIR", g_temp.c_str(), 1);
+  setenv("OPENCV_TEMP_PATH", g_temp.c_str(), 1);
   std::atexit([] {
     std::error_code ignored;
     std::filesystem::remove_all(g_scratch, ignored);
@@ -70,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fail("failed run left an output");
   }
   for (const auto& entry : std::filesystem::directory_iterator(g_scratch)) {
-    if (entry.path() != output) Fail("stray file left beside the output");
+    if (entry.path() != output && entry.path() != g_temp) Fail("stray file left beside the output");
   }
+  if (!std::filesystem::is_empty(g_temp)) Fail("file left in the temporary directory");
   return 0;
 }

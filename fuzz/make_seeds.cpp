@@ -14,9 +14,10 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path directory = argv[1];
   std::filesystem::create_directories(directory);
-  const char* extensions[] = {".png",  ".jpg", ".bmp", ".ppm", ".pgm", ".tif",
-                              ".webp", ".ras", ".hdr", ".pfm", ".jp2"};
-  const cv::Size sizes[] = {{7, 7}, {9, 8}, {16, 13}};
+  const char* extensions[] = {".png",  ".jpg", ".bmp", ".ppm", ".pgm", ".pam", ".tif",
+                              ".webp", ".ras", ".hdr", ".pfm", ".exr", ".jp2"};
+  // JPEG 2000 needs 32 pixels a side for its resolution levels.
+  const cv::Size sizes[] = {{7, 7}, {9, 8}, {16, 13}, {33, 32}};
   int written = 0;
   for (const cv::Size size : sizes) {
     cv::Mat image(size, CV_8UC3);
@@ -33,13 +34,26 @@ int main(int argc, char** argv) {
       try {
         cv::Mat out = image;
         const std::string ext = extension;
-        if (ext == ".hdr" || ext == ".pfm") image.convertTo(out, CV_32FC3, 1.0 / 255);
+        if (ext == ".hdr" || ext == ".pfm" || ext == ".exr") {
+          image.convertTo(out, CV_32FC3, 1.0 / 255);
+        }
         if (ext == ".pgm") cv::extractChannel(image, out, 1);
         if (cv::imwrite((directory / name).string(), out)) ++written;
       } catch (const cv::Exception&) {
         // A codec this build of the library lacks: its seeds are skipped.
       }
     }
+  }
+  // A grey floating-point image, and a progressive JPEG: decoders the
+  // colour seeds do not reach.
+  cv::Mat grey(9, 8, CV_32FC1);
+  cv::randu(grey, cv::Scalar::all(0), cv::Scalar::all(1));
+  if (cv::imwrite((directory / "seed-grey-9x8.pfm").string(), grey)) ++written;
+  cv::Mat colour(13, 16, CV_8UC3);
+  cv::randu(colour, cv::Scalar::all(0), cv::Scalar::all(256));
+  if (cv::imwrite((directory / "seed-progressive-16x13.jpg").string(), colour,
+                  {cv::IMWRITE_JPEG_PROGRESSIVE, 1})) {
+    ++written;
   }
   std::printf("%d seed files in %s\n", written, directory.c_str());
   return written > 0 ? 0 : 1;

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/fault_support.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
 
@@ -32,80 +33,10 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kBinary = DEMOSAIC_EVAL_BINARY;
-const std::string kReadError = "Error in image reading.";
-const std::string kNoMemory = "Not enough memory.";
-const std::string kOverwrite = "Output would overwrite the reference.";
-const std::string kWriteError = "Error in image writing.\n";
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
-
-// A colour image with gradients, hard edges and noise in every channel, so
-// that every codec has real work to do.
-cv::Mat TestImage(int width, int height, unsigned seed) {
-  cv::Mat image(height, width, CV_8UC3);
-  std::mt19937 random(seed);
-  for (int r = 0; r < height; ++r) {
-    for (int c = 0; c < width; ++c) {
-      const auto noise = static_cast<int>(random() % 32);
-      image.at<cv::Vec3b>(r, c) =
-          cv::Vec3b(static_cast<uchar>((r * 255) / height), static_cast<uchar>((c / 8) % 2 * 200),
-                    static_cast<uchar>((r + c) * 3 + noise));
-    }
-  }
-  return image;
-}
-
-std::string Encode(const std::string& extension, const cv::Mat& image) {
-  std::vector<unsigned char> bytes;
-  EXPECT_TRUE(cv::imencode(extension, image, bytes)) << extension;
-  return std::string(bytes.begin(), bytes.end());
-}
-
-// The files in `directory`, by name.
-std::set<std::string> Listing(const std::string& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
-void ExpectRefused(const ProgramResult& result, const std::string& message) {
-  EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
-  EXPECT_EQ(result.exit_status, 255);
-  EXPECT_EQ(result.out, message);
-  EXPECT_EQ(result.err, "");
-}
-
-// One report line for `name`; with `write_failed` the writing message
-// follows on standard error and the status is 255.
-void ExpectReport(const ProgramResult& result, const std::string& name, bool write_failed) {
-  EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
-  EXPECT_EQ(result.exit_status, write_failed ? 255 : 0);
-  EXPECT_EQ(result.out.rfind(name + "\tPSNR_R = ", 0), 0u) << result.out;
-  EXPECT_NE(result.out.find("\tCPSNR = "), std::string::npos) << result.out;
-  EXPECT_EQ(result.out.find("\r\n"), result.out.size() - 2) << result.out;
-  EXPECT_EQ(result.err, write_failed ? kWriteError : "");
-}
-
-void ExpectNoFile(const std::string& path) {
-  std::error_code error;
-  EXPECT_FALSE(fs::exists(fs::symlink_status(path, error))) << path << " exists";
-}
-
-void ExpectCompleteImage(const std::string& path, cv::Size size) {
-  const cv::Mat written = cv::imread(path, cv::IMREAD_UNCHANGED);
-  ASSERT_FALSE(written.empty()) << path << " missing or not decodable";
-  EXPECT_EQ(written.size(), size);
-  EXPECT_EQ(written.type(), CV_8UC3);
-}
 
 // A scratch directory holding a reference file whose bytes are remembered,
-// so that every test can check it was left alone.
+// so that every test can check it was left alone, and a temporary directory
+// of the tool's own that must still be empty after every case.
 class FaultTest : public ::testing::Test {
  protected:
   void PlaceReference(const std::string& name, const std::string& bytes) {
@@ -120,13 +51,18 @@ class FaultTest : public ::testing::Test {
     if (!reference_.empty()) {
       EXPECT_EQ(ReadFileBytes(reference_), reference_bytes_) << "reference changed";
     }
+    temp_.ExpectEmpty();
   }
 
   ProgramResult Run(const std::string& output, const RunOptions& options = {}) {
-    return RunProgram({kBinary, reference_, output}, options);
+    return RunProgram({kBinary, reference_, output}, temp_.Apply(options));
+  }
+  ProgramResult Run(const std::vector<std::string>& argv, const RunOptions& options = {}) {
+    return RunProgram(argv, temp_.Apply(options));
   }
 
   ScratchDir dir_;
+  WatchedTemp temp_;
   std::string reference_;
   std::string reference_bytes_;
 };
@@ -174,7 +110,7 @@ TEST_F(FaultTest, DirectoryAsReferenceIsAReadingError) {
 TEST_F(FaultTest, EndlessDeviceAsReferenceIsAReadingError) {
   // Reading /dev/zero to its end would never finish.
   const std::string output = dir_.File("out.png");
-  ExpectRefused(RunProgram({kBinary, "/dev/zero", output}), kReadError);
+  ExpectRefused(Run({kBinary, "/dev/zero", output}), kReadError);
   ExpectNoFile(output);
 }
 
@@ -209,61 +145,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, CutFileTest, ::testing::Values(".png", ".jpg",
                          [](const auto& info) { return std::string(info.param + 1); });
 
 // Images too large for memory. ------------------------------------------
-
-std::string BigEndian32(std::uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
-}
-
-std::string PngChunk(const std::string& type, const std::string& data) {
-  std::string chunk = BigEndian32(static_cast<std::uint32_t>(data.size())) + type + data;
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4),
-                    static_cast<uInt>(chunk.size() - 4));
-  return chunk + BigEndian32(static_cast<std::uint32_t>(crc));
-}
-
-std::string PngHeader(std::uint32_t width, std::uint32_t height, char bit_depth, char colour) {
-  const std::string ihdr =
-      BigEndian32(width) + BigEndian32(height) + std::string{bit_depth, colour, 0, 0, 0};
-  return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr);
-}
-
-// A complete black 1-bit greyscale PNG: a few hundred kilobytes on disk for
-// a 30000 x 30000 image, which decodes to 2.7 GB of colour.
-std::string BlackBilevelPng(std::uint32_t width, std::uint32_t height) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit(&stream, 9), Z_OK);
-  const std::vector<unsigned char> row(1 + (width + 7) / 8, 0);  // filter byte, then pixels
-  std::string compressed;
-  std::vector<unsigned char> buffer(1 << 16);
-  for (std::uint32_t r = 0; r <= height; ++r) {
-    const bool last = r == height;
-    stream.next_in = const_cast<Bytef*>(row.data());
-    stream.avail_in = last ? 0 : static_cast<uInt>(row.size());
-    do {
-      stream.next_out = buffer.data();
-      stream.avail_out = static_cast<uInt>(buffer.size());
-      deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
-      compressed.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - stream.avail_out);
-    } while (stream.avail_out == 0);
-  }
-  deflateEnd(&stream);
-  return PngHeader(width, height, 1, 0) + PngChunk("IDAT", compressed) + PngChunk("IEND", "");
-}
-
-// Limits the run's address space, so that a run that tried to allocate
-// gigabytes would fail (or be refused) the same on any machine. The address
-// sanitizer reserves terabytes of address space up front and cannot run so.
-RunOptions AddressSpaceLimit(rlim_t bytes) {
-  RunOptions options;
-  options.limits.push_back({RLIMIT_AS, bytes});
-  return options;
-}
-
-constexpr rlim_t kGiB = rlim_t{1} << 30;
-// Peak resident set of a run that allocated nothing for the image; even
-// under the address sanitizer it stays well below this.
-constexpr long kSmallRunKiB = 400 * 1024;
 
 TEST_F(FaultTest, HeaderDeclaringTenGigapixelsIsRefusedBeforeAllocating) {
   PlaceReference("huge.png", PngHeader(100000, 100000, 8, 2) + PngChunk("IEND", ""));
@@ -429,8 +310,8 @@ TEST_F(FaultTest, EightParallelRunsLeaveOneCompleteImage) {
   const std::string output = dir_.File("out.png");
   std::vector<std::unique_ptr<BackgroundProgram>> runs;
   for (int i = 0; i < 8; ++i) {
-    runs.push_back(
-        std::make_unique<BackgroundProgram>(std::vector<std::string>{kBinary, reference_, output}));
+    runs.push_back(std::make_unique<BackgroundProgram>(
+        std::vector<std::string>{kBinary, reference_, output}, temp_.Apply()));
   }
   for (auto& run : runs) ExpectReport(run->Wait(), reference_, false);
   ExpectCompleteImage(output, image.size());
@@ -460,7 +341,7 @@ TEST_F(FaultTest, RunKilledAtAnyMomentLeavesTheOldOutputOrTheNewOne) {
     } else {
       fs::remove(output);
     }
-    BackgroundProgram run({kBinary, reference_, output});
+    BackgroundProgram run({kBinary, reference_, output}, temp_.Apply());
     // Spread over the whole run, the last ones past its usual end.
     std::this_thread::sleep_for(duration * (i + 1) / (kKills - 2));
     run.Kill(SIGKILL);

@@ -494,10 +494,10 @@ TEST(ReportTool, RefusesDestinationsThatWouldMixWithInputsOrOtherOutputs) {
       {{kBench, "--report", dir.File("images/"), dir.File("images")}, "image directories"},
       // The inputs' folder is the report's images folder.
       {{kBench, "--report", dir.path, image}, "holds input images"},
-      {{kBench, "--report", dir.File("images"), image}, "holds input images"},
+      {{kBench, "--report", dir.File("images"), image}, "holds the input image"},
       {{kBench, "--report", dir.File("file.png"), image}, "cannot create directory"},
       {{kBench, "--report", dir.File("r"), "--csv", dir.File("r/index.html"), image},
-       "one of the report's files"},
+       "one of the files --report writes"},
       {{kBench, "--report", dir.File("r"), "--csv", dir.File("r/images/t.csv"), image},
        "one of the report's files"},
       {{kBench, image, "--report"}, "--report"},

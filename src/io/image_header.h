@@ -1,7 +1,9 @@
 // What the first bytes of an image file tell before any decoding: the pixel
-// size it declares, and whether a JPEG stream runs to its end marker.
+// size it declares and the memory its decoding takes, whether a JPEG stream
+// runs to its end marker and how many scans it makes the decoder run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,11 +13,18 @@ namespace demosaic {
 struct DeclaredSize {
   std::uint64_t width = 0;
   std::uint64_t height = 0;
+  // The most bytes decoding holds at once, from the decoder's own buffers
+  // (a TIFF tile or strip, a progressive JPEG's coefficients, a floating-point
+  // image before its conversion) to the 8-bit colour image it ends with: at
+  // least 3 bytes a pixel. Saturates at UINT64_MAX.
+  std::uint64_t decoding_bytes = 0;
 };
 
-// The width and height a PNG, JPEG, BMP, PBM/PGM/PPM, PAM, PFM, TIFF, WebP,
-// Sun raster or Radiance HDR header declares; nothing for other formats or a header too short or
-// malformed to tell. The file may still fail to decode.
+// The size a PNG, JPEG, BMP, PBM/PGM/PPM, PAM, PFM, TIFF or BigTIFF, WebP,
+// Sun raster, Radiance HDR, OpenEXR or JPEG 2000 header declares, read as
+// the image library's own decoder reads it (the largest value where a field
+// is given twice); nothing for other formats or a header too short or
+// malformed to tell. The file may still fail to decode. Only reads `file`.
 std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file);
 
 // True for a file that starts like a JPEG but whose marker structure stops
@@ -23,5 +32,17 @@ std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file
 // fills what is missing with grey, which would be measured as if it were the
 // reference.
 bool IsTruncatedJpeg(std::span<const unsigned char> file);
+
+// The scans of a JPEG stream before its end marker; 0 for other files. The
+// decoder goes over the whole image once per scan, so that a small file of
+// thousands of empty scans keeps it busy for hours. No encoder writes more
+// than a few dozen.
+std::size_t CountJpegScans(std::span<const unsigned char> file);
+inline constexpr std::size_t kMaxJpegScans = 256;
+
+// True for OpenEXR, PFM and floating-point TIFF files: the image library
+// hands their samples over as floating point, nominally 0 to 1, when asked
+// for any depth, and converts them to 8 bits without scaling otherwise.
+bool HasFloatingPointSamples(std::span<const unsigned char> file);
 
 }  // namespace demosaic

@@ -1,5 +1,5 @@
-// Reading what memory is left from the kernel's accounting and the process's
-// resource limits.
+// Reading what memory is left from the kernel's accounting, the process's
+// memory groups and its resource limits.
 #include "io/memory.h"
 
 #include <sys/resource.h>
@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
+
+#include "io/cgroup_memory.h"
 
 namespace demosaic {
 
@@ -32,6 +35,11 @@ std::size_t AvailableMemoryBytes() {
       available = std::min(available, SaturatingProduct(kib, 1024));
       break;
     }
+  }
+  // Inside a container MemAvailable shows the host's memory; the group's
+  // limit is what the process is killed at.
+  if (const std::optional<std::uint64_t> left = CgroupMemoryLeft(SystemCgroupSources())) {
+    available = std::min(available, SaturatingProduct(*left, 1));
   }
   // A resource limit counts what the process already holds: only the rest
   // of it is left for new allocations.

@@ -7,10 +7,11 @@
 
 namespace demosaic {
 
-// Memory the system can still give this process, in bytes: MemAvailable,
-// bounded by what the address-space and data limits leave after what the
-// process already holds; SIZE_MAX when none of them is known. Reads /proc
-// each call; keeps nothing.
+// Memory the system can still give this process, in bytes: the least of
+// MemAvailable, what the process's memory groups (cgroup v1 and v2) still
+// allow, and what the address-space and data limits leave after what the
+// process already holds; SIZE_MAX when none of them is known. Reads /proc and
+// the cgroup files each call; keeps nothing.
 std::size_t AvailableMemoryBytes();
 
 // a * b and a + b, or SIZE_MAX when the result does not fit.

@@ -30,26 +30,32 @@ std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths) {
       files.push_back({path, name.empty() ? argument : name, ""});
       continue;
     }
-    std::vector<std::filesystem::path> entries;
+    std::vector<InputFile> entries;
     std::filesystem::directory_iterator it(path, error);
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
       const std::filesystem::path& entry = it->path();
       std::error_code type_error;
-      if (entry.filename().string().starts_with('.')) continue;
-      if (!std::filesystem::is_regular_file(entry, type_error)) continue;
-      if (HasImageExtension(entry)) entries.push_back(entry);
+      if (entry.filename().string().starts_with('.') || !HasImageExtension(entry)) continue;
+      if (std::filesystem::is_regular_file(entry, type_error)) {
+        entries.push_back({entry, entry.filename().string(), ""});
+      } else if (std::filesystem::is_symlink(entry, type_error)) {
+        // An image name whose link leads nowhere is reported, not silently
+        // left out of the set.
+        if (!std::filesystem::exists(std::filesystem::status(entry, type_error))) {
+          entries.push_back({entry, entry.filename().string(),
+                             type_error == std::errc::too_many_symbolic_link_levels
+                                 ? "symbolic link loop"
+                                 : "symbolic link to a missing file"});
+        }
+      }
     }
     if (error) {
       files.push_back({path, argument, "cannot list directory: " + error.message()});
       continue;
     }
     std::sort(entries.begin(), entries.end(),
-              [](const std::filesystem::path& a, const std::filesystem::path& b) {
-                return a.filename().string() < b.filename().string();
-              });
-    for (const std::filesystem::path& entry : entries) {
-      files.push_back({entry, entry.filename().string(), ""});
-    }
+              [](const InputFile& a, const InputFile& b) { return a.name < b.name; });
+    files.insert(files.end(), entries.begin(), entries.end());
   }
   return files;
 }

@@ -18,7 +18,9 @@ struct InputFile {
 // A file argument is taken as it is (whatever its name, so that a bad one is
 // reported rather than ignored). A directory contributes its regular files
 // with an image extension OpenCV decodes, in byte order of their names, not
-// descending into subdirectories and leaving out hidden files.
+// descending into subdirectories and leaving out hidden files; a symbolic
+// link with an image name that loops or leads to nothing comes with its
+// error, to be reported and skipped.
 std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths);
 
 // True for the extensions ExpandPaths takes from a directory (any case).

@@ -1,6 +1,7 @@
 // Running each method on a mosaic.
 #include "pipeline/methods.h"
 
+#include <algorithm>
 #include <opencv2/imgproc.hpp>
 
 #include "demosaic/reconstruct.h"
@@ -42,6 +43,30 @@ int OpenCvBayerCode(Method method, BayerPattern pattern) {
   return edge_aware ? cv::COLOR_BayerGRBG2BGR_EA : cv::COLOR_BayerGRBG2BGR;
 }
 
+void ConvertBayerInBands(const cv::Mat& mosaic, cv::Mat& output, int code,
+                         std::size_t max_call_bytes) {
+  output.create(mosaic.rows, mosaic.cols, CV_8UC3);
+  const std::size_t row_bytes = 3 * static_cast<std::size_t>(mosaic.cols);
+  if (static_cast<std::size_t>(mosaic.rows) * row_bytes < max_call_bytes) {
+    cv::cvtColor(mosaic, output, code);
+    return;
+  }
+  // Each band starts on an even row, so that it begins with the tile's
+  // first row, and brings kBandMargin rows from above and below: its own
+  // rows then come out as in one call, and the margin rows are dropped.
+  const int margin = kBandMargin;
+  const int usable = static_cast<int>(max_call_bytes / row_bytes) - 2 * margin;
+  const int band = std::max(2, usable - usable % 2);
+  cv::Mat converted;
+  for (int top = 0; top < mosaic.rows; top += band) {
+    const int bottom = std::min(mosaic.rows, top + band);
+    const int from = std::max(0, top - margin);
+    const int to = std::min(mosaic.rows, bottom + margin);
+    cv::cvtColor(mosaic.rowRange(from, to), converted, code);
+    converted.rowRange(top - from, bottom - from).copyTo(output.rowRange(top, bottom));
+  }
+}
+
 void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output) {
   output.create(mosaic.rows, mosaic.cols, CV_8UC3);
   if (method == Method::kDirectional) {
@@ -50,7 +75,7 @@ void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv:
     ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(output), options);
     return;
   }
-  cv::cvtColor(mosaic, output, OpenCvBayerCode(method, pattern));
+  ConvertBayerInBands(mosaic, output, OpenCvBayerCode(method, pattern), kMaxBayerCallBytes);
 }
 
 cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern) {

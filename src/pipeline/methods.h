@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <opencv2/core/mat.hpp>
 #include <optional>
 #include <string_view>
@@ -25,6 +26,21 @@ std::optional<Method> MethodFromName(std::string_view name);
 // codes name the tile by its second row and column (its GB code is our GRBG);
 // the four-letter aliases used here name it from the top-left site, as we do.
 int OpenCvBayerCode(Method method, BayerPattern pattern);
+
+// OpenCV's Bayer conversions index their output with 32-bit integers: an
+// output of 2^31 bytes or more (about 27000 x 27000 pixels) makes them write
+// out of bounds. Larger images are converted in bands of rows below this
+// size, each with kBandMargin rows of context on either side (more than the
+// conversions' neighbourhoods reach), which gives the same pixels as one
+// call would.
+inline constexpr std::size_t kMaxBayerCallBytes = std::size_t{1} << 30;
+inline constexpr int kBandMargin = 4;
+
+// Converts `mosaic` (CV_8UC1) with the OpenCV Bayer conversion `code` into
+// the 8-bit B, G, R `output`, in bands of rows where the whole would reach
+// `max_call_bytes` of output. Requires max_call_bytes to hold a few rows.
+void ConvertBayerInBands(const cv::Mat& mosaic, cv::Mat& output, int code,
+                         std::size_t max_call_bytes);
 
 // Reconstructs the 8-bit B, G, R image `output` from `mosaic` (CV_8UC1).
 // `output` is reused when it already has the mosaic's size and type, so that

@@ -40,17 +40,23 @@ std::size_t MemoryLeft(const RunMemory& memory) {
   return std::min(AvailableMemoryBytes(), memory.ceiling);
 }
 
-Failure DecodeReference(std::span<const unsigned char> file, const RunMemory& memory,
-                        cv::Mat& reference) {
+std::size_t DecodeAndRunBytes(const RunMemory& memory, std::uint64_t width, std::uint64_t height,
+                              std::uint64_t decoding_bytes) {
+  const std::size_t decoding = SaturatingProduct(decoding_bytes, 1);
+  return std::max(decoding, RunBytes(memory, width, height));
+}
+
+Failure DecodeReference(ImageSource& source, const RunMemory& memory, cv::Mat& reference) {
   // Checking only after decoding would already have committed gigabytes for
   // a small file that declares a huge image.
-  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(file)) {
-    if (RunBytes(memory, declared->width, declared->height) > MemoryLeft(memory)) {
+  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(source.bytes)) {
+    if (DecodeAndRunBytes(memory, declared->width, declared->height, declared->decoding_bytes) >
+        MemoryLeft(memory)) {
       return Failure::kOutOfMemory;
     }
   }
   cv::Mat decoded;
-  if (const Failure failure = FailureOf(DecodeColorImage(file, decoded));
+  if (const Failure failure = FailureOf(DecodeColorImage(source, decoded));
       failure != Failure::kNone) {
     return failure;
   }
@@ -66,12 +72,12 @@ Failure DecodeReference(std::span<const unsigned char> file, const RunMemory& me
 }
 
 Failure LoadReference(const std::string& path, const RunMemory& memory, cv::Mat& reference) {
-  std::vector<unsigned char> file;
-  if (const Failure failure = FailureOf(ReadFileContents(path, MemoryLeft(memory), file));
+  ImageSource source;
+  if (const Failure failure = FailureOf(OpenImageSource(path, MemoryLeft(memory), source));
       failure != Failure::kNone) {
     return failure;
   }
-  return DecodeReference(file, memory, reference);
+  return DecodeReference(source, memory, reference);
 }
 
 }  // namespace demosaic

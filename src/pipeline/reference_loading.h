@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "io/image_files.h"
 #include "pipeline/failure.h"
 
 namespace demosaic {
@@ -30,17 +31,24 @@ std::size_t RunBytes(const RunMemory& memory, std::uint64_t width, std::uint64_t
 // ceiling.
 std::size_t MemoryLeft(const RunMemory& memory);
 
-// Decodes `file` into `reference` (8-bit B, G, R, contiguous rows). Refuses
+// Bytes of decoding a file that declares `width` x `height` and needs
+// `decoding_bytes` to decode, then running on it: decoding's peak or the
+// run's, whichever is larger (the decoder's buffers are gone before the run
+// allocates). Saturates at SIZE_MAX.
+std::size_t DecodeAndRunBytes(const RunMemory& memory, std::uint64_t width, std::uint64_t height,
+                              std::uint64_t decoding_bytes);
+
+// Decodes `source` into `reference` (8-bit B, G, R, contiguous rows). Refuses
 // with kOutOfMemory, before decoding, a file whose header declares a size
-// whose run does not fit, and after decoding any run that does not fit;
-// kTooSmall for an image under kMinimumSide on a side; kUnreadable when the
-// bytes do not decode. `reference` is set only on kNone.
-Failure DecodeReference(std::span<const unsigned char> file, const RunMemory& memory,
-                        cv::Mat& reference);
+// whose decoding or run does not fit, and after decoding any run that does
+// not fit; kTooSmall for an image under kMinimumSide on a side; kUnreadable
+// when the file does not decode. Releases the source's bytes before
+// decoding. `reference` is set only on kNone.
+Failure DecodeReference(ImageSource& source, const RunMemory& memory, cv::Mat& reference);
 
 // Reads the file at `path` (kUnreadable for a directory, a device or a
-// missing file) and decodes it as DecodeReference does; the file's bytes are
-// released before returning.
+// missing file) and decodes it as DecodeReference does; the file is closed
+// and its bytes released before returning.
 Failure LoadReference(const std::string& path, const RunMemory& memory, cv::Mat& reference);
 
 }  // namespace demosaic

@@ -61,8 +61,17 @@ ToolRun RunTool(const std::string& reference_path, const std::string& output_pat
 
 ToolRun RunToolOnBytes(std::span<const unsigned char> file, const std::string& output_path,
                        std::size_t memory_ceiling) {
+  ImageSource source;
+  switch (ImageSourceOfBytes(file, source)) {
+    case LoadStatus::kUnreadable:
+      return {Failure::kUnreadable, {}, false};
+    case LoadStatus::kOutOfMemory:
+      return {Failure::kOutOfMemory, {}, false};
+    case LoadStatus::kLoaded:
+      break;
+  }
   cv::Mat reference;
-  if (const Failure failure = DecodeReference(file, ToolRunMemory(memory_ceiling), reference);
+  if (const Failure failure = DecodeReference(source, ToolRunMemory(memory_ceiling), reference);
       failure != Failure::kNone) {
     return {failure, {}, false};
   }

@@ -32,7 +32,8 @@ RunMemory ToolRunMemory(std::size_t ceiling = SIZE_MAX);
 ToolRun RunTool(const std::string& reference_path, const std::string& output_path,
                 std::size_t memory_ceiling = SIZE_MAX);
 
-// The same from the reference file's bytes.
+// The same from the reference file's bytes, decoded through an unnamed
+// in-memory copy of them.
 ToolRun RunToolOnBytes(std::span<const unsigned char> file, const std::string& output_path,
                        std::size_t memory_ceiling = SIZE_MAX);
 

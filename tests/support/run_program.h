@@ -30,7 +30,22 @@ struct RunOptions {
   // Ignore SIGXFSZ, so that passing RLIMIT_FSIZE makes writes fail with EFBIG
   // instead of killing the program.
   bool ignore_sigxfsz = false;
+  // Variables (NAME=value) set in the program's environment, beside those
+  // it inherits.
+  std::vector<std::string> environment;
+  // Standard output: captured when empty; else a file opened for writing
+  // (such as "/dev/full"), kClosedStdout for a closed descriptor, or
+  // kClosedPipe for a pipe nobody reads.
+  std::string stdout_path;
+  // A cgroup.procs file the program's process is put into before it starts.
+  std::string cgroup_procs;
+  // The user (and group) the program runs as, when the test runs as root;
+  // -1 keeps the test's own.
+  int uid = -1;
 };
+
+inline constexpr const char* kClosedStdout = "<closed>";
+inline constexpr const char* kClosedPipe = "<closed pipe>";
 
 ProgramResult RunProgram(const std::vector<std::string>& argv);
 ProgramResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options);

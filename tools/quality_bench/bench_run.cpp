@@ -23,13 +23,15 @@
 #include <thread>
 #include <vector>
 
+#include "cli/console.h"
 #include "error_map.h"
 #include "html_report.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
 #include "pipeline/image_evaluation.h"
-#include "pipeline/mat_views.h"
 #include "pipeline/image_list.h"
+#include "pipeline/mat_views.h"
+#include "pipeline/output_destinations.h"
 #include "pipeline/reference_loading.h"
 #include "report.h"
 
@@ -104,22 +106,22 @@ std::string LoadCompared(const ComparedFiles& files, const std::string& stem, cv
     return "more than one file for the image: " + names;
   }
   const std::filesystem::path& path = found->second.front();
-  std::vector<unsigned char> bytes;
-  if (ReadFileContents(path.string(), memory_left, bytes) != LoadStatus::kLoaded) {
+  ImageSource source;
+  if (OpenImageSource(path.string(), memory_left, source) != LoadStatus::kLoaded) {
     return path.string() + " cannot be read";
   }
   const auto size_text = [](std::uint64_t w, std::uint64_t h) {
     return std::to_string(w) + " x " + std::to_string(h);
   };
   const std::string expected = size_text(size.width, size.height);
-  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(bytes)) {
+  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(source.bytes)) {
     if (declared->width != static_cast<std::uint64_t>(size.width) ||
         declared->height != static_cast<std::uint64_t>(size.height)) {
       return path.string() + " is " + size_text(declared->width, declared->height) +
              ", the reference " + expected;
     }
   }
-  if (DecodeColorImage(bytes, image) != LoadStatus::kLoaded) {
+  if (DecodeColorImage(source, image) != LoadStatus::kLoaded) {
     return path.string() + " cannot be read as an image";
   }
   if (image.size() != size) {
@@ -150,29 +152,62 @@ std::string SaveOutput(const std::filesystem::path& path, const cv::Mat& image,
 }
 
 // Where the run's files go, checked before any image is read so that a long
-// run cannot end with its results unwritable. Returns "" or the problem.
-std::string CheckDestinations(const BenchOptions& options) {
+// run cannot end with its results unwritable, among its inputs (the
+// reference images and the compared methods' directories, which are only
+// read) or on one another. Creates the --save and --report directories.
+// Returns "" or the problem.
+std::string CheckDestinations(const BenchOptions& options, const std::vector<InputFile>& inputs,
+                              const std::vector<std::string>& save_names) {
   std::error_code error;
+  std::vector<OutputClaim> claims;
   if (!options.csv_path.empty()) {
     std::filesystem::path directory = std::filesystem::path(options.csv_path).parent_path();
     if (directory.empty()) directory = ".";
-    if (!std::filesystem::is_directory(directory, error)) {
+    // The --save directory, made below, may take the CSV file too.
+    const bool in_save_dir =
+        !options.save_dir.empty() && std::filesystem::weakly_canonical(directory, error) ==
+                                         std::filesystem::weakly_canonical(options.save_dir, error);
+    if (!std::filesystem::is_directory(directory, error) && !in_save_dir) {
       return "--csv: directory '" + directory.string() + "' does not exist";
     }
     if (std::filesystem::is_directory(options.csv_path, error)) {
       return "--csv: '" + options.csv_path + "' is a directory";
     }
+    claims.push_back({"--csv", options.csv_path, false, {}, HasImageExtension(options.csv_path)});
+  }
+  if (!options.save_dir.empty()) {
+    OutputClaim save{"--save", options.save_dir, true, {}, false};
+    for (const std::string& name : save_names) {
+      for (const Method method : options.methods) {
+        const std::string stem = name + "." + std::string(MethodName(method));
+        save.names.push_back(stem + ".png");
+        save.names.push_back(stem + ".err.png");
+      }
+      for (const ComparedMethod& compared : options.compared) {
+        save.names.push_back(name + "." + compared.name + ".err.png");
+      }
+    }
+    claims.push_back(save);
+  }
+  if (!options.report_dir.empty())
+    claims.push_back({"--report", options.report_dir, true, {}, false});
+  RunInputs run_inputs;
+  for (const std::string& path : options.paths) {
+    if (std::filesystem::is_directory(path, error)) run_inputs.directories.emplace_back(path);
+  }
+  for (const ComparedMethod& compared : options.compared) {
+    run_inputs.directories.push_back(compared.directory);
+  }
+  for (const InputFile& input : inputs) {
+    if (input.error.empty()) run_inputs.files.push_back(input.path);
+  }
+  if (std::string problem = CheckOutputClaims(claims, run_inputs); !problem.empty()) {
+    return problem;
   }
   if (!options.report_dir.empty()) {
     if (std::string problem = PrepareReportDirectory(options.report_dir, options.paths);
         !problem.empty()) {
       return problem;
-    }
-    for (const ComparedMethod& compared : options.compared) {
-      if (std::filesystem::equivalent(compared.directory, options.report_dir, error)) {
-        return "--report: '" + options.report_dir + "' is the directory of --compare " +
-               compared.name;
-      }
     }
   }
   if (!options.save_dir.empty()) {
@@ -181,22 +216,19 @@ std::string CheckDestinations(const BenchOptions& options) {
       return "--save: cannot create directory '" + options.save_dir +
              "': " + (error ? error.message() : "a file of that name exists");
     }
-    // Saved files in an input directory would be taken as images next run.
-    for (const std::string& path : options.paths) {
-      if (std::filesystem::is_directory(path, error) &&
-          std::filesystem::equivalent(path, options.save_dir, error)) {
-        return "--save: '" + options.save_dir + "' is one of the image directories";
-      }
-    }
-    // A compared method's directory is only ever read.
-    for (const ComparedMethod& compared : options.compared) {
-      if (std::filesystem::equivalent(compared.directory, options.save_dir, error)) {
-        return "--save: '" + options.save_dir + "' is the directory of --compare " + compared.name;
-      }
-    }
   }
   return "";
 }
+
+// Standard output for the table: the first failure to write it is kept, to
+// be reported once at the end.
+struct TableOutput {
+  int error = 0;
+  void Put(const std::string& text) {
+    const int failure = PutStandardOutput(text);
+    if (error == 0) error = failure;
+  }
+};
 
 // What the images being evaluated at once share: jobs normally run side by
 // side, each counting on an equal share of the memory left; an image that does
@@ -285,8 +317,8 @@ ImageWork EvaluateInput(const InputFile& input, std::size_t index, const std::st
         if (reporting) outputs.push_back(image);
       }
       if (reporting) {
-        work.report = WriteReportImages(report, index, save_name, reference, outputs,
-                                        method_names, work.result.methods, options.border);
+        work.report = WriteReportImages(report, index, save_name, reference, outputs, method_names,
+                                        work.result.methods, options.border);
         work.unwritten.insert(work.unwritten.end(), work.report.unwritten.begin(),
                               work.report.unwritten.end());
       }
@@ -349,14 +381,11 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   // one; one thread each keeps the throughput row a comparison of methods.
   cv::setNumThreads(1);
 
-  if (const std::string problem = CheckDestinations(options); !problem.empty()) {
-    std::fprintf(messages, "demosaic-bench: %s\n", problem.c_str());
-    return kExitUsage;
-  }
   const std::vector<InputFile> inputs = ExpandPaths(options.paths);
-  if (!options.csv_path.empty() && IsAnInput(options.csv_path, inputs)) {
-    std::fprintf(messages, "demosaic-bench: --csv: '%s' is one of the images\n",
-                 options.csv_path.c_str());
+  const std::vector<std::string> save_names = SaveNames(inputs);
+  if (const std::string problem = CheckDestinations(options, inputs, save_names);
+      !problem.empty()) {
+    std::fprintf(messages, "demosaic-bench: %s\n", problem.c_str());
     return kExitUsage;
   }
   ReportTarget report;
@@ -368,7 +397,6 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
       return kExitUsage;
     }
   }
-  const std::vector<std::string> save_names = SaveNames(inputs);
   std::vector<std::string> names;
   for (const InputFile& input : inputs) names.push_back(input.name);
   std::vector<MethodColumn> columns;
@@ -384,8 +412,8 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   for (const MethodColumn& column : columns) method_names.push_back(column.name);
 
   const Progress progress{messages};
-  std::fputs(FormatTableHeader(layout).c_str(), stdout);
-  std::fflush(stdout);
+  TableOutput table;
+  table.Put(FormatTableHeader(layout));
 
   SharedMemory shared;
   shared.jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(options.jobs),
@@ -443,8 +471,7 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
       continue;
     }
     progress.Clear();
-    std::fputs(FormatImageRow(layout, work.result).c_str(), stdout);
-    std::fflush(stdout);
+    table.Put(FormatImageRow(layout, work.result));
     csv += CsvLines(layout, work.result);
     if (!report.dir.empty()) {
       report_images.push_back(MakeReportImage(i + 1, work.result, layout, std::move(work.report)));
@@ -454,9 +481,7 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   jobs.clear();
   progress.Clear();
   if (!results.empty()) {
-    std::fputs(FormatMeanRow(layout, results).c_str(), stdout);
-    std::fputs(FormatThroughputRow(layout, results).c_str(), stdout);
-    std::fflush(stdout);
+    table.Put(FormatMeanRow(layout, results) + FormatThroughputRow(layout, results));
   }
   if (!options.csv_path.empty()) {
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(csv.data()),
@@ -479,9 +504,15 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
     }
   }
   if (inputs.empty()) Message(progress, "no images found");
+  // A table that could not be printed is a failed run; a reader that went
+  // away (a closed pipe) needs no message.
+  if (const std::string problem = StandardOutputProblem(table.error);
+      table.error != 0 && !problem.empty()) {
+    Message(progress, problem);
+  }
   Message(progress, SummaryLine(results.size(), skipped, unwritten, unmeasured.size()));
-  const bool complete =
-      skipped.empty() && unwritten.empty() && unmeasured.empty() && !inputs.empty();
+  const bool complete = skipped.empty() && unwritten.empty() && unmeasured.empty() &&
+                        !inputs.empty() && table.error == 0;
   return complete ? kExitAllMeasured : kExitSomeFailed;
 }
 

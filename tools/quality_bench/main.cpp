@@ -7,14 +7,20 @@
 
 #include "bench_run.h"
 #include "cli/console.h"
+#include "cli/process_policy.h"
 #include "options.h"
 
 int main(int argc, char** argv) {
+  demosaic::OccupyStandardDescriptors();
   std::FILE* messages = demosaic::DivertLibraryMessages();
+  demosaic::SetWriteSignals();
   int exit_status = 0;
   const std::optional<demosaic::bench::BenchOptions> options =
       demosaic::bench::ParseBenchOptions(argc, argv, messages, exit_status);
   if (!options) return exit_status;
+  // Set before the jobs start: a decoder asking for more than the system can
+  // give fails and its image is skipped, instead of the process being killed.
+  demosaic::BoundDataAllocationsToAvailableMemory();
   try {
     return demosaic::bench::RunBench(*options, messages);
   } catch (const std::bad_alloc&) {

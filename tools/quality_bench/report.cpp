@@ -238,8 +238,13 @@ std::string CsvLines(const TableLayout& layout, const ImageResult& image) {
   return lines;
 }
 
+// Quoted when it holds a separator, a quote, a line break or a tab (which
+// readers that guess the separator take for one), or starts or ends with a
+// space (which some readers trim).
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\t\r\n") == std::string::npos) return text;
+  const bool plain = text.find_first_of(",\"\r\n\t") == std::string::npos &&
+                     (text.empty() || (text.front() != ' ' && text.back() != ' '));
+  if (plain) return text;
   std::string quoted = "\"";
   for (const char ch : text) {
     if (ch == '"') quoted += '"';

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -70,7 +70,7 @@ std::vector<bool> Best(const std::vector<std::vector<double>>& values, std::size
   double best = std::numeric_limits<double>::quiet_NaN();
   for (const std::vector<double>& method : values) {
     if (std::isnan(method[k])) continue;
-    best = std::isnan(best) ? method[k]
+    best = std::isnan(best)   ? method[k]
            : higher_is_better ? std::max(best, method[k])
                               : std::min(best, method[k]);
   }

@@ -19,10 +19,10 @@ int main(int argc, char** argv) {
   }
   cv::Mat image;
   {
-    std::vector<unsigned char> file;
-    if (demosaic::ReadFileContents(argv[1], demosaic::AvailableMemoryBytes(), file) !=
+    demosaic::ImageSource source;
+    if (demosaic::OpenImageSource(argv[1], demosaic::AvailableMemoryBytes(), source) !=
             demosaic::LoadStatus::kLoaded ||
-        demosaic::DecodeColorImage(file, image) != demosaic::LoadStatus::kLoaded) {
+        demosaic::DecodeColorImage(source, image) != demosaic::LoadStatus::kLoaded) {
       std::fprintf(messages, "io-floor: cannot read %s\n", argv[1]);
       return 1;
     }

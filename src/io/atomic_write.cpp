@@ -1,0 +1,191 @@
+// Writing an output file the way cp would, but in one step: a regular file
+// is replaced whole or not at all, keeping its permissions; anything else is
+// written in place and never replaced.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "io/image_files.h"
+
+namespace demosaic {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WriteAll(int fd, std::span<const unsigned char> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The longest file name the directory takes; 255 where it does not say.
+std::size_t NameMax(const fs::path& directory) {
+  const long name_max = pathconf(directory.c_str(), _PC_NAME_MAX);
+  return name_max > 0 ? static_cast<std::size_t>(name_max) : 255;
+}
+
+// ".NAME" then `suffix`, with NAME cut short where the whole would exceed
+// the directory's file-name limit: a hidden temporary name always fits,
+// however long the output's own name.
+std::string HiddenName(const fs::path& directory, const std::string& name,
+                       const std::string& suffix) {
+  const std::size_t room = NameMax(directory) - std::min(NameMax(directory), 1 + suffix.size());
+  std::string hidden = ".";
+  hidden.append(name, 0, room);
+  return hidden + suffix;
+}
+
+// Gives the unnamed file open at `fd` a fresh hidden name in `directory`,
+// stored in `temp_path`. Names taken by concurrent runs are skipped.
+bool LinkUnnamedFile(int fd, const fs::path& directory, const std::string& name,
+                     std::string& temp_path) {
+  const std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    temp_path = (directory / HiddenName(directory, name, suffix)).string();
+    if (linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, temp_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  temp_path.clear();
+  return false;
+}
+
+// Makes the rename itself durable; the file's bytes already are.
+void SyncDirectory(const fs::path& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// The permissions a newly created file would get: 0666 less the umask. The
+// umask is read from /proc rather than set and restored, which another
+// thread could observe.
+mode_t NewFileMode() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    unsigned mask = 0;
+    if (std::sscanf(line.c_str(), "Umask: %o", &mask) == 1) {
+      return 0666 & ~static_cast<mode_t>(mask);
+    }
+  }
+  return 0644;  // the usual default where the kernel does not say
+}
+
+// Standard output's own file: a path naming it (/dev/stdout, /dev/fd/1, or
+// the file it was redirected to) is written through it, after what the
+// program already printed there, rather than reopened from its start.
+bool IsStandardOutput(const struct stat& info) {
+  struct stat out {};
+  return fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == info.st_dev && out.st_ino == info.st_ino;
+}
+
+bool WriteToStandardOutput(std::span<const unsigned char> bytes) {
+  std::fflush(stdout);
+  return WriteAll(STDOUT_FILENO, bytes);
+}
+
+// A device, FIFO or other special file is written like cp writes it: opened
+// as it is, never created, truncated or replaced.
+bool WriteInPlace(const fs::path& path, std::span<const unsigned char> bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, bytes);
+  return (close(fd) == 0) && written;
+}
+
+// Replaces (or creates) the regular file `target` with `bytes` through a
+// temporary file in its directory. `existing` describes the file replaced.
+bool ReplaceRegularFile(const fs::path& target, std::span<const unsigned char> bytes,
+                        const std::optional<struct stat>& existing) {
+  fs::path directory = target.parent_path();
+  if (directory.empty()) directory = ".";
+  const std::string name = target.filename().string();
+
+  // An unnamed file in the target's directory: if the process dies while
+  // writing (killed, out of room), nothing is left behind. It only gets a
+  // name once its bytes are on disk, just before the rename.
+  int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = fd >= 0;
+  std::string temp_path;
+  if (!unnamed) {
+    // File systems without unnamed files get a named one from the start.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+    temp_path = (directory / HiddenName(directory, name, ".tmp-XXXXXX")).string();
+    fd = mkostemp(temp_path.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+  }
+  // The replacement keeps the replaced file's permission bits (and owner and
+  // group, where the user may set them), as writing into it would have;
+  // a new file gets what the umask allows.
+  bool ok = true;
+  if (existing) {
+    if (fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+      [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), existing->st_gid);
+    }
+    ok = fchmod(fd, existing->st_mode & 0777) == 0;
+  } else if (!unnamed) {
+    ok = fchmod(fd, NewFileMode()) == 0;
+  }
+  ok = ok && WriteAll(fd, bytes) && fsync(fd) == 0;
+  if (ok && unnamed) ok = LinkUnnamedFile(fd, directory, name, temp_path);
+  ok = (close(fd) == 0) && ok;
+  ok = ok && rename(temp_path.c_str(), target.c_str()) == 0;
+  if (!ok && !temp_path.empty()) unlink(temp_path.c_str());
+  if (ok) SyncDirectory(directory);
+  return ok;
+}
+
+// The file a chain of symbolic links ends at, which need not exist yet (a
+// shell's redirection creates it too); nothing for a chain that loops.
+// Through a link the file it points to is replaced, not the link itself.
+std::optional<fs::path> FollowLinks(fs::path path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!fs::is_symlink(path, error)) return path;
+    const fs::path link = fs::read_symlink(path, error);
+    if (error) return std::nullopt;
+    path = link.is_absolute() ? link : path.parent_path() / link;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const fs::path& path, std::span<const unsigned char> bytes) {
+  // What the path names, through any symbolic links (the kernel follows
+  // /proc's links to pipes and terminals too).
+  struct stat info {};
+  std::optional<struct stat> existing;
+  if (stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return false;
+    if (IsStandardOutput(info)) return WriteToStandardOutput(bytes);
+    if (!S_ISREG(info.st_mode)) return WriteInPlace(path, bytes);
+    // A file the user could not write into is not replaced either.
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+    existing = info;
+  } else if (errno != ENOENT) {
+    return false;  // a link loop, a component that is not a directory, no access
+  }
+  const std::optional<fs::path> target = FollowLinks(path);
+  return target && ReplaceRegularFile(*target, bytes, existing);
+}
+
+}  // namespace demosaic

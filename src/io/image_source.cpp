@@ -1,0 +1,206 @@
+// Reading a reference and decoding it through a descriptor: the file itself
+// or an unnamed in-memory copy, never a named copy in a shared directory.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "io/image_files.h"
+#include "io/image_header.h"
+
+namespace demosaic {
+namespace {
+
+bool WriteAll(int fd, std::span<const unsigned char> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// An unnamed file: in memory where the kernel offers it, else an unnamed
+// file in the temporary directory. Neither has a name that could outlive the
+// process. -1 when neither can be made.
+int OpenUnnamedFile() {
+  const int fd = memfd_create("demosaic-reference", MFD_CLOEXEC);
+  if (fd >= 0) return fd;
+  const char* directory = std::getenv("TMPDIR");
+  if (directory == nullptr || *directory == '\0') directory = "/tmp";
+  return open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+// A new unnamed file holding `file`, in `fd`. Memory files fail with ENOSPC
+// or ENOMEM when memory runs out.
+LoadStatus CopyToUnnamedFile(std::span<const unsigned char> file, int& fd) {
+  fd = OpenUnnamedFile();
+  if (fd < 0) return LoadStatus::kUnreadable;
+  return WriteAll(fd, file) ? LoadStatus::kLoaded : LoadStatus::kOutOfMemory;
+}
+
+// The name the decoder opens: the descriptor's entry in /proc, which reaches
+// the very file read (even if its name has been replaced since), or the
+// regular file's own name where /proc is missing.
+std::string DecoderPath(const ImageSource& source) {
+  const std::string fd_path = "/proc/self/fd/" + std::to_string(source.fd);
+  if (access(fd_path.c_str(), R_OK) == 0) return fd_path;
+  return source.path;
+}
+
+// The decoded image as 8-bit B, G, R. Floating-point samples have the
+// nominal range 0 to 1: scaled by 255, rounded and clamped as the library
+// converts (a NaN becomes 0).
+LoadStatus ToEightBitColour(cv::Mat decoded, cv::Mat& image) {
+  const int depth = decoded.depth();
+  if (depth == CV_32F || depth == CV_64F || depth == CV_16F) {
+    cv::Mat scaled;
+    decoded.convertTo(scaled, CV_8U, 255.0);
+    decoded = scaled;
+  } else if (depth != CV_8U) {
+    return LoadStatus::kUnreadable;
+  }
+  switch (decoded.channels()) {
+    case 1:
+      cv::cvtColor(decoded, image, cv::COLOR_GRAY2BGR);
+      break;
+    case 3:
+      image = decoded;
+      break;
+    case 4:
+      cv::cvtColor(decoded, image, cv::COLOR_BGRA2BGR);
+      break;
+    default:
+      return LoadStatus::kUnreadable;
+  }
+  if (!image.isContinuous()) image = image.clone();
+  return LoadStatus::kLoaded;
+}
+
+}  // namespace
+
+ImageSource::ImageSource(ImageSource&& other) noexcept
+    : bytes(std::move(other.bytes)), fd(other.fd), path(std::move(other.path)) {
+  other.fd = -1;
+}
+
+ImageSource& ImageSource::operator=(ImageSource&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) close(fd);
+    bytes = std::move(other.bytes);
+    fd = other.fd;
+    path = std::move(other.path);
+    other.fd = -1;
+  }
+  return *this;
+}
+
+ImageSource::~ImageSource() {
+  if (fd >= 0) close(fd);
+}
+
+LoadStatus OpenImageSource(const std::string& path, std::size_t limit, ImageSource& source) {
+  source = ImageSource();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return LoadStatus::kUnreadable;
+  source.fd = fd;
+  struct stat info {};
+  // Regular files and pipes only: a directory has no bytes, and a device
+  // such as /dev/zero never ends.
+  if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
+    return LoadStatus::kUnreadable;
+  }
+  const bool regular = S_ISREG(info.st_mode);
+  std::vector<unsigned char>& bytes = source.bytes;
+  try {
+    constexpr std::size_t kChunk = 1 << 16;
+    if (regular) {
+      if (static_cast<std::uint64_t>(info.st_size) > limit) return LoadStatus::kOutOfMemory;
+      bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+    }
+    while (true) {
+      if (bytes.size() > limit - std::min(limit, kChunk)) return LoadStatus::kOutOfMemory;
+      const std::size_t done = bytes.size();
+      bytes.resize(done + kChunk);
+      const ssize_t n = read(fd, bytes.data() + done, kChunk);
+      if (n < 0 && errno == EINTR) {
+        bytes.resize(done);
+        continue;
+      }
+      bytes.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0) return LoadStatus::kUnreadable;
+      if (n == 0) break;
+    }
+  } catch (const std::bad_alloc&) {
+    return LoadStatus::kOutOfMemory;
+  }
+  if (regular) {
+    source.path = path;
+    return LoadStatus::kLoaded;
+  }
+  // A pipe cannot be read twice: the decoder reads an unnamed copy.
+  close(source.fd);
+  return CopyToUnnamedFile(bytes, source.fd);
+}
+
+LoadStatus ImageSourceOfBytes(std::span<const unsigned char> file, ImageSource& source) {
+  source = ImageSource();
+  if (const LoadStatus status = CopyToUnnamedFile(file, source.fd); status != LoadStatus::kLoaded) {
+    return status;
+  }
+  try {
+    source.bytes.assign(file.begin(), file.end());
+  } catch (const std::bad_alloc&) {
+    return LoadStatus::kOutOfMemory;
+  }
+  return LoadStatus::kLoaded;
+}
+
+LoadStatus DecodeColorImage(ImageSource& source, cv::Mat& image) {
+  const std::span<const unsigned char> file = source.bytes;
+  if (file.empty() || source.fd < 0) return LoadStatus::kUnreadable;
+  if (IsTruncatedJpeg(file) || CountJpegScans(file) > kMaxJpegScans) {
+    return LoadStatus::kUnreadable;
+  }
+  const int flags =
+      HasFloatingPointSamples(file) ? cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH : cv::IMREAD_COLOR;
+  // The decoder reads the file again; the bytes are no longer needed.
+  std::vector<unsigned char>().swap(source.bytes);
+  const std::string path = DecoderPath(source);
+  if (path.empty()) return LoadStatus::kUnreadable;
+  try {
+    cv::Mat decoded = cv::imread(path, flags);
+    if (decoded.empty()) return LoadStatus::kUnreadable;
+    return ToEightBitColour(std::move(decoded), image);
+  } catch (const std::bad_alloc&) {
+    return LoadStatus::kOutOfMemory;
+  } catch (const cv::Exception& e) {
+    // The library signals allocation failure with its own exception.
+    return e.code == cv::Error::StsNoMem ? LoadStatus::kOutOfMemory : LoadStatus::kUnreadable;
+  } catch (const std::exception&) {
+    return LoadStatus::kUnreadable;
+  }
+}
+
+LoadStatus DecodeColorImage(std::span<const unsigned char> file, cv::Mat& image) {
+  ImageSource source;
+  if (const LoadStatus status = ImageSourceOfBytes(file, source); status != LoadStatus::kLoaded) {
+    return status;
+  }
+  return DecodeColorImage(source, image);
+}
+
+}  // namespace demosaic

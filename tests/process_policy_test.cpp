@@ -1,0 +1,112 @@
+// The process-wide settings of the front ends: the data limit that turns a
+// decoder's oversized allocation into "out of memory" instead of a kill,
+// and never loosens a limit already set; standard descriptors kept
+// occupied; standard output failures told apart.
+#include "cli/process_policy.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <functional>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <vector>
+
+#include "cli/console.h"
+#include "io/image_files.h"
+#include "support/sanitizer.h"
+
+namespace demosaic {
+namespace {
+
+// Runs `body` in a child process, whose limits and descriptors it may
+// change, and returns its exit status.
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// An 8000 x 8000 image decodes to 192 MB: with 64 MB to spare the image
+// library's allocation fails where it is made, and the decode reports it.
+TEST(DataLimit, DecoderAllocationBeyondTheBoundIsOutOfMemory) {
+  if (testing::kAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer's allocator aborts instead of failing an allocation";
+  }
+  std::vector<unsigned char> png;
+  ASSERT_TRUE(cv::imencode(".png", cv::Mat(8000, 8000, CV_8UC1, cv::Scalar(0)), png));
+  const int status = InChild([&] {
+    if (!BoundDataAllocations(std::size_t{64} << 20)) return 3;
+    cv::Mat decoded;
+    switch (DecodeColorImage(png, decoded)) {
+      case LoadStatus::kOutOfMemory:
+        return 0;
+      case LoadStatus::kLoaded:
+        return 1;
+      case LoadStatus::kUnreadable:
+        return 2;
+    }
+    return 4;
+  });
+  EXPECT_EQ(status, 0) << "1: decoded anyway, 2: reported unreadable, 3: limit not set";
+  // Without the bound the same bytes decode.
+  cv::Mat decoded;
+  EXPECT_EQ(DecodeColorImage(png, decoded), LoadStatus::kLoaded);
+}
+
+// The data the process holds now, as the limit counts it (under the
+// address sanitizer, terabytes of shadow memory).
+rlim_t DataHeld() {
+  std::ifstream statm("/proc/self/statm");
+  unsigned long long pages[6] = {};
+  for (unsigned long long& value : pages) statm >> value;
+  return static_cast<rlim_t>(pages[5] * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)));
+}
+
+TEST(DataLimit, NeverRaisesALimitAlreadySet) {
+  const int status = InChild([] {
+    const rlimit user{DataHeld() + (rlim_t{1} << 30), RLIM_INFINITY};
+    if (setrlimit(RLIMIT_DATA, &user) != 0) return 10;
+    if (!BoundDataAllocations(SIZE_MAX)) return 11;
+    rlimit now{};
+    getrlimit(RLIMIT_DATA, &now);
+    if (now.rlim_cur != user.rlim_cur) return 12;  // a larger bound left the user's
+    if (!BoundDataAllocations(std::size_t{1} << 20)) return 13;
+    getrlimit(RLIMIT_DATA, &now);
+    if (now.rlim_cur >= user.rlim_cur || now.rlim_max != RLIM_INFINITY) return 14;
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// A closed standard output is taken by /dev/null read-only: nothing opened
+// later lands on descriptor 1, and writing there still fails.
+TEST(StandardDescriptors, ClosedOutputStaysUnwritable) {
+  const int status = InChild([] {
+    close(STDOUT_FILENO);
+    OccupyStandardDescriptors();
+    const int next = open("/dev/null", O_RDONLY);
+    if (next == STDOUT_FILENO) return 1;
+    const int error = PutStandardOutput("report");
+    if (error == 0) return 2;
+    return StandardOutputProblem(error).empty() ? 3 : 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+TEST(StandardOutput, ClosedPipeIsQuietOtherFailuresAreNot) {
+  EXPECT_EQ(StandardOutputProblem(EPIPE), "");
+  EXPECT_NE(StandardOutputProblem(ENOSPC).find("cannot write to standard output"),
+            std::string::npos);
+  EXPECT_NE(StandardOutputProblem(EBADF), "");
+}
+
+}  // namespace
+}  // namespace demosaic
