@@ -16,7 +16,9 @@
 #include "demosaic/demosaic.h"
 #include "driver/report_line.h"
 #include "pipeline/mat_views.h"
+#include "pipeline/tool_run.h"
 #include "support/run_program.h"
+#include "support/sanitizer.h"
 
 namespace demosaic::testing {
 namespace {
@@ -202,6 +204,35 @@ TEST(Writing, OutputNamingTheReferenceIsRefused) {
     EXPECT_EQ(run.exit_status, 255);
   }
   EXPECT_EQ(ReadFileBytes(reference), before);
+}
+
+// The memory a run is refused for is the memory it takes: what a run on a
+// large reference holds beyond a run on a tiny one stays within the figure
+// the check before decoding counts on (RunBytes of the run's plan), for an
+// image that compresses well and for one that does not compress at all, and
+// that figure is not so far above it that runs which would fit get refused.
+TEST(Memory, TheCheckedFigureCoversWhatARunHolds) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's own memory hides the run's";
+  ScratchDir dir;
+  const ProgramResult tiny = RunProgram(
+      {kTool, WriteImage(dir, "tiny.png", NoiseImage(16, 12, 3)), dir.File("tiny-out.png")});
+  ASSERT_EQ(tiny.exit_status, 0) << tiny.out;
+  const int width = 3000;
+  const int height = 2000;
+  cv::Mat smooth(height, width, CV_8UC3);
+  cv::resize(NoiseImage(30, 20, 4), smooth, smooth.size(), 0, 0, cv::INTER_CUBIC);
+  const std::size_t counted = RunBytes(ToolRunMemory(), width, height);
+  for (const auto& [name, image] :
+       {std::pair{"smooth.png", smooth}, std::pair{"noise.png", NoiseImage(width, height, 5)}}) {
+    const ProgramResult run =
+        RunProgram({kTool, WriteImage(dir, name, image), dir.File("out.png")});
+    ASSERT_EQ(run.exit_status, 0) << name << ": " << run.out;
+    const double held = (run.peak_rss_kib - tiny.peak_rss_kib) * 1024.0;
+    EXPECT_LE(held, static_cast<double>(counted)) << name;
+    EXPECT_GE(held, 0.3 * static_cast<double>(counted)) << name << ": the check counts on far more";
+    std::printf("%s: held %.1f bytes a pixel, counted %.1f\n", name, held / (width * height),
+                static_cast<double>(counted) / (width * height));
+  }
 }
 
 }  // namespace

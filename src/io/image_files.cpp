@@ -92,7 +92,16 @@ bool EncodeImage(const std::string& path, const cv::Mat& image, std::vector<unsi
 }
 
 bool SaveImageAtomically(const std::string& path, const cv::Mat& image) {
+  // Room for about the raw size up front: an encoder appends to the buffer
+  // as it goes, and a growing buffer would briefly hold both its old and its
+  // new copy, up to three times the file's size.
   std::vector<unsigned char> encoded;
+  try {
+    const std::size_t raw = image.total() * image.elemSize();
+    encoded.reserve(raw + raw / 64 + (std::size_t{1} << 16));
+  } catch (const std::exception&) {
+    return false;
+  }
   return EncodeImage(path, image, encoded) && WriteFileAtomically(path, encoded);
 }
 

@@ -13,9 +13,10 @@
 namespace demosaic {
 namespace {
 
-// The encoded output, at most about the raw size: the reconstruction itself
-// takes the decoded reference's place.
-constexpr std::size_t kRunBytesPerPixel = 3;
+// The encoded output, at most about the raw size (4 bytes a pixel leaves room
+// for encoders' own buffers and files that do not compress): the
+// reconstruction itself takes the decoded reference's place.
+constexpr std::size_t kRunBytesPerPixel = 4;
 
 // Everything after a successful load. The reference is replaced by its
 // reconstruction row by row, each row measured against the original just
