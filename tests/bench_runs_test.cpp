@@ -20,6 +20,7 @@
 #include "support/run_program.h"
 #include "support/shared_data.h"
 #include "support/table_text.h"
+#include "support/test_images.h"
 
 namespace demosaic::testing {
 namespace {
@@ -34,13 +35,6 @@ std::string CorpusDir() {
 
 bool CorpusPresent() {
   return !CorpusDir().empty() && fs::exists(fs::path(CorpusDir()) / "expected.tsv");
-}
-
-cv::Mat Noise(int width, int height, unsigned seed) {
-  cv::Mat image(height, width, CV_8UC3);
-  cv::RNG rng(seed);
-  rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-  return image;
 }
 
 std::string Write(const ScratchDir& dir, const std::string& name, const cv::Mat& image) {

@@ -27,14 +27,17 @@
 #include "support/sanitizer.h"
 #include "support/shared_data.h"
 #include "support/table_text.h"
+#include "support/test_images.h"
 
 namespace demosaic::bench {
 namespace {
 
+using demosaic::testing::Noise;
 using demosaic::testing::ProgramResult;
 using demosaic::testing::ReadCsv;
 using demosaic::testing::ReadFileBytes;
 using demosaic::testing::RunProgram;
+using demosaic::testing::Scene;
 using demosaic::testing::ScratchDir;
 using demosaic::testing::Split;
 using demosaic::testing::Words;
@@ -43,29 +46,6 @@ using demosaic::testing::Words;
 
 cv::Mat Flat(int width, int height, cv::Vec3b bgr) {
   return cv::Mat(height, width, CV_8UC3, cv::Scalar(bgr[0], bgr[1], bgr[2]));
-}
-
-cv::Mat Noise(int width, int height, std::uint64_t seed) {
-  cv::Mat image(height, width, CV_8UC3);
-  cv::RNG rng(seed);
-  rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-  return image;
-}
-
-// Smooth colour ramps with a diagonal edge: a photo-like image on which the
-// methods give finite, distinct figures.
-cv::Mat Scene(int width, int height) {
-  cv::Mat image(height, width, CV_8UC3);
-  for (int r = 0; r < height; ++r) {
-    for (int c = 0; c < width; ++c) {
-      const bool edge = c > r + width / 4;
-      image.at<cv::Vec3b>(r, c) =
-          cv::Vec3b(static_cast<std::uint8_t>(40 + (r * 3) % 150),
-                    static_cast<std::uint8_t>(edge ? 200 : 60 + c % 90),
-                    static_cast<std::uint8_t>(edge ? 30 + (c + r) % 120 : 220 - r % 100));
-    }
-  }
-  return image;
 }
 
 cv::Mat MosaicOf(const cv::Mat& image, BayerPattern pattern = BayerPattern::kGRBG) {

@@ -19,6 +19,7 @@
 #include "pipeline/tool_run.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
+#include "support/test_images.h"
 
 namespace demosaic::testing {
 namespace {
@@ -26,13 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kTool = DEMOSAIC_EVAL_BINARY;
-
-cv::Mat NoiseImage(int width, int height, unsigned seed) {
-  cv::Mat image(height, width, CV_8UC3);
-  cv::RNG rng(seed);
-  rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-  return image;
-}
 
 std::string WriteImage(const ScratchDir& dir, const std::string& name, const cv::Mat& image) {
   const std::string path = dir.File(name);
@@ -62,7 +56,7 @@ bool SameImage(const cv::Mat& a, const cv::Mat& b) {
 
 TEST(Arguments, WrongCountPrintsTheMessageAndWritesNothing) {
   ScratchDir dir;
-  const std::string reference = WriteImage(dir, "ref.png", NoiseImage(10, 10, 1));
+  const std::string reference = WriteImage(dir, "ref.png", Noise(10, 10, 1));
   const std::vector<std::vector<std::string>> calls = {
       {kTool}, {kTool, reference}, {kTool, reference, dir.File("out.png"), dir.File("x.png")}};
   for (const auto& call : calls) {
@@ -90,7 +84,7 @@ TEST(Reading, MissingOrUndecodableReferenceIsAReadingError) {
 TEST(Reading, ImagesUnderSevenBySevenAreRefused) {
   ScratchDir dir;
   for (auto [w, h] : {std::pair{6, 9}, std::pair{9, 6}, std::pair{1, 1}}) {
-    const std::string reference = WriteImage(dir, "small.png", NoiseImage(w, h, 2));
+    const std::string reference = WriteImage(dir, "small.png", Noise(w, h, 2));
     const ProgramResult run = RunProgram({kTool, reference, dir.File("out.png")});
     EXPECT_EQ(run.out, "Image too small: at least 7 x 7 pixels are needed.") << w << "x" << h;
     EXPECT_EQ(run.exit_status, 255);
@@ -104,7 +98,7 @@ TEST(Reading, ImagesUnderSevenBySevenAreRefused) {
 TEST(Run, OutputAndReportEqualTheLibraryResultForOddSizes) {
   ScratchDir dir;
   for (auto [w, h] : {std::pair{13, 9}, std::pair{7, 7}, std::pair{30, 11}}) {
-    const cv::Mat image = NoiseImage(w, h, static_cast<unsigned>(w * h));
+    const cv::Mat image = Noise(w, h, static_cast<unsigned>(w * h));
     const std::string reference = WriteImage(dir, "ref.png", image);
     const std::string output = dir.File("out.png");
     const ProgramResult run = RunProgram({kTool, reference, output});
@@ -119,7 +113,7 @@ TEST(Run, OutputAndReportEqualTheLibraryResultForOddSizes) {
 
 TEST(Run, OutputFormatFollowsTheExtension) {
   ScratchDir dir;
-  const cv::Mat image = NoiseImage(20, 16, 3);
+  const cv::Mat image = Noise(20, 16, 3);
   const std::string reference = WriteImage(dir, "ref.png", image);
   const ProgramResult run = RunProgram({kTool, reference, dir.File("out.bmp")});
   EXPECT_EQ(run.exit_status, 0);
@@ -139,7 +133,7 @@ TEST(Reading, GreyscaleAnd16BitFilesAreLoadedAsEightBitColour) {
   EXPECT_EQ(grey_run.out, EvaluateInProcess(grey_as_colour, grey_file).report);
 
   // 16-bit samples v * 257 load as v.
-  const cv::Mat colour = NoiseImage(12, 14, 5);
+  const cv::Mat colour = Noise(12, 14, 5);
   cv::Mat deep;
   colour.convertTo(deep, CV_16UC3, 257.0);
   const std::string deep_file = WriteImage(dir, "deep.png", deep);
@@ -151,7 +145,7 @@ TEST(Reading, GreyscaleAnd16BitFilesAreLoadedAsEightBitColour) {
 
 TEST(Writing, FailedSaveStillReportsThenFailsAndLeavesNothing) {
   ScratchDir dir;
-  const cv::Mat image = NoiseImage(16, 16, 6);
+  const cv::Mat image = Noise(16, 16, 6);
   const std::string reference = WriteImage(dir, "ref.png", image);
   const std::string expected_report = EvaluateInProcess(image, reference).report;
   for (const std::string& output : {std::string("/nonexistent/dir/out.png"),
@@ -168,7 +162,7 @@ TEST(Writing, FailedSaveStillReportsThenFailsAndLeavesNothing) {
 
 TEST(Writing, FailedSaveLeavesAnExistingOutputAsItWas) {
   ScratchDir dir;
-  const std::string reference = WriteImage(dir, "ref.png", NoiseImage(16, 16, 7));
+  const std::string reference = WriteImage(dir, "ref.png", Noise(16, 16, 7));
   const std::string output = dir.File("keep.unknownext");
   { std::ofstream(output) << "precious"; }
   const ProgramResult run = RunProgram({kTool, reference, output});
@@ -178,7 +172,7 @@ TEST(Writing, FailedSaveLeavesAnExistingOutputAsItWas) {
 
 TEST(Writing, ExistingOutputIsReplacedWhole) {
   ScratchDir dir;
-  const cv::Mat image = NoiseImage(16, 16, 8);
+  const cv::Mat image = Noise(16, 16, 8);
   const std::string reference = WriteImage(dir, "ref.png", image);
   const std::string output = dir.File("out.png");
   {
@@ -193,7 +187,7 @@ TEST(Writing, ExistingOutputIsReplacedWhole) {
 
 TEST(Writing, OutputNamingTheReferenceIsRefused) {
   ScratchDir dir;
-  const std::string reference = WriteImage(dir, "ref.png", NoiseImage(16, 16, 9));
+  const std::string reference = WriteImage(dir, "ref.png", Noise(16, 16, 9));
   const std::string before = ReadFileBytes(reference);
   fs::create_symlink(reference, dir.File("link.png"));
   fs::create_hard_link(reference, dir.File("hard.png"));
@@ -214,16 +208,16 @@ TEST(Writing, OutputNamingTheReferenceIsRefused) {
 TEST(Memory, TheCheckedFigureCoversWhatARunHolds) {
   if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer's own memory hides the run's";
   ScratchDir dir;
-  const ProgramResult tiny = RunProgram(
-      {kTool, WriteImage(dir, "tiny.png", NoiseImage(16, 12, 3)), dir.File("tiny-out.png")});
+  const ProgramResult tiny =
+      RunProgram({kTool, WriteImage(dir, "tiny.png", Noise(16, 12, 3)), dir.File("tiny-out.png")});
   ASSERT_EQ(tiny.exit_status, 0) << tiny.out;
   const int width = 3000;
   const int height = 2000;
   cv::Mat smooth(height, width, CV_8UC3);
-  cv::resize(NoiseImage(30, 20, 4), smooth, smooth.size(), 0, 0, cv::INTER_CUBIC);
+  cv::resize(Noise(30, 20, 4), smooth, smooth.size(), 0, 0, cv::INTER_CUBIC);
   const std::size_t counted = RunBytes(ToolRunMemory(), width, height);
   for (const auto& [name, image] :
-       {std::pair{"smooth.png", smooth}, std::pair{"noise.png", NoiseImage(width, height, 5)}}) {
+       {std::pair{"smooth.png", smooth}, std::pair{"noise.png", Noise(width, height, 5)}}) {
     const ProgramResult run =
         RunProgram({kTool, WriteImage(dir, name, image), dir.File("out.png")});
     ASSERT_EQ(run.exit_status, 0) << name << ": " << run.out;

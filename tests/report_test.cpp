@@ -22,38 +22,19 @@
 #include "report_images.h"
 #include "report_page.h"
 #include "support/run_program.h"
+#include "support/test_images.h"
 
 namespace demosaic::bench {
 namespace {
 
+using demosaic::testing::Noise;
 using demosaic::testing::ProgramResult;
 using demosaic::testing::ReadFileBytes;
 using demosaic::testing::RunProgram;
+using demosaic::testing::Scene;
 using demosaic::testing::ScratchDir;
 
 constexpr const char* kBench = DEMOSAIC_BENCH_BINARY;
-
-cv::Mat Noise(int width, int height, std::uint64_t seed) {
-  cv::Mat image(height, width, CV_8UC3);
-  cv::RNG rng(seed);
-  rng.fill(image, cv::RNG::UNIFORM, 0, 256);
-  return image;
-}
-
-// Smooth ramps with a diagonal edge: finite, distinct figures per method.
-cv::Mat Scene(int width, int height) {
-  cv::Mat image(height, width, CV_8UC3);
-  for (int r = 0; r < height; ++r) {
-    for (int c = 0; c < width; ++c) {
-      const bool edge = c > r + width / 4;
-      image.at<cv::Vec3b>(r, c) =
-          cv::Vec3b(static_cast<std::uint8_t>(40 + (r * 3) % 150),
-                    static_cast<std::uint8_t>(edge ? 200 : 60 + c % 90),
-                    static_cast<std::uint8_t>(edge ? 30 + (c + r) % 120 : 220 - r % 100));
-    }
-  }
-  return image;
-}
 
 // The window search done the slow, obvious way: every position, every pixel.
 Region BruteForceWindow(const cv::Mat& a, const cv::Mat& b, int border, int side) {

@@ -12,25 +12,13 @@
 #include <optional>
 #include <string>
 
+#include "io/descriptors.h"
 #include "io/image_files.h"
 
 namespace demosaic {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool WriteAll(int fd, std::span<const unsigned char> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // The longest file name the directory takes; 255 where it does not say.
 std::size_t NameMax(const fs::path& directory) {
@@ -186,6 +174,19 @@ bool WriteFileAtomically(const fs::path& path, std::span<const unsigned char> by
   }
   const std::optional<fs::path> target = FollowLinks(path);
   return target && ReplaceRegularFile(*target, bytes, existing);
+}
+
+bool WriteAll(int fd, std::span<const unsigned char> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace demosaic

@@ -14,24 +14,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "io/descriptors.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
 
 namespace demosaic {
 namespace {
-
-bool WriteAll(int fd, std::span<const unsigned char> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // An unnamed file: in memory where the kernel offers it, else an unnamed
 // file in the temporary directory. Neither has a name that could outlive the
