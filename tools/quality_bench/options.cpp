@@ -36,14 +36,14 @@ bool IsNameCharacter(char ch) {
 }
 
 // NAME=DIR, with a NAME that can stand in file names and is not yet taken.
-std::optional<ComparedMethod> ParseCompared(const std::string& spec, const BenchOptions& options,
-                                            std::string& problem) {
-  const std::size_t equals = spec.find('=');
-  if (equals == std::string::npos || equals == 0 || equals + 1 == spec.size()) {
+std::optional<ComparedMethod> ParseCompared(const std::string& argument,
+                                            const BenchOptions& options, std::string& problem) {
+  const std::size_t equals = argument.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == argument.size()) {
     problem = "expected NAME=DIR";
     return std::nullopt;
   }
-  ComparedMethod compared{spec.substr(0, equals), spec.substr(equals + 1)};
+  ComparedMethod compared{argument.substr(0, equals), argument.substr(equals + 1)};
   if (compared.name.front() == '.' ||
       !std::all_of(compared.name.begin(), compared.name.end(), IsNameCharacter)) {
     problem = "NAME may hold only letters, digits, '-', '_' and '.', and not start with '.'";
@@ -128,8 +128,8 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
                  "pixels with zipper artefacts) (default: psnr; the CSV always has the PSNR "
                  "columns)")
       ->type_name("LIST");
-  std::vector<std::string> compare_specs;
-  app.add_option("--compare", compare_specs,
+  std::vector<std::string> compare_arguments;
+  app.add_option("--compare", compare_arguments,
                  "Also measure another method's reconstructions: DIR holds one image per "
                  "reference, named after the reference without its extension; NAME is the "
                  "method's name in the table (letters, digits, '-', '_', '.'). Repeatable")
@@ -215,11 +215,11 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
     return std::nullopt;
   }
   options.metrics = *metrics;
-  for (const std::string& spec : compare_specs) {
+  for (const std::string& argument : compare_arguments) {
     std::string problem;
-    const std::optional<ComparedMethod> compared = ParseCompared(spec, options, problem);
+    const std::optional<ComparedMethod> compared = ParseCompared(argument, options, problem);
     if (!compared) {
-      exit_status = UsageError(messages, "--compare '" + spec + "': " + problem);
+      exit_status = UsageError(messages, "--compare '" + argument + "': " + problem);
       return std::nullopt;
     }
     options.compared.push_back(*compared);
