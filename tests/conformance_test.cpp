@@ -71,11 +71,7 @@ std::vector<std::string> ReportedFigures(const std::string& line) {
 }
 
 std::string TestName(const ::testing::TestParamInfo<ConformanceCase>& info) {
-  std::string name = info.param.image;
-  for (char& ch : name) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return name;
+  return CaseTestName(info.param.image);
 }
 
 class Conformance : public ::testing::TestWithParam<ConformanceCase> {};

@@ -18,12 +18,14 @@
 #include <vector>
 
 #include "io/image_files.h"
+#include "support/child_process.h"
 #include "support/run_program.h"
 
 namespace demosaic {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::InChild;
 using testing::ReadFileBytes;
 using testing::ScratchDir;
 
@@ -49,16 +51,6 @@ mode_t Mode(const std::string& path) {
   struct stat info {};
   EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
   return info.st_mode;
-}
-
-// Runs `body` in a child process and returns its exit status: for what
-// changes the process (its standard output, its user).
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TEST(Replacing, NewAndExistingFilesGetTheBytesAndNothingElseIsLeft) {

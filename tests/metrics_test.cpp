@@ -625,11 +625,7 @@ std::vector<ExpectedFigures> LoadExpected() {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<ExpectedFigures>& info) {
-  std::string name = info.param.image + "_border" + std::to_string(info.param.border);
-  for (char& ch : name) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return name;
+  return testing::CaseTestName(info.param.image + "_border" + std::to_string(info.param.border));
 }
 
 class IndependentFigures : public ::testing::TestWithParam<ExpectedFigures> {};

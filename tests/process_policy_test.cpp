@@ -19,20 +19,13 @@
 
 #include "cli/console.h"
 #include "io/image_files.h"
+#include "support/child_process.h"
 #include "support/sanitizer.h"
 
 namespace demosaic {
 namespace {
 
-// Runs `body` in a child process, whose limits and descriptors it may
-// change, and returns its exit status.
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using testing::InChild;
 
 // An 8000 x 8000 image decodes to 192 MB: with 64 MB to spare the image
 // library's allocation fails where it is made, and the decode reports it.

@@ -117,11 +117,14 @@ struct ThreadWork {
 
 void SampleUpTo(SampleSource& source, BayerPattern pattern, std::int32_t end) {
   if (source.slots == nullptr) return;
-  const std::int32_t width = source.samples.width;
+  const SampleRows& rows = source.samples;
   for (; source.next_row < end; ++source.next_row) {
     const std::int32_t r = source.next_row;
-    SampleRow(source.image.Row(r), source.image.order, LayoutOfRow(pattern, r), width,
-              const_cast<std::uint8_t*>(source.samples.Row(r)));
+    // The slot the stages will read row r from, written through the
+    // writable pointer to the same memory.
+    std::uint8_t* slot =
+        source.slots + static_cast<std::ptrdiff_t>(r % rows.capacity) * rows.stride;
+    SampleRow(source.image.Row(r), source.image.order, LayoutOfRow(pattern, r), rows.width, slot);
   }
 }
 

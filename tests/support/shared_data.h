@@ -4,6 +4,7 @@
 // says, and the tests that need it then skip with a message.
 #pragma once
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -12,6 +13,15 @@ namespace demosaic::testing {
 inline std::string SharedDataDir(const char* variable, const char* configured) {
   if (const char* dir = std::getenv(variable); dir != nullptr && *dir) return dir;
   return configured;
+}
+
+// A corpus case's name as a test name: every character but letters and
+// digits becomes '_' ("kodim01.png" -> "kodim01_png").
+inline std::string CaseTestName(std::string name) {
+  for (char& ch : name) {
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  }
+  return name;
 }
 
 }  // namespace demosaic::testing
