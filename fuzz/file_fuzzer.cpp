@@ -16,7 +16,7 @@
 #include <string>
 
 #include "io/image_files.h"
-#include "pipeline/tool_run.h"
+#include "evaluation/tool_run.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "pipeline/mat_views.h"
-#include "pipeline/methods.h"
+#include "evaluation/mat_views.h"
+#include "evaluation/methods.h"
 #include "support/plain_method.h"
 #include "support/run_program.h"
 #include "support/shared_data.h"

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "error_map.h"
-#include "pipeline/image_list.h"
-#include "pipeline/mat_views.h"
-#include "pipeline/methods.h"
-#include "report.h"
+#include "report/error_map.h"
+#include "evaluation/image_list.h"
+#include "evaluation/mat_views.h"
+#include "evaluation/methods.h"
+#include "report/table.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
 #include "support/shared_data.h"

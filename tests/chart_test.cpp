@@ -11,7 +11,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "pipeline/image_evaluation.h"
+#include "evaluation/image_evaluation.h"
 
 namespace demosaic {
 namespace {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "driver/report_line.h"
-#include "pipeline/mat_views.h"
-#include "pipeline/tool_run.h"
+#include "report/report_line.h"
+#include "evaluation/mat_views.h"
+#include "evaluation/tool_run.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
 #include "support/test_images.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/methods.h"
-#include "pipeline/output_destinations.h"
+#include "evaluation/methods.h"
+#include "evaluation/output_destinations.h"
 #include "support/run_program.h"
 
 namespace demosaic {

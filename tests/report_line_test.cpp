@@ -1,6 +1,6 @@
 // The report line of demosaic-eval: the name unchanged, two decimals, inf for
 // an exact channel, tabs and CR LF.
-#include "driver/report_line.h"
+#include "report/report_line.h"
 
 #include <gtest/gtest.h>
 

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "error_map.h"
-#include "html_report.h"
-#include "report_chart.h"
-#include "report_columns.h"
-#include "report_images.h"
-#include "report_page.h"
+#include "report/error_map.h"
+#include "report/html_report.h"
+#include "report/report_chart.h"
+#include "report/report_columns.h"
+#include "report/report_images.h"
+#include "report/report_page.h"
 #include "support/run_program.h"
 #include "support/test_images.h"
 

@@ -21,8 +21,8 @@
 #include "chart.h"
 #include "demosaic/demosaic.h"
 #include "engine/stages.h"
-#include "pipeline/mat_views.h"
-#include "pipeline/methods.h"
+#include "evaluation/mat_views.h"
+#include "evaluation/methods.h"
 
 namespace demosaic {
 namespace {

@@ -1,0 +1,230 @@
+// The module's public calls on numpy arrays: sample_mosaic, reconstruct and
+// measure, each a check of its arguments, library views over the arrays and
+// one library call made with the GIL released.
+#include "array_functions.h"
+
+#include <cmath>
+#include <limits>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "demosaic/demosaic.h"
+#include "numpy_views.h"
+#include "evaluation/figures.h"
+
+namespace demosaic::python {
+namespace {
+
+// A figure of `measure` under the name its dict key (and CSV column) has.
+using NamedFigures = std::vector<std::pair<const char*, double>>;
+
+// Every figure `measure` reports, under the names of demosaic-bench's CSV
+// columns, computed without touching Python objects (the GIL is released
+// around it). A figure whose window does not fit the measured interior (SSIM
+// needs 11 x 11 pixels, the zipper share 3 x 3) is NaN.
+NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
+                        std::int32_t border, const MetricSet& metrics) {
+  const std::int64_t side =
+      std::min(std::int64_t{reference.width}, std::int64_t{reference.height}) -
+      2 * std::int64_t{border};
+  MetricSet only_ssim{false, true, false, false};
+  MetricSet only_zipper{false, false, false, true};
+  MetricSet computable = metrics;
+  computable.ssim = metrics.ssim && side >= MinimumMeasuredSide(only_ssim);
+  computable.zipper = metrics.zipper && side >= MinimumMeasuredSide(only_zipper);
+  const MethodFigures figures = MeasureFigures(reference, reconstruction, border, computable);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  NamedFigures named;
+  for (const Figure figure : CsvFigures(metrics)) {
+    const bool missing = (figure == Figure::kSsim && !computable.ssim) ||
+                         (figure == Figure::kZipper && !computable.zipper);
+    if (!metrics.psnr && (figure == Figure::kPsnrR || figure == Figure::kPsnrG ||
+                          figure == Figure::kPsnrB || figure == Figure::kCpsnr)) {
+      continue;
+    }
+    named.emplace_back(FigureName(figure).data(), missing ? nan : FigureValue(figures, figure));
+  }
+  return named;
+}
+
+py::array SampleMosaicOfArray(const py::object& image, const std::string& pattern_name,
+                              const std::string& order_name) {
+  const BayerPattern pattern = ParsePatternArgument(pattern_name);
+  const ReadableImage reference = ReadImage(image, "image", ParseOrderArgument(order_name));
+  py::array_t<std::uint8_t> mosaic = NewMosaicArray(reference.view.width, reference.view.height);
+  const MosaicView output =
+      MakeMosaicView(std::span(mosaic.mutable_data(),
+                               PackedMosaicBytes(reference.view.width, reference.view.height)),
+                     reference.view.width, reference.view.height);
+  {
+    const py::gil_scoped_release release;
+    SampleMosaic(reference.view, output, pattern);
+  }
+  return mosaic;
+}
+
+py::array ReconstructArray(const py::object& mosaic_object, const std::string& pattern_name,
+                           const std::string& order_name, int threads) {
+  ReconstructionOptions options;
+  options.pattern = ParsePatternArgument(pattern_name);
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  if (threads < 1) {
+    throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
+  }
+  options.threads = threads;
+  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic");
+  const std::int32_t width = mosaic.view.width;
+  const std::int32_t height = mosaic.view.height;
+  if (width < kMinimumSide || height < kMinimumSide) {
+    throw py::value_error("mosaic is " + std::to_string(width) + " x " + std::to_string(height) +
+                          " pixels (width x height); the reconstruction needs at least " +
+                          std::to_string(kMinimumSide) + " x " + std::to_string(kMinimumSide) +
+                          " (its windows leave a " + std::to_string(kFrameWidth) + "-pixel frame)");
+  }
+  py::array_t<std::uint8_t> image = NewImageArray(width, height);
+  const ImageView output = MakeImageView(
+      std::span(image.mutable_data(), PackedImageBytes(width, height)), width, height, 0, order);
+  {
+    const py::gil_scoped_release release;
+    ReconstructFromMosaic(mosaic.view, output, options);
+  }
+  return image;
+}
+
+py::dict MeasureArrays(const py::object& reference_object, const py::object& reconstruction_object,
+                       int border, const std::string& order_name, const std::string& metric_list) {
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  std::string problem;
+  const std::optional<MetricSet> metrics = ParseMetricList(metric_list, problem);
+  if (!metrics) throw py::value_error("metrics: " + problem);
+  const ReadableImage reference = ReadImage(reference_object, "reference", order);
+  const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
+  if (reference.view.width != reconstruction.view.width ||
+      reference.view.height != reconstruction.view.height) {
+    throw py::value_error("reference and reconstruction differ in shape: " +
+                          py::str(reference_object.attr("shape")).cast<std::string>() + " and " +
+                          py::str(reconstruction_object.attr("shape")).cast<std::string>());
+  }
+  if (border < 0)
+    throw py::value_error("border must not be negative, not " + std::to_string(border));
+  const std::int64_t side = 2 * std::int64_t{border} + 1;
+  if (reference.view.width < side || reference.view.height < side) {
+    throw py::value_error(
+        "a " + std::to_string(reference.view.width) + " x " +
+        std::to_string(reference.view.height) + " image (width x height) has no pixel at least " +
+        std::to_string(border) + " from every edge: border " + std::to_string(border) +
+        " needs at least " + std::to_string(side) + " x " + std::to_string(side));
+  }
+  NamedFigures figures;
+  {
+    const py::gil_scoped_release release;
+    figures = MeasureAll(reference.view, reconstruction.view, border, *metrics);
+  }
+  py::dict result;
+  for (const auto& [name, value] : figures) result[name] = value;
+  return result;
+}
+
+constexpr const char* kSampleMosaicDoc =
+    R"(Samples the Bayer mosaic a single-sensor camera would record.
+
+Keeps at every site the one channel that the filter of ``pattern`` passes
+there, unchanged.
+
+Args:
+    image: height x width x 3 numpy array of dtype uint8, channels in B, G, R
+        order (as ``cv2.imread`` gives) or, with ``order="RGB"``, in R, G, B
+        order (as imageio and Pillow give). Any size, including crops and
+        other strided views.
+    pattern: the 2 x 2 filter tile, its colours read row by row from the
+        top-left pixel: "GRBG" (default), "RGGB", "BGGR" or "GBRG".
+    order: "BGR" (default) or "RGB".
+
+Returns:
+    A new height x width uint8 array.
+
+Raises:
+    TypeError: ``image`` is not a uint8 numpy array of 3 axes.
+    ValueError: its last axis is not 3 channels, or an unknown pattern or
+        order.
+
+Views whose pixels are adjacent within each row (crops, row slices) are read
+in place; others (``image[:, :, ::-1]``, ``image[:, ::2]``, flipped rows) are
+copied first. The GIL is released while sampling.)";
+
+constexpr const char* kReconstructDoc = R"(Reconstructs a full-colour image from a Bayer mosaic.
+
+The directional colour-difference method of ``demosaic-eval``, bit for bit:
+the same bytes as the tool's output for the same mosaic.
+
+Args:
+    mosaic: height x width numpy array of dtype uint8, at least 7 x 7, one
+        sample per site (as ``sample_mosaic`` gives).
+    pattern: the filter tile the mosaic was taken through: "GRBG" (default),
+        "RGGB", "BGGR" or "GBRG".
+    order: channel order of the result, "BGR" (default) or "RGB".
+    threads: threads sharing the rows, at least 1; the result is the same
+        for every count.
+
+Returns:
+    A new height x width x 3 uint8 array. The outer 3-pixel frame is black:
+    the method's windows need 3 neighbours on every side.
+
+Raises:
+    TypeError: ``mosaic`` is not a uint8 numpy array of 2 axes.
+    ValueError: smaller than 7 x 7, threads below 1, or an unknown pattern
+        or order.
+    MemoryError: the method's few rows of working memory cannot be had.
+
+The GIL is released during the reconstruction, so Python threads
+reconstructing different images run in parallel. A mosaic view whose samples
+are not adjacent within a row (``mosaic[:, ::2]``, flipped rows) is copied
+first; crops and row slices are read in place.)";
+
+constexpr const char* kMeasureDoc = R"(Measures a reconstruction against its reference.
+
+PSNR of each channel and the colour PSNR (from the mean of the three
+channels' squared errors), in dB for 8-bit data, over the pixels at least
+``border`` from every edge: the figures ``demosaic-eval`` prints; with them,
+the structural similarity (SSIM), the mean CIEDE2000 colour difference
+(DE2000) and the share of pixels with zipper artefacts (zipper), as
+``demosaic-bench --metrics`` measures them.
+
+Args:
+    reference: height x width x 3 uint8 numpy array, the original image.
+    reconstruction: a uint8 array of the same shape and channel order.
+    border: pixels left out at every edge, at least 0; default 3, the
+        method's black frame (published tables often use 10).
+    order: channel order of both arrays, "BGR" (default) or "RGB".
+    metrics: comma-separated subset of "psnr", "ssim", "de2000", "zipper"
+        (default all four; "psnr" alone is the quickest by far).
+
+Returns:
+    A dict with the float figures asked for: "PSNR_R", "PSNR_G", "PSNR_B",
+    "CPSNR" (``math.inf`` for a channel reconstructed exactly), "SSIM",
+    "DE2000", "zipper". SSIM is NaN when the measured region is under 11 x 11
+    pixels, zipper when it is under 3 x 3.
+
+Raises:
+    TypeError: an argument is not a uint8 numpy array of 3 axes.
+    ValueError: the shapes differ, not 3 channels, a negative border or one
+        that leaves no pixel to measure, an unknown order or metric.
+
+Strided views are read as ``sample_mosaic`` reads them; the GIL is released
+while measuring.)";
+
+}  // namespace
+
+void AddArrayFunctions(py::module_& module) {
+  module.def("sample_mosaic", &SampleMosaicOfArray, py::arg("image"), py::arg("pattern") = "GRBG",
+             py::arg("order") = "BGR", kSampleMosaicDoc);
+  module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern") = "GRBG",
+             py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
+  module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
+             py::arg("border") = kFrameWidth, py::arg("order") = "BGR",
+             py::arg("metrics") = "psnr,ssim,de2000,zipper", kMeasureDoc);
+}
+
+}  // namespace demosaic::python

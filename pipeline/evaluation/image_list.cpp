@@ -1,0 +1,77 @@
+// Expansion of the command-line paths and naming of the saved outputs.
+#include "evaluation/image_list.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+namespace demosaic {
+
+bool HasImageExtension(const std::filesystem::path& path) {
+  // The formats OpenCV 4.6 reads on Debian (imgcodecs' decoders).
+  static constexpr std::array<std::string_view, 20> kExtensions = {
+      ".png", ".jpg", ".jpeg", ".jpe", ".tif",  ".tiff", ".bmp", ".dib", ".ppm", ".pgm",
+      ".pbm", ".pnm", ".pxm",  ".pfm", ".webp", ".jp2",  ".exr", ".hdr", ".pic", ".ras"};
+  std::string extension = path.extension().string();
+  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
+}
+
+std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths) {
+  std::vector<InputFile> files;
+  for (const std::string& argument : paths) {
+    const std::filesystem::path path(argument);
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error)) {
+      const std::string name = path.filename().string();
+      files.push_back({path, name.empty() ? argument : name, ""});
+      continue;
+    }
+    std::vector<InputFile> entries;
+    std::filesystem::directory_iterator it(path, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+      const std::filesystem::path& entry = it->path();
+      std::error_code type_error;
+      if (entry.filename().string().starts_with('.') || !HasImageExtension(entry)) continue;
+      if (std::filesystem::is_regular_file(entry, type_error)) {
+        entries.push_back({entry, entry.filename().string(), ""});
+      } else if (std::filesystem::is_symlink(entry, type_error)) {
+        // An image name whose link leads nowhere is reported, not silently
+        // left out of the set.
+        if (!std::filesystem::exists(std::filesystem::status(entry, type_error))) {
+          entries.push_back({entry, entry.filename().string(),
+                             type_error == std::errc::too_many_symbolic_link_levels
+                                 ? "symbolic link loop"
+                                 : "symbolic link to a missing file"});
+        }
+      }
+    }
+    if (error) {
+      files.push_back({path, argument, "cannot list directory: " + error.message()});
+      continue;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const InputFile& a, const InputFile& b) { return a.name < b.name; });
+    files.insert(files.end(), entries.begin(), entries.end());
+  }
+  return files;
+}
+
+std::vector<std::string> SaveNames(const std::vector<InputFile>& files) {
+  std::set<std::string> taken;
+  std::vector<std::string> names;
+  for (const InputFile& file : files) {
+    std::string name = file.path.stem().string();
+    if (taken.contains(name)) name = file.name;
+    const std::string base = name;
+    for (int suffix = 2; taken.contains(name); ++suffix) name = base + "-" + std::to_string(suffix);
+    taken.insert(name);
+    names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace demosaic

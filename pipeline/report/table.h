@@ -1,0 +1,81 @@
+// What demosaic-bench prints and writes: the aligned table on standard output
+// (header, image rows, mean row, throughput row) and the CSV lines.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "demosaic/bayer.h"
+#include "evaluation/figures.h"
+#include "evaluation/image_evaluation.h"
+
+namespace demosaic::bench {
+
+// One measured image; `methods` follows the run's method order. A method
+// whose outcome is not `measured` (a compared method's file missing) shows
+// "-" in the table and empty fields in the CSV.
+struct ImageResult {
+  std::string name;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<MethodOutcome> methods;
+};
+
+// A method column group of the table: its name, and whether its
+// reconstruction time was measured (compared methods are only read).
+struct MethodColumn {
+  std::string name;
+  bool timed = true;
+};
+
+// The table's layout, fixed before the first row so rows can be printed as
+// soon as their image is done. The run's settings go with it into every
+// table header and CSV line, so that no figure is separated from the choices
+// that produced it.
+struct TableLayout {
+  std::vector<MethodColumn> methods;
+  std::vector<Figure> figures;      // the columns of every method's group
+  std::vector<Figure> csv_figures;  // the figure columns of the CSV
+  BayerPattern pattern = BayerPattern::kGRBG;
+  std::int32_t border = 3;
+  std::size_t name_width = 5;  // the widest image name, at least "image"
+};
+
+TableLayout MakeTableLayout(const std::vector<MethodColumn>& methods, const MetricSet& metrics,
+                            bool detail, BayerPattern pattern, std::int32_t border,
+                            const std::vector<std::string>& image_names);
+
+// The line stating the tile, the border and the averaging rule, then the
+// column headings; every line ends in '\n'.
+std::string FormatTableHeader(const TableLayout& layout);
+std::string FormatImageRow(const TableLayout& layout, const ImageResult& image);
+
+// Each method's mean of the per-image figures (for PSNR the mean of the dB
+// figures, the convention of demosaicing papers, not the PSNR of the pooled
+// error). An image with an exact channel (+inf) makes that mean +inf; a
+// method not measured on every image has no mean. Requires at least one
+// image.
+std::vector<std::optional<MethodFigures>> MeanFigures(const std::vector<ImageResult>& images);
+std::string FormatMeanRow(const TableLayout& layout, const std::vector<ImageResult>& images);
+
+// Each timed method's reconstruction throughput in megapixels per second:
+// all pixels reconstructed over all the time spent reconstructing them.
+std::vector<std::optional<double>> Throughput(const TableLayout& layout,
+                                              const std::vector<ImageResult>& images);
+std::string FormatThroughputRow(const TableLayout& layout, const std::vector<ImageResult>& images);
+
+// The CSV file: a header line, then one line per image and method, each
+// ending with the tile and the border.
+std::string CsvHeader(const TableLayout& layout);
+std::string CsvLines(const TableLayout& layout, const ImageResult& image);
+
+// One CSV field: quoted (with doubled quotes) when it holds a comma, a quote,
+// a tab or a line break, as CSV readers expect.
+std::string CsvField(const std::string& text);
+
+// The shortest text that reads back as exactly `value`; "inf" for infinity.
+std::string FullPrecision(double value);
+
+}  // namespace demosaic::bench
