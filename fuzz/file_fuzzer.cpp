@@ -15,8 +15,8 @@
 #include <span>
 #include <string>
 
-#include "io/image_files.h"
 #include "evaluation/tool_run.h"
+#include "io/image_files.h"
 
 namespace {
 
@@ -61,14 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const unsigned char> file(data, size);
   const demosaic::ToolRun run = demosaic::RunToolOnBytes(file, output.string(), kMemoryCeiling);
 
-  if (run.failure == demosaic::Failure::kNone) {
+  if (run.status.ok()) {
     if (!run.saved) Fail("run measured but did not save its output");
     const cv::Mat written = cv::imread(output.string(), cv::IMREAD_UNCHANGED);
     if (written.empty()) Fail("run succeeded but its output does not decode");
-    cv::Mat decoded;
-    if (demosaic::DecodeColorImage(file, decoded) != demosaic::LoadStatus::kLoaded) {
-      Fail("run succeeded on a file that does not decode");
-    }
+    const demosaic::Expected<cv::Mat> decoding = demosaic::DecodeColorImage(file);
+    if (!decoding.ok()) Fail("run succeeded on a file that does not decode");
+    const cv::Mat& decoded = decoding.value();
     if (written.size() != decoded.size() || written.type() != CV_8UC3) {
       Fail("output differs in size or type from the reference");
     }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,8 +67,9 @@ TEST_F(NoTemporaryCopies, FloatingPointSamplesAreScaledRoundedAndClamped) {
   samples.at<cv::Vec3f>(2, 2) = {std::nanf(""), 0.999f, 0.001f};
   for (const std::string extension : {".pfm", ".exr", ".tif"}) {
     SCOPED_TRACE(extension);
-    cv::Mat decoded;
-    ASSERT_EQ(DecodeColorImage(Encode(extension, samples), decoded), LoadStatus::kLoaded);
+    const Expected<cv::Mat> decoding = DecodeColorImage(Encode(extension, samples));
+    ASSERT_TRUE(decoding.ok());
+    const cv::Mat& decoded = decoding.value();
     ASSERT_EQ(decoded.type(), CV_8UC3);
     ASSERT_EQ(decoded.size(), cv::Size(7, 7));
     EXPECT_EQ(decoded.at<cv::Vec3b>(0, 0), cv::Vec3b(128, 255, 0));
@@ -81,8 +83,9 @@ TEST_F(NoTemporaryCopies, FloatingPointSamplesAreScaledRoundedAndClamped) {
 TEST_F(NoTemporaryCopies, GreyPfmIsExpandedAndRadianceScaledAlike) {
   cv::Mat grey(8, 9, CV_32FC1);
   for (int i = 0; i < 72; ++i) grey.at<float>(i / 9, i % 9) = static_cast<float>(i) / 71.0f;
-  cv::Mat decoded;
-  ASSERT_EQ(DecodeColorImage(Encode(".pfm", grey), decoded), LoadStatus::kLoaded);
+  const Expected<cv::Mat> decoding = DecodeColorImage(Encode(".pfm", grey));
+  ASSERT_TRUE(decoding.ok());
+  const cv::Mat& decoded = decoding.value();
   ASSERT_EQ(decoded.type(), CV_8UC3);
   for (int i = 0; i < 72; ++i) {
     const auto level = static_cast<unsigned char>(cvRound(grey.at<float>(i / 9, i % 9) * 255.0f));
@@ -90,10 +93,10 @@ TEST_F(NoTemporaryCopies, GreyPfmIsExpandedAndRadianceScaledAlike) {
   }
   cv::Mat colour;
   cv::merge(std::vector<cv::Mat>{grey, grey, grey}, colour);
-  cv::Mat radiance;
-  ASSERT_EQ(DecodeColorImage(Encode(".hdr", colour), radiance), LoadStatus::kLoaded);
+  const Expected<cv::Mat> radiance = DecodeColorImage(Encode(".hdr", colour));
+  ASSERT_TRUE(radiance.ok());
   // RGBE keeps 8 bits of mantissa: within a level of the exact scaling.
-  EXPECT_LE(cv::norm(radiance, decoded, cv::NORM_INF), 1.0);
+  EXPECT_LE(cv::norm(radiance.value(), decoded, cv::NORM_INF), 1.0);
 }
 
 // Every format the library can only read from a named file decodes from a
@@ -107,31 +110,31 @@ TEST_F(NoTemporaryCopies, FileOnlyFormatsDecodeFromFilesPipesAndBytes) {
     SCOPED_TRACE(extension);
     const bool floating = extension == ".hdr" || extension == ".pfm" || extension == ".exr";
     const std::vector<unsigned char> bytes = Encode(extension, floating ? floats : image);
-    cv::Mat from_bytes;
-    ASSERT_EQ(DecodeColorImage(bytes, from_bytes), LoadStatus::kLoaded);
+    const Expected<cv::Mat> decoding = DecodeColorImage(bytes);
+    ASSERT_TRUE(decoding.ok());
+    const cv::Mat& from_bytes = decoding.value();
     EXPECT_EQ(from_bytes.size(), image.size());
 
     const std::string path = dir_.File("image" + extension);
     Write(path, bytes);
-    ImageSource source;
-    ASSERT_EQ(OpenImageSource(path, SIZE_MAX, source), LoadStatus::kLoaded);
-    EXPECT_EQ(source.path, path);
-    cv::Mat from_file;
-    ASSERT_EQ(DecodeColorImage(source, from_file), LoadStatus::kLoaded);
-    EXPECT_TRUE(source.bytes.empty()) << "the bytes are released before decoding";
-    EXPECT_EQ(cv::norm(from_file, from_bytes, cv::NORM_INF), 0.0);
+    Expected<ImageSource> source = OpenImageSource(path, SIZE_MAX);
+    ASSERT_TRUE(source.ok());
+    EXPECT_EQ(source.value().path, path);
+    const Expected<cv::Mat> from_file = DecodeColorImage(source.value());
+    ASSERT_TRUE(from_file.ok());
+    EXPECT_TRUE(source.value().bytes.empty()) << "the bytes are released before decoding";
+    EXPECT_EQ(cv::norm(from_file.value(), from_bytes, cv::NORM_INF), 0.0);
 
     const std::string fifo = dir_.File("pipe" + extension);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] { Write(fifo, bytes); });
-    ImageSource piped;
-    const LoadStatus opened = OpenImageSource(fifo, SIZE_MAX, piped);
+    Expected<ImageSource> piped = OpenImageSource(fifo, SIZE_MAX);
     writer.join();
-    ASSERT_EQ(opened, LoadStatus::kLoaded);
-    EXPECT_EQ(piped.path, "") << "a pipe is decoded from a copy in memory";
-    cv::Mat from_pipe;
-    ASSERT_EQ(DecodeColorImage(piped, from_pipe), LoadStatus::kLoaded);
-    EXPECT_EQ(cv::norm(from_pipe, from_bytes, cv::NORM_INF), 0.0);
+    ASSERT_TRUE(piped.ok());
+    EXPECT_EQ(piped.value().path, "") << "a pipe is decoded from a copy in memory";
+    const Expected<cv::Mat> from_pipe = DecodeColorImage(piped.value());
+    ASSERT_TRUE(from_pipe.ok());
+    EXPECT_EQ(cv::norm(from_pipe.value(), from_bytes, cv::NORM_INF), 0.0);
   }
 }
 
@@ -141,26 +144,27 @@ TEST_F(NoTemporaryCopies, DecodesTheFileOpenedNotWhatTheNameNowHolds) {
   const cv::Mat first(9, 10, CV_8UC3, cv::Scalar(1, 2, 3));
   const std::string path = dir_.File("ref.png");
   Write(path, Encode(".png", first));
-  ImageSource source;
-  ASSERT_EQ(OpenImageSource(path, SIZE_MAX, source), LoadStatus::kLoaded);
+  Expected<ImageSource> source = OpenImageSource(path, SIZE_MAX);
+  ASSERT_TRUE(source.ok());
   fs::remove(path);
   Write(path, Encode(".png", cv::Mat(20, 20, CV_8UC3, cv::Scalar(9, 9, 9))));
-  cv::Mat decoded;
-  ASSERT_EQ(DecodeColorImage(source, decoded), LoadStatus::kLoaded);
-  EXPECT_EQ(decoded.size(), first.size());
-  EXPECT_EQ(decoded.at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
+  const Expected<cv::Mat> decoded = DecodeColorImage(source.value());
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(decoded.value().size(), first.size());
+  EXPECT_EQ(decoded.value().at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
 }
 
 TEST_F(NoTemporaryCopies, LimitAndKindOfFileAreChecked) {
   const std::string path = dir_.File("ref.png");
   Write(path, Encode(".png", cv::Mat(9, 10, CV_8UC3, cv::Scalar(1, 2, 3))));
-  ImageSource source;
-  EXPECT_EQ(OpenImageSource(path, 10, source), LoadStatus::kOutOfMemory);
-  EXPECT_EQ(OpenImageSource(dir_.path, SIZE_MAX, source), LoadStatus::kUnreadable);
-  EXPECT_EQ(OpenImageSource("/dev/zero", SIZE_MAX, source), LoadStatus::kUnreadable);
-  EXPECT_EQ(OpenImageSource(dir_.File("missing.png"), SIZE_MAX, source), LoadStatus::kUnreadable);
-  cv::Mat decoded;
-  EXPECT_EQ(DecodeColorImage(std::vector<unsigned char>{}, decoded), LoadStatus::kUnreadable);
+  auto kind = [](const auto& expected) {
+    return expected.ok() ? std::optional<ErrorKind>() : expected.error().kind;
+  };
+  EXPECT_EQ(kind(OpenImageSource(path, 10)), ErrorKind::kOutOfMemory);
+  EXPECT_EQ(kind(OpenImageSource(dir_.path, SIZE_MAX)), ErrorKind::kUnreadable);
+  EXPECT_EQ(kind(OpenImageSource("/dev/zero", SIZE_MAX)), ErrorKind::kUnreadable);
+  EXPECT_EQ(kind(OpenImageSource(dir_.File("missing.png"), SIZE_MAX)), ErrorKind::kUnreadable);
+  EXPECT_EQ(kind(DecodeColorImage(std::vector<unsigned char>{})), ErrorKind::kUnreadable);
 }
 
 // Outputs in formats whose encoder only writes named files are encoded
@@ -172,11 +176,12 @@ TEST_F(NoTemporaryCopies, OutputsReadBackAsWritten) {
   for (const std::string extension : {".pfm", ".ras", ".jp2"}) {
     SCOPED_TRACE(extension);
     std::vector<unsigned char> bytes;
-    ASSERT_TRUE(EncodeImage(dir_.File("out" + extension), image, bytes));
+    ASSERT_TRUE(EncodeImage(dir_.File("out" + extension), image, bytes).ok());
     EXPECT_EQ(fs::directory_iterator(dir_.path), fs::directory_iterator())
         << "the encoder's own file is removed";
-    cv::Mat decoded;
-    ASSERT_EQ(DecodeColorImage(bytes, decoded), LoadStatus::kLoaded);
+    const Expected<cv::Mat> decoding = DecodeColorImage(bytes);
+    ASSERT_TRUE(decoding.ok());
+    const cv::Mat& decoded = decoding.value();
     ASSERT_EQ(decoded.size(), image.size());
     // JPEG 2000 is lossy by default; the others are exact.
     if (extension != ".jp2") {

@@ -31,7 +31,8 @@ using testing::ScratchDir;
 
 bool Write(const fs::path& path, const std::string& text) {
   return WriteFileAtomically(
-      path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+             path, std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()))
+      .ok();
 }
 
 void Put(const std::string& path, const std::string& text) {

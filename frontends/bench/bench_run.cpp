@@ -24,15 +24,16 @@
 #include <vector>
 
 #include "cli/console.h"
-#include "report/error_map.h"
-#include "report/html_report.h"
-#include "io/image_files.h"
-#include "io/image_header.h"
+#include "evaluation/failure.h"
 #include "evaluation/image_evaluation.h"
 #include "evaluation/image_list.h"
+#include "evaluation/image_loading.h"
 #include "evaluation/mat_views.h"
 #include "evaluation/output_destinations.h"
-#include "evaluation/reference_loading.h"
+#include "io/image_files.h"
+#include "io/image_header.h"
+#include "report/error_map.h"
+#include "report/html_report.h"
 #include "report/table.h"
 
 namespace demosaic::bench {
@@ -106,28 +107,14 @@ std::string LoadCompared(const ComparedFiles& files, const std::string& stem, cv
     return "more than one file for the image: " + names;
   }
   const std::filesystem::path& path = found->second.front();
-  ImageSource source;
-  if (OpenImageSource(path.string(), memory_left, source) != LoadStatus::kLoaded) {
-    return path.string() + " cannot be read";
+  RunMemory memory;
+  memory.ceiling = memory_left;
+  Expected<cv::Mat> loaded = LoadImageFile(path.string(), {memory, size});
+  if (!loaded.ok()) {
+    const std::string& detail = loaded.error().detail;
+    return path.string() + " " + (detail.empty() ? "cannot be read as an image" : detail);
   }
-  const auto size_text = [](std::uint64_t w, std::uint64_t h) {
-    return std::to_string(w) + " x " + std::to_string(h);
-  };
-  const std::string expected = size_text(size.width, size.height);
-  if (const std::optional<DeclaredSize> declared = ReadDeclaredSize(source.bytes)) {
-    if (declared->width != static_cast<std::uint64_t>(size.width) ||
-        declared->height != static_cast<std::uint64_t>(size.height)) {
-      return path.string() + " is " + size_text(declared->width, declared->height) +
-             ", the reference " + expected;
-    }
-  }
-  if (DecodeColorImage(source, image) != LoadStatus::kLoaded) {
-    return path.string() + " cannot be read as an image";
-  }
-  if (image.size() != size) {
-    return path.string() + " is " + size_text(image.cols, image.rows) + ", the reference " +
-           expected;
-  }
+  image = std::move(loaded).value();
   return "";
 }
 
@@ -147,7 +134,8 @@ bool IsAnInput(const std::filesystem::path& path, const std::vector<InputFile>& 
 std::string SaveOutput(const std::filesystem::path& path, const cv::Mat& image,
                        const std::vector<InputFile>& inputs) {
   if (IsAnInput(path, inputs)) return path.string() + " (would overwrite an input image)";
-  if (!SaveImageAtomically(path.string(), image)) return path.string() + " (cannot be written)";
+  if (!SaveImageAtomically(path.string(), image).ok())
+    return path.string() + " (cannot be written)";
   return "";
 }
 
@@ -281,17 +269,15 @@ ImageWork EvaluateInput(const InputFile& input, std::size_t index, const std::st
       work.unwritten.push_back(problem);
     }
   };
-  auto attempt = [&](std::size_t share) -> Failure {
+  auto attempt = [&](std::size_t share) -> Status {
     memory.ceiling = share;
-    cv::Mat reference;
-    if (const Failure failure = LoadReference(input.path.string(), memory, reference);
-        failure != Failure::kNone) {
-      return failure;
-    }
+    Expected<cv::Mat> loaded = LoadImageFile(input.path.string(), {memory, std::nullopt});
+    if (!loaded.ok()) return loaded.error();
+    const cv::Mat& reference = loaded.value();
     work.result.width = reference.cols;
     work.result.height = reference.rows;
     work.skip_reason = SizeProblem(reference.cols, reference.rows, options.border, options.metrics);
-    if (!work.skip_reason.empty()) return Failure::kNone;
+    if (!work.skip_reason.empty()) return {};
     try {
       std::vector<cv::Mat> outputs;
       work.result.methods = EvaluateMethods(reference, request, keep ? &outputs : nullptr);
@@ -322,29 +308,25 @@ ImageWork EvaluateInput(const InputFile& input, std::size_t index, const std::st
         work.unwritten.insert(work.unwritten.end(), work.report.unwritten.begin(),
                               work.report.unwritten.end());
       }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
       work.result.methods.clear();
-      return Failure::kOutOfMemory;
-    } catch (const cv::Exception& e) {
-      if (e.code != cv::Error::StsNoMem) throw;
-      work.result.methods.clear();
-      return Failure::kOutOfMemory;
+      return OutOfMemoryOrRethrow();
     }
-    return Failure::kNone;
+    return {};
   };
 
-  Failure failure = Failure::kNone;
+  Status failure;
   {
     std::shared_lock<std::shared_mutex> side_by_side(shared.turns);
     failure = attempt(MemoryLeft(RunMemory{}) / static_cast<std::size_t>(shared.jobs));
   }
-  if (failure == Failure::kOutOfMemory && shared.jobs > 1) {
+  if (!failure.ok() && failure.error().kind == ErrorKind::kOutOfMemory && shared.jobs > 1) {
     std::unique_lock<std::shared_mutex> alone(shared.turns);
     work.unwritten.clear();
     work.unmeasured.clear();
     failure = attempt(SIZE_MAX);
   }
-  if (failure != Failure::kNone) work.skip_reason = SkipReason(failure);
+  if (!failure.ok()) work.skip_reason = SkipReason(failure.error());
   return work;
 }
 
@@ -486,7 +468,7 @@ int RunBench(const BenchOptions& options, std::FILE* messages) {
   if (!options.csv_path.empty()) {
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(csv.data()),
                                                csv.size());
-    if (!WriteFileAtomically(options.csv_path, bytes)) {
+    if (!WriteFileAtomically(options.csv_path, bytes).ok()) {
       unwritten.push_back(options.csv_path + " (cannot be written)");
     }
   }

@@ -11,8 +11,9 @@
 
 #include "cli/console.h"
 #include "cli/process_policy.h"
-#include "report/report_line.h"
+#include "evaluation/failure.h"
 #include "evaluation/tool_run.h"
+#include "report/report_line.h"
 
 namespace {
 
@@ -56,9 +57,7 @@ int main(int argc, char** argv) {
     std::fprintf(messages, "demosaic-eval: internal error: %s\n", e.what());
     return kExitFailure;
   }
-  if (run.failure != demosaic::Failure::kNone) {
-    return Fail(demosaic::ToolMessage(run.failure), messages);
-  }
+  if (!run.status.ok()) return Fail(demosaic::ToolMessage(run.status.error().kind), messages);
   const bool printed = Print(demosaic::FormatReportLine(reference_path, run.figures), messages);
   if (!run.saved) {
     std::fputs("Error in image writing.\n", messages);

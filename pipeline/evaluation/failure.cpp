@@ -3,36 +3,39 @@
 
 namespace demosaic {
 
-std::string_view ToolMessage(Failure failure) {
-  switch (failure) {
-    case Failure::kUnreadable:
+std::string_view ToolMessage(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kUnreadable:
       return "Error in image reading.";
-    case Failure::kOutOfMemory:
+    case ErrorKind::kOutOfMemory:
       return "Not enough memory.";
-    case Failure::kTooSmall:
+    case ErrorKind::kTooSmall:
       return "Image too small: at least 7 x 7 pixels are needed.";
-    case Failure::kOverwritesReference:
+    case ErrorKind::kOverwritesReference:
       return "Output would overwrite the reference.";
-    case Failure::kNone:
+    case ErrorKind::kUnwritable:
+      return "Error in image writing.";
+    case ErrorKind::kInvalidArgument:
       break;
   }
   return "";
 }
 
-std::string_view SkipReason(Failure failure) {
-  switch (failure) {
-    case Failure::kUnreadable:
+std::string SkipReason(const Error& error) {
+  switch (error.kind) {
+    case ErrorKind::kUnreadable:
       return "cannot be read as an image";
-    case Failure::kOutOfMemory:
+    case ErrorKind::kOutOfMemory:
       return "not enough memory";
-    case Failure::kTooSmall:
-      return "too small: at least 7 x 7 pixels are needed";
-    case Failure::kOverwritesReference:
+    case ErrorKind::kTooSmall:
+      return error.detail.empty() ? "too small: at least 7 x 7 pixels are needed" : error.detail;
+    case ErrorKind::kOverwritesReference:
       return "would overwrite an input image";
-    case Failure::kNone:
+    case ErrorKind::kUnwritable:
+    case ErrorKind::kInvalidArgument:
       break;
   }
-  return "";
+  return error.detail;
 }
 
 }  // namespace demosaic

@@ -1,23 +1,21 @@
-// Why an image could not be evaluated, and how each front end says so.
+// How each front end words an error: the one table of the pipeline's
+// messages for what stops the evaluation of an image.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "io/status.h"
 
 namespace demosaic {
 
-enum class Failure {
-  kNone,
-  kUnreadable,           // missing, not a file, or not decodable (a JPEG cut short included)
-  kOutOfMemory,          // the run would not fit in the memory the system can give
-  kTooSmall,             // under the minimum side: no interior to reconstruct
-  kOverwritesReference,  // the output names the reference itself
-};
-
 // The message demosaic-eval prints on standard output (no line end).
-std::string_view ToolMessage(Failure failure);
+std::string_view ToolMessage(ErrorKind kind);
 
 // The reason demosaic-bench and the Python evaluation give for a skipped
-// image, in lower case to follow a file name.
-std::string_view SkipReason(Failure failure);
+// image, in lower case to follow a file name: the kind's own words, or the
+// error's detail where the kind alone would not say enough (an image too
+// small for the border and the figures asked for).
+std::string SkipReason(const Error& error);
 
 }  // namespace demosaic

@@ -5,6 +5,7 @@
 #include <new>
 #include <opencv2/core.hpp>
 
+#include "evaluation/failure.h"
 #include "evaluation/mat_views.h"
 
 namespace demosaic {
@@ -21,7 +22,7 @@ RunMemory EvaluationMemory(std::size_t method_count, bool keep_outputs,
 std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border,
                         const MetricSet& metrics) {
   if (width < kMinimumSide || height < kMinimumSide) {
-    return std::string(SkipReason(Failure::kTooSmall));
+    return SkipReason(Error{ErrorKind::kTooSmall, ""});
   }
   const std::int64_t side = 2 * std::int64_t{border} + MinimumMeasuredSide(metrics);
   if (width < side || height < side) {
@@ -64,13 +65,13 @@ std::vector<MethodOutcome> EvaluateMethods(const cv::Mat& reference,
 
 ImageEvaluation EvaluateImageFile(const std::string& path, const EvaluationRequest& request) {
   ImageEvaluation evaluation;
-  cv::Mat reference;
-  const Failure failure =
-      LoadReference(path, EvaluationMemory(request.methods.size(), false, 0), reference);
-  if (failure != Failure::kNone) {
-    evaluation.skip_reason = SkipReason(failure);
+  Expected<cv::Mat> loaded =
+      LoadImageFile(path, {EvaluationMemory(request.methods.size(), false, 0), std::nullopt});
+  if (!loaded.ok()) {
+    evaluation.skip_reason = SkipReason(loaded.error());
     return evaluation;
   }
+  const cv::Mat& reference = loaded.value();
   evaluation.width = reference.cols;
   evaluation.height = reference.rows;
   evaluation.skip_reason =
@@ -78,11 +79,8 @@ ImageEvaluation EvaluateImageFile(const std::string& path, const EvaluationReque
   if (!evaluation.skip_reason.empty()) return evaluation;
   try {
     evaluation.methods = EvaluateMethods(reference, request);
-  } catch (const std::bad_alloc&) {
-    evaluation.skip_reason = SkipReason(Failure::kOutOfMemory);
-  } catch (const cv::Exception& e) {
-    if (e.code != cv::Error::StsNoMem) throw;
-    evaluation.skip_reason = SkipReason(Failure::kOutOfMemory);
+  } catch (...) {
+    evaluation.skip_reason = SkipReason(OutOfMemoryOrRethrow());
   }
   return evaluation;
 }

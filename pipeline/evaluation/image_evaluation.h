@@ -12,8 +12,8 @@
 #include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
 #include "evaluation/figures.h"
+#include "evaluation/image_loading.h"
 #include "evaluation/methods.h"
-#include "evaluation/reference_loading.h"
 
 namespace demosaic {
 

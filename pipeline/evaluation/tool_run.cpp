@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "demosaic/reconstruct.h"
-#include "io/image_files.h"
 #include "evaluation/mat_views.h"
+#include "io/image_files.h"
 
 namespace demosaic {
 namespace {
@@ -26,14 +26,11 @@ ToolRun RunOnReference(cv::Mat image, const std::string& output_path) {
   ToolRun run;
   try {
     run.figures = ReconstructInPlace(MutableImageViewOf(image));
-    run.saved = SaveImageAtomically(output_path, image);
-  } catch (const std::bad_alloc&) {
-    run.failure = Failure::kOutOfMemory;
-  } catch (const cv::Exception& e) {
-    // The library's own allocation failure; anything else is a fault that
-    // the caller reports as such.
-    if (e.code != cv::Error::StsNoMem) throw;
-    run.failure = Failure::kOutOfMemory;
+    run.saved = SaveImageAtomically(output_path, image).ok();
+  } catch (...) {
+    // Anything but running out of memory is a fault that the caller
+    // reports as such.
+    run.status = OutOfMemoryOrRethrow();
   }
   return run;
 }
@@ -50,33 +47,23 @@ RunMemory ToolRunMemory(std::size_t ceiling) {
 
 ToolRun RunTool(const std::string& reference_path, const std::string& output_path,
                 std::size_t memory_ceiling) {
-  if (IsSameFile(reference_path, output_path)) return {Failure::kOverwritesReference, {}, false};
-  cv::Mat reference;
-  if (const Failure failure =
-          LoadReference(reference_path, ToolRunMemory(memory_ceiling), reference);
-      failure != Failure::kNone) {
-    return {failure, {}, false};
+  if (IsSameFile(reference_path, output_path)) {
+    return {Error{ErrorKind::kOverwritesReference, ""}, {}, false};
   }
-  return RunOnReference(std::move(reference), output_path);
+  Expected<cv::Mat> reference =
+      LoadImageFile(reference_path, {ToolRunMemory(memory_ceiling), std::nullopt});
+  if (!reference.ok()) return {reference.error(), {}, false};
+  return RunOnReference(std::move(reference).value(), output_path);
 }
 
 ToolRun RunToolOnBytes(std::span<const unsigned char> file, const std::string& output_path,
                        std::size_t memory_ceiling) {
-  ImageSource source;
-  switch (ImageSourceOfBytes(file, source)) {
-    case LoadStatus::kUnreadable:
-      return {Failure::kUnreadable, {}, false};
-    case LoadStatus::kOutOfMemory:
-      return {Failure::kOutOfMemory, {}, false};
-    case LoadStatus::kLoaded:
-      break;
-  }
-  cv::Mat reference;
-  if (const Failure failure = DecodeReference(source, ToolRunMemory(memory_ceiling), reference);
-      failure != Failure::kNone) {
-    return {failure, {}, false};
-  }
-  return RunOnReference(std::move(reference), output_path);
+  Expected<ImageSource> source = ImageSourceOfBytes(file);
+  if (!source.ok()) return {source.error(), {}, false};
+  Expected<cv::Mat> reference =
+      LoadImage(source.value(), {ToolRunMemory(memory_ceiling), std::nullopt});
+  if (!reference.ok()) return {reference.error(), {}, false};
+  return RunOnReference(std::move(reference).value(), output_path);
 }
 
 }  // namespace demosaic

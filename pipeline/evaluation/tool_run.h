@@ -9,14 +9,13 @@
 #include <string>
 
 #include "demosaic/quality.h"
-#include "evaluation/failure.h"
-#include "evaluation/reference_loading.h"
+#include "evaluation/image_loading.h"
 
 namespace demosaic {
 
 struct ToolRun {
-  Failure failure = Failure::kNone;
-  QualityFigures figures;  // set when failure is kNone
+  Status status;           // what stopped the run before its figures
+  QualityFigures figures;  // set when status is ok
   bool saved = false;      // the output file was written
 };
 

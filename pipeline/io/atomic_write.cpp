@@ -155,9 +155,7 @@ std::optional<fs::path> FollowLinks(fs::path path) {
   return std::nullopt;
 }
 
-}  // namespace
-
-bool WriteFileAtomically(const fs::path& path, std::span<const unsigned char> bytes) {
+bool WriteFile(const fs::path& path, std::span<const unsigned char> bytes) {
   // What the path names, through any symbolic links (the kernel follows
   // /proc's links to pipes and terminals too).
   struct stat info {};
@@ -174,6 +172,13 @@ bool WriteFileAtomically(const fs::path& path, std::span<const unsigned char> by
   }
   const std::optional<fs::path> target = FollowLinks(path);
   return target && ReplaceRegularFile(*target, bytes, existing);
+}
+
+}  // namespace
+
+Status WriteFileAtomically(const fs::path& path, std::span<const unsigned char> bytes) {
+  if (WriteFile(path, bytes)) return {};
+  return Error{ErrorKind::kUnwritable, path.string()};
 }
 
 bool WriteAll(int fd, std::span<const unsigned char> bytes) {

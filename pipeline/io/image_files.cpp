@@ -75,23 +75,27 @@ bool IsSameFile(const fs::path& reference, const fs::path& output) {
   return fs::equivalent(reference, output, error) && !error;
 }
 
-bool EncodeImage(const std::string& path, const cv::Mat& image, std::vector<unsigned char>& bytes) {
+Status EncodeImage(const std::string& path, const cv::Mat& image,
+                   std::vector<unsigned char>& bytes) {
+  const Error unwritable{ErrorKind::kUnwritable, path};
   try {
     const std::string extension = fs::path(path).extension().string();
-    if (extension.empty()) return false;
+    if (extension.empty()) return unwritable;
     // PFM stores what it is given as floating point; decoding takes 0..1
     // to 0..255, so encoding takes 0..255 to 0..1. (Radiance HDR's encoder
     // scales 8-bit images itself.)
     cv::Mat encoded = image;
     if (LowerCase(extension) == ".pfm") image.convertTo(encoded, CV_32F, 1.0 / 255.0);
-    if (EncoderNeedsAFile(extension)) return EncodeThroughFile(path, encoded, bytes);
-    return cv::imencode(extension, encoded, bytes);
+    const bool encoded_ok = EncoderNeedsAFile(extension) ? EncodeThroughFile(path, encoded, bytes)
+                                                         : cv::imencode(extension, encoded, bytes);
+    if (encoded_ok) return {};
   } catch (const std::exception&) {
-    return false;  // no encoder for the extension, or no memory for the bytes
+    // No encoder for the extension, or no memory for the bytes.
   }
+  return unwritable;
 }
 
-bool SaveImageAtomically(const std::string& path, const cv::Mat& image) {
+Status SaveImageAtomically(const std::string& path, const cv::Mat& image) {
   // Room for about the raw size up front: an encoder appends to the buffer
   // as it goes, and a growing buffer would briefly hold both its old and its
   // new copy, up to three times the file's size.
@@ -100,9 +104,10 @@ bool SaveImageAtomically(const std::string& path, const cv::Mat& image) {
     const std::size_t raw = image.total() * image.elemSize();
     encoded.reserve(raw + raw / 64 + (std::size_t{1} << 16));
   } catch (const std::exception&) {
-    return false;
+    return Error{ErrorKind::kUnwritable, path};
   }
-  return EncodeImage(path, image, encoded) && WriteFileAtomically(path, encoded);
+  if (const Status status = EncodeImage(path, image, encoded); !status.ok()) return status;
+  return WriteFileAtomically(path, encoded);
 }
 
 }  // namespace demosaic

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace demosaic {
+#include "io/status.h"
 
-enum class LoadStatus { kLoaded, kUnreadable, kOutOfMemory };
+namespace demosaic {
 
 // A reference as read for decoding: its bytes, for the checks made before
 // decoding, and a descriptor through which the decoder reads it again: the
@@ -36,25 +36,26 @@ struct ImageSource {
 };
 
 // Opens the file at `path` (a regular file or a pipe; not a directory or a
-// device) and reads it whole into `source`. More than `limit` bytes is
+// device: kUnreadable) and reads it whole. More than `limit` bytes is
 // kOutOfMemory.
-LoadStatus OpenImageSource(const std::string& path, std::size_t limit, ImageSource& source);
+Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit);
 
-// Makes `source` of bytes already in memory: an unnamed in-memory file
-// holding a copy of them. kOutOfMemory when the copy cannot be made.
-LoadStatus ImageSourceOfBytes(std::span<const unsigned char> file, ImageSource& source);
+// A source of bytes already in memory: an unnamed in-memory file holding a
+// copy of them. kOutOfMemory when the copy cannot be made.
+Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file);
 
 // Decodes `source` as 8-bit B, G, R with contiguous rows: 16-bit samples
 // scaled as the library does (the high byte), floating-point samples (OpenEXR,
 // PFM, Radiance HDR) from 0..1 to 0..255 rounded and clamped, grey expanded,
 // alpha dropped. A JPEG cut short or of more than kMaxJpegScans scans is
-// unreadable. Releases `source.bytes` before decoding. Never prints; the
-// codecs behind the library may write warnings to file descriptor 2, which
-// front ends redirect.
-LoadStatus DecodeColorImage(ImageSource& source, cv::Mat& image);
+// kUnreadable; memory that runs out while decoding is kOutOfMemory.
+// Releases `source.bytes` before decoding. Never prints; the codecs behind
+// the library may write warnings to file descriptor 2, which front ends
+// redirect.
+Expected<cv::Mat> DecodeColorImage(ImageSource& source);
 
 // The same for bytes in memory, through an unnamed in-memory file.
-LoadStatus DecodeColorImage(std::span<const unsigned char> file, cv::Mat& image);
+Expected<cv::Mat> DecodeColorImage(std::span<const unsigned char> file);
 
 // True when `output` names the existing file `reference` (same path, another
 // path, a symbolic link or a hard link to it).
@@ -63,11 +64,12 @@ bool IsSameFile(const std::filesystem::path& reference, const std::filesystem::p
 // Encodes `image` (8-bit B, G, R) in the format of the path's extension into
 // `bytes`. A floating-point format (PFM, Radiance HDR) gets the samples
 // scaled to 0..1, the inverse of decoding. False when there is no encoder for
-// the extension or encoding fails. Encoders that only write named files
+// the extension or encoding fails (kUnwritable). Encoders that only write named files
 // (Sun raster, JPEG 2000, PFM, Radiance HDR) write a hidden temporary file
 // beside `path`, removed before returning, never in the shared temporary
 // directory.
-bool EncodeImage(const std::string& path, const cv::Mat& image, std::vector<unsigned char>& bytes);
+Status EncodeImage(const std::string& path, const cv::Mat& image,
+                   std::vector<unsigned char>& bytes);
 
 // Writes `bytes` to the file at `path`, as cp would but in one step:
 // - a regular file (or none) is replaced: the bytes go to an unnamed file
@@ -79,11 +81,12 @@ bool EncodeImage(const std::string& path, const cv::Mat& image, std::vector<unsi
 //   path naming standard output's own file (/dev/stdout redirected to a
 //   file) is written through standard output, after what it already holds.
 // Through a symbolic link the file it points to is written, not the link.
-// On any failure nothing is left behind and an existing file is unchanged
-// (but for a device or FIFO written in part). Returns false on failure.
-bool WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
+// On any failure (kUnwritable, with the system's reason) nothing is left
+// behind and an existing file is unchanged (but for a device or FIFO written
+// in part).
+Status WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
 
 // EncodeImage, then WriteFileAtomically.
-bool SaveImageAtomically(const std::string& path, const cv::Mat& image);
+Status SaveImageAtomically(const std::string& path, const cv::Mat& image);
 
 }  // namespace demosaic

@@ -32,12 +32,13 @@ int OpenUnnamedFile() {
   return open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
-// A new unnamed file holding `file`, in `fd`. Memory files fail with ENOSPC
-// or ENOMEM when memory runs out.
-LoadStatus CopyToUnnamedFile(std::span<const unsigned char> file, int& fd) {
-  fd = OpenUnnamedFile();
-  if (fd < 0) return LoadStatus::kUnreadable;
-  return WriteAll(fd, file) ? LoadStatus::kLoaded : LoadStatus::kOutOfMemory;
+// A new unnamed file holding `file`, in `source.fd`. Memory files fail with
+// ENOSPC or ENOMEM when memory runs out.
+Status CopyToUnnamedFile(std::span<const unsigned char> file, ImageSource& source) {
+  source.fd = OpenUnnamedFile();
+  if (source.fd < 0) return Error{ErrorKind::kUnreadable, "no unnamed file to decode from"};
+  if (!WriteAll(source.fd, file)) return Error{ErrorKind::kOutOfMemory, ""};
+  return {};
 }
 
 // The name the decoder opens: the descriptor's entry in /proc, which reaches
@@ -52,15 +53,16 @@ std::string DecoderPath(const ImageSource& source) {
 // The decoded image as 8-bit B, G, R. Floating-point samples have the
 // nominal range 0 to 1: scaled by 255, rounded and clamped as the library
 // converts (a NaN becomes 0).
-LoadStatus ToEightBitColour(cv::Mat decoded, cv::Mat& image) {
+Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
   const int depth = decoded.depth();
   if (depth == CV_32F || depth == CV_64F || depth == CV_16F) {
     cv::Mat scaled;
     decoded.convertTo(scaled, CV_8U, 255.0);
     decoded = scaled;
   } else if (depth != CV_8U) {
-    return LoadStatus::kUnreadable;
+    return Error{ErrorKind::kUnreadable, ""};
   }
+  cv::Mat image;
   switch (decoded.channels()) {
     case 1:
       cv::cvtColor(decoded, image, cv::COLOR_GRAY2BGR);
@@ -72,10 +74,10 @@ LoadStatus ToEightBitColour(cv::Mat decoded, cv::Mat& image) {
       cv::cvtColor(decoded, image, cv::COLOR_BGRA2BGR);
       break;
     default:
-      return LoadStatus::kUnreadable;
+      return Error{ErrorKind::kUnreadable, ""};
   }
   if (!image.isContinuous()) image = image.clone();
-  return LoadStatus::kLoaded;
+  return image;
 }
 
 }  // namespace
@@ -100,27 +102,29 @@ ImageSource::~ImageSource() {
   if (fd >= 0) close(fd);
 }
 
-LoadStatus OpenImageSource(const std::string& path, std::size_t limit, ImageSource& source) {
-  source = ImageSource();
+Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit) {
+  const Error unreadable{ErrorKind::kUnreadable, ""};
+  const Error out_of_memory{ErrorKind::kOutOfMemory, ""};
+  ImageSource source;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return LoadStatus::kUnreadable;
+  if (fd < 0) return unreadable;
   source.fd = fd;
   struct stat info {};
   // Regular files and pipes only: a directory has no bytes, and a device
   // such as /dev/zero never ends.
   if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
-    return LoadStatus::kUnreadable;
+    return unreadable;
   }
   const bool regular = S_ISREG(info.st_mode);
   std::vector<unsigned char>& bytes = source.bytes;
   try {
     constexpr std::size_t kChunk = 1 << 16;
     if (regular) {
-      if (static_cast<std::uint64_t>(info.st_size) > limit) return LoadStatus::kOutOfMemory;
+      if (static_cast<std::uint64_t>(info.st_size) > limit) return out_of_memory;
       bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
     }
     while (true) {
-      if (bytes.size() > limit - std::min(limit, kChunk)) return LoadStatus::kOutOfMemory;
+      if (bytes.size() > limit - std::min(limit, kChunk)) return out_of_memory;
       const std::size_t done = bytes.size();
       bytes.resize(done + kChunk);
       const ssize_t n = read(fd, bytes.data() + done, kChunk);
@@ -129,66 +133,64 @@ LoadStatus OpenImageSource(const std::string& path, std::size_t limit, ImageSour
         continue;
       }
       bytes.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-      if (n < 0) return LoadStatus::kUnreadable;
+      if (n < 0) return unreadable;
       if (n == 0) break;
     }
   } catch (const std::bad_alloc&) {
-    return LoadStatus::kOutOfMemory;
+    return out_of_memory;
   }
   if (regular) {
     source.path = path;
-    return LoadStatus::kLoaded;
+    return source;
   }
   // A pipe cannot be read twice: the decoder reads an unnamed copy.
   close(source.fd);
-  return CopyToUnnamedFile(bytes, source.fd);
+  source.fd = -1;
+  if (const Status copied = CopyToUnnamedFile(bytes, source); !copied.ok()) return copied.error();
+  return source;
 }
 
-LoadStatus ImageSourceOfBytes(std::span<const unsigned char> file, ImageSource& source) {
-  source = ImageSource();
-  if (const LoadStatus status = CopyToUnnamedFile(file, source.fd); status != LoadStatus::kLoaded) {
-    return status;
-  }
+Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file) {
+  ImageSource source;
+  if (const Status copied = CopyToUnnamedFile(file, source); !copied.ok()) return copied.error();
   try {
     source.bytes.assign(file.begin(), file.end());
   } catch (const std::bad_alloc&) {
-    return LoadStatus::kOutOfMemory;
+    return Error{ErrorKind::kOutOfMemory, ""};
   }
-  return LoadStatus::kLoaded;
+  return source;
 }
 
-LoadStatus DecodeColorImage(ImageSource& source, cv::Mat& image) {
+Expected<cv::Mat> DecodeColorImage(ImageSource& source) {
+  const Error unreadable{ErrorKind::kUnreadable, ""};
   const std::span<const unsigned char> file = source.bytes;
-  if (file.empty() || source.fd < 0) return LoadStatus::kUnreadable;
-  if (IsTruncatedJpeg(file) || CountJpegScans(file) > kMaxJpegScans) {
-    return LoadStatus::kUnreadable;
-  }
+  if (file.empty() || source.fd < 0) return unreadable;
+  if (IsTruncatedJpeg(file) || CountJpegScans(file) > kMaxJpegScans) return unreadable;
   const int flags =
       HasFloatingPointSamples(file) ? cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH : cv::IMREAD_COLOR;
   // The decoder reads the file again; the bytes are no longer needed.
   std::vector<unsigned char>().swap(source.bytes);
   const std::string path = DecoderPath(source);
-  if (path.empty()) return LoadStatus::kUnreadable;
+  if (path.empty()) return unreadable;
   try {
     cv::Mat decoded = cv::imread(path, flags);
-    if (decoded.empty()) return LoadStatus::kUnreadable;
-    return ToEightBitColour(std::move(decoded), image);
-  } catch (const std::bad_alloc&) {
-    return LoadStatus::kOutOfMemory;
-  } catch (const cv::Exception& e) {
-    // The library signals allocation failure with its own exception.
-    return e.code == cv::Error::StsNoMem ? LoadStatus::kOutOfMemory : LoadStatus::kUnreadable;
+    if (decoded.empty()) return unreadable;
+    return ToEightBitColour(std::move(decoded));
   } catch (const std::exception&) {
-    return LoadStatus::kUnreadable;
+    // Running out of memory is reported as such; any other failure of a
+    // decoder means the file does not decode.
+    try {
+      return OutOfMemoryOrRethrow();
+    } catch (const std::exception&) {
+      return unreadable;
+    }
   }
 }
 
-LoadStatus DecodeColorImage(std::span<const unsigned char> file, cv::Mat& image) {
-  ImageSource source;
-  if (const LoadStatus status = ImageSourceOfBytes(file, source); status != LoadStatus::kLoaded) {
-    return status;
-  }
-  return DecodeColorImage(source, image);
+Expected<cv::Mat> DecodeColorImage(std::span<const unsigned char> file) {
+  Expected<ImageSource> source = ImageSourceOfBytes(file);
+  if (!source.ok()) return source.error();
+  return DecodeColorImage(source.value());
 }
 
 }  // namespace demosaic

@@ -120,7 +120,7 @@ std::string WriteReportPage(const std::filesystem::path& dir, const ReportPage& 
   const std::filesystem::path path = dir / "index.html";
   const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(html.data()),
                                              html.size());
-  if (!WriteFileAtomically(path, bytes)) return path.string() + " (cannot be written)";
+  if (!WriteFileAtomically(path, bytes).ok()) return path.string() + " (cannot be written)";
   return "";
 }
 

@@ -53,7 +53,7 @@ std::pair<std::uintmax_t, std::uintmax_t> FolderId(const struct stat& status) {
 void WriteFile(const std::filesystem::path& report_dir, const std::string& relative,
                const cv::Mat& image, std::vector<std::string>& unwritten) {
   const std::filesystem::path path = report_dir / relative;
-  if (!SaveImageAtomically(path.string(), image)) {
+  if (!SaveImageAtomically(path.string(), image).ok()) {
     unwritten.push_back(path.string() + " (cannot be written)");
   }
 }

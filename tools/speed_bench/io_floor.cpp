@@ -19,15 +19,17 @@ int main(int argc, char** argv) {
   }
   cv::Mat image;
   {
-    demosaic::ImageSource source;
-    if (demosaic::OpenImageSource(argv[1], demosaic::AvailableMemoryBytes(), source) !=
-            demosaic::LoadStatus::kLoaded ||
-        demosaic::DecodeColorImage(source, image) != demosaic::LoadStatus::kLoaded) {
+    demosaic::Expected<demosaic::ImageSource> source =
+        demosaic::OpenImageSource(argv[1], demosaic::AvailableMemoryBytes());
+    demosaic::Expected<cv::Mat> decoded = source.ok() ? demosaic::DecodeColorImage(source.value())
+                                                      : demosaic::Expected<cv::Mat>(source.error());
+    if (!decoded.ok()) {
       std::fprintf(messages, "io-floor: cannot read %s\n", argv[1]);
       return 1;
     }
+    image = std::move(decoded).value();
   }
-  if (!demosaic::SaveImageAtomically(argv[2], image)) {
+  if (!demosaic::SaveImageAtomically(argv[2], image).ok()) {
     std::fprintf(messages, "io-floor: cannot write %s\n", argv[2]);
     return 1;
   }

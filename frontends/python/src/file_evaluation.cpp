@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "io/image_files.h"
-#include "numpy_views.h"
+#include "evaluation/failure.h"
 #include "evaluation/image_evaluation.h"
 #include "evaluation/image_list.h"
+#include "evaluation/image_loading.h"
 #include "evaluation/methods.h"
-#include "evaluation/reference_loading.h"
+#include "io/image_files.h"
+#include "numpy_views.h"
 #include "report/table.h"
 
 namespace demosaic::python {
@@ -131,16 +132,15 @@ py::tuple EvaluateFileBinding(const py::object& path, const std::string& pattern
 
 py::array LoadImageBinding(const py::object& path) {
   const std::string file = FileSystemBytes(path);
-  cv::Mat image;
-  Failure failure = Failure::kNone;
+  std::optional<Expected<cv::Mat>> loaded;
   {
     const py::gil_scoped_release release;
-    failure = LoadReference(file, EvaluationMemory(1, false, 0), image);
+    loaded.emplace(LoadImageFile(file, {EvaluationMemory(1, false, 0), std::nullopt}));
   }
-  if (failure != Failure::kNone) {
-    throw py::value_error(py::str(path).cast<std::string>() + ": " +
-                          std::string(SkipReason(failure)));
+  if (!loaded->ok()) {
+    throw py::value_error(py::str(path).cast<std::string>() + ": " + SkipReason(loaded->error()));
   }
+  const cv::Mat& image = loaded->value();
   py::array_t<std::uint8_t> array = NewImageArray(image.cols, image.rows);
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(image.cols);
   for (int r = 0; r < image.rows; ++r) {
@@ -154,7 +154,8 @@ bool WriteFileBinding(const py::object& path, const py::bytes& data) {
   const std::string bytes = data;
   const py::gil_scoped_release release;
   return WriteFileAtomically(
-      target, std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+             target, std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()))
+      .ok();
 }
 
 }  // namespace
