@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-#include "evaluation/tool_run.h"
+#include "evaluation/image_evaluation.h"
 #include "io/image_files.h"
 
 namespace {
@@ -59,10 +59,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::remove(output, ignored);
 
   const std::span<const unsigned char> file(data, size);
-  const demosaic::ToolRun run = demosaic::RunToolOnBytes(file, output.string(), kMemoryCeiling);
+  // demosaic-eval's evaluation: the method alone, untimed, in place.
+  demosaic::EvaluationRequest request;
+  request.methods = {demosaic::Method::kDirectional};
+  request.timed = false;
+  demosaic::EvaluationOutputs outputs;
+  outputs.reconstruction_files = {output.string()};
+  const demosaic::ImageOutcome run =
+      demosaic::EvaluateReference({"fuzzed", file}, request, outputs, kMemoryCeiling);
 
   if (run.status.ok()) {
-    if (!run.saved) Fail("run measured but did not save its output");
+    if (!run.unwritten.empty()) Fail("run measured but did not save its output");
     const cv::Mat written = cv::imread(output.string(), cv::IMREAD_UNCHANGED);
     if (written.empty()) Fail("run succeeded but its output does not decode");
     const demosaic::Expected<cv::Mat> decoding = demosaic::DecodeColorImage(file);

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -49,8 +50,14 @@ double EnergyAbove(const cv::Mat& image, double cutoff) {
   return above / total;
 }
 
+// The chart through the evaluation every front end calls, from its PNG
+// bytes, with every method.
 std::vector<MethodOutcome> Evaluate(const cv::Mat& chart) {
-  return EvaluateMethods(chart, EvaluationRequest{});
+  std::vector<unsigned char> png;
+  EXPECT_TRUE(cv::imencode(".png", chart, png));
+  const ImageOutcome outcome = EvaluateReference({"chart.png", png}, EvaluationRequest{}, {});
+  EXPECT_TRUE(outcome.status.ok());
+  return outcome.methods;
 }
 
 TEST(CameraChart, SameSizeAndPixelsEveryTime) {

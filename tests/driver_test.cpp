@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "report/report_line.h"
+#include "evaluation/image_evaluation.h"
 #include "evaluation/mat_views.h"
-#include "evaluation/tool_run.h"
+#include "report/report_line.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
 #include "support/test_images.h"
@@ -215,7 +215,12 @@ TEST(Memory, TheCheckedFigureCoversWhatARunHolds) {
   const int height = 2000;
   cv::Mat smooth(height, width, CV_8UC3);
   cv::resize(Noise(30, 20, 4), smooth, smooth.size(), 0, 0, cv::INTER_CUBIC);
-  const std::size_t counted = RunBytes(ToolRunMemory(), width, height);
+  EvaluationRequest tool;
+  tool.methods = {Method::kDirectional};
+  tool.timed = false;
+  EvaluationOutputs saved;
+  saved.reconstruction_files = {dir.File("out.png")};
+  const std::size_t counted = RunBytes(PlannedMemory(tool, saved), width, height);
   for (const auto& [name, image] :
        {std::pair{"smooth.png", smooth}, std::pair{"noise.png", Noise(width, height, 5)}}) {
     const ProgramResult run =

@@ -37,21 +37,23 @@ class OutputClaimTest : public ::testing::Test {
   OutputClaim Csv(const std::string& path) const {
     return {"--csv", path, false, {}, fs::path(path).extension() == ".png"};
   }
+  // The problem found, "" when none.
+  static std::string Problem(const std::vector<OutputClaim>& claims, const RunInputs& inputs) {
+    const Status status = CheckOutputClaims(claims, inputs);
+    return status.ok() ? "" : status.error().detail;
+  }
   ScratchDir dir_;
   RunInputs inputs_;
 };
 
 TEST_F(OutputClaimTest, OutputsAwayFromInputsPass) {
-  EXPECT_EQ(CheckOutputClaims({Save(dir_.File("results")), Csv(dir_.File("figures.csv"))}, inputs_),
-            "");
+  EXPECT_EQ(Problem({Save(dir_.File("results")), Csv(dir_.File("figures.csv"))}, inputs_), "");
   // A CSV is not an image: beside the images it is harmless, as is a CSV
   // among the saved images under a name of its own.
-  EXPECT_EQ(CheckOutputClaims({Csv(dir_.File("set/figures.csv"))}, inputs_), "");
-  EXPECT_EQ(
-      CheckOutputClaims({Save(dir_.File("results")), Csv(dir_.File("results/f.csv"))}, inputs_),
-      "");
+  EXPECT_EQ(Problem({Csv(dir_.File("set/figures.csv"))}, inputs_), "");
+  EXPECT_EQ(Problem({Save(dir_.File("results")), Csv(dir_.File("results/f.csv"))}, inputs_), "");
   // A directory still to be made cannot hold anything.
-  EXPECT_EQ(CheckOutputClaims({Save(dir_.File("set/new"))}, inputs_), "");
+  EXPECT_EQ(Problem({Save(dir_.File("set/new"))}, inputs_), "");
 }
 
 // Images given one by one still make their directory an input directory,
@@ -61,44 +63,43 @@ TEST_F(OutputClaimTest, DirectoryHoldingInputFilesIsRefusedUnderAnyName) {
   for (const std::string& name :
        {dir_.File("set"), dir_.File("set/"), dir_.File("results/../set"), dir_.File("alias")}) {
     SCOPED_TRACE(name);
-    const std::string problem = CheckOutputClaims({Save(name)}, inputs_);
+    const std::string problem = Problem({Save(name)}, inputs_);
     EXPECT_NE(problem.find("--save: "), std::string::npos) << problem;
     EXPECT_NE(problem.find("holds the input image"), std::string::npos) << problem;
   }
   RunInputs as_directory;
   as_directory.directories = {dir_.File("set")};
-  EXPECT_NE(CheckOutputClaims({Save(dir_.File("alias"))}, as_directory)
-                .find("is one of the image directories"),
-            std::string::npos);
+  EXPECT_NE(
+      Problem({Save(dir_.File("alias"))}, as_directory).find("is one of the image directories"),
+      std::string::npos);
 }
 
 // A CSV named like an image would be measured as one by the next run over
 // the directory; an input is never written over.
 TEST_F(OutputClaimTest, ImageLikeCsvAmongTheImagesOrAnInputIsRefused) {
-  EXPECT_NE(CheckOutputClaims({Csv(dir_.File("set/out.png"))}, inputs_).find("--csv: "),
-            std::string::npos);
+  EXPECT_NE(Problem({Csv(dir_.File("set/out.png"))}, inputs_).find("--csv: "), std::string::npos);
   fs::create_symlink("set/a.png", dir_.File("link.csv"));
-  EXPECT_NE(CheckOutputClaims({Csv(dir_.File("link.csv"))}, inputs_).find("is one of the images"),
+  EXPECT_NE(Problem({Csv(dir_.File("link.csv"))}, inputs_).find("is one of the images"),
             std::string::npos);
 }
 
 TEST_F(OutputClaimTest, OutputsOnOneAnothersFilesAreRefused) {
-  const std::string clash = CheckOutputClaims(
-      {Save(dir_.File("results")), Csv(dir_.File("results/a.method.png"))}, inputs_);
+  const std::string clash =
+      Problem({Save(dir_.File("results")), Csv(dir_.File("results/a.method.png"))}, inputs_);
   EXPECT_NE(clash.find("--csv: "), std::string::npos) << clash;
   EXPECT_NE(clash.find("--save"), std::string::npos) << clash;
   // A directory claimed whole (names unknown) clashes with any file in it.
   OutputClaim whole{"--report", dir_.File("report"), true, {}, false};
-  EXPECT_NE(CheckOutputClaims({whole, Csv(dir_.File("report/../report/x.csv"))}, inputs_), "");
-  EXPECT_NE(CheckOutputClaims({whole, Save(dir_.File("report"))}, inputs_), "");
-  EXPECT_EQ(CheckOutputClaims({whole, Save(dir_.File("results"))}, inputs_), "");
+  EXPECT_NE(Problem({whole, Csv(dir_.File("report/../report/x.csv"))}, inputs_), "");
+  EXPECT_NE(Problem({whole, Save(dir_.File("report"))}, inputs_), "");
+  EXPECT_EQ(Problem({whole, Save(dir_.File("results"))}, inputs_), "");
   // Two file outputs on one file.
   OutputClaim other{"--report", dir_.File("f.csv"), false, {}, false};
-  EXPECT_NE(CheckOutputClaims({Csv(dir_.File("./f.csv")), other}, inputs_), "");
+  EXPECT_NE(Problem({Csv(dir_.File("./f.csv")), other}, inputs_), "");
 }
 
 TEST_F(OutputClaimTest, SpecialFilesTakeNoPart) {
-  EXPECT_EQ(CheckOutputClaims({Csv("/dev/null"), Save(dir_.File("results"))}, inputs_), "");
+  EXPECT_EQ(Problem({Csv("/dev/null"), Save(dir_.File("results"))}, inputs_), "");
 }
 
 // ---------------------------------------------------------------- bands

@@ -8,13 +8,13 @@
 #include <string>
 #include <thread>
 
+#include "evaluation/figures.h"
+
 namespace demosaic::bench {
 namespace {
 
-int UsageError(std::FILE* messages, const std::string& message) {
-  std::fprintf(messages, "demosaic-bench: %s\nRun 'demosaic-bench --help' for the options.\n",
-               message.c_str());
-  return kExitUsage;
+Error Usage(std::string problem) {
+  return {ErrorKind::kInvalidArgument, std::move(problem)};
 }
 
 // "a,b,c" as its items; "" is one empty item, so that it is reported.
@@ -36,36 +36,99 @@ bool IsNameCharacter(char ch) {
 }
 
 // NAME=DIR, with a NAME that can stand in file names and is not yet taken.
-std::optional<ComparedMethod> ParseCompared(const std::string& argument,
-                                            const BenchOptions& options, std::string& problem) {
+Expected<ComparedMethod> ParseCompared(const std::string& argument,
+                                       const std::vector<ComparedMethod>& earlier) {
+  const auto problem = [&](const std::string& text) {
+    return Usage("--compare '" + argument + "': " + text);
+  };
   const std::size_t equals = argument.find('=');
   if (equals == std::string::npos || equals == 0 || equals + 1 == argument.size()) {
-    problem = "expected NAME=DIR";
-    return std::nullopt;
+    return problem("expected NAME=DIR");
   }
   ComparedMethod compared{argument.substr(0, equals), argument.substr(equals + 1)};
   if (compared.name.front() == '.' ||
       !std::all_of(compared.name.begin(), compared.name.end(), IsNameCharacter)) {
-    problem = "NAME may hold only letters, digits, '-', '_' and '.', and not start with '.'";
-    return std::nullopt;
+    return problem("NAME may hold only letters, digits, '-', '_' and '.', and not start with '.'");
   }
   if (MethodFromName(compared.name)) {
-    problem = "'" + compared.name + "' is the name of a built-in method";
-    return std::nullopt;
+    return problem("'" + compared.name + "' is the name of a built-in method");
   }
-  for (const ComparedMethod& earlier : options.compared) {
-    if (earlier.name == compared.name) {
-      problem = "the name '" + compared.name + "' is given twice";
-      return std::nullopt;
+  for (const ComparedMethod& other : earlier) {
+    if (other.name == compared.name) {
+      return problem("the name '" + compared.name + "' is given twice");
     }
   }
   std::error_code error;
   if (!std::filesystem::is_directory(compared.directory, error)) {
-    problem = "'" + compared.directory.string() + "' is not a directory";
-    return std::nullopt;
+    return problem("'" + compared.directory.string() + "' is not a directory");
   }
   return compared;
 }
+
+Expected<BayerPattern> ParsePatternOption(const std::string& name) {
+  if (const std::optional<BayerPattern> pattern = ParsePattern(name)) return *pattern;
+  return Usage("--pattern: unknown tile '" + name + "' (known: GRBG, RGGB, BGGR, GBRG)");
+}
+
+Expected<std::int32_t> ParseBorderOption(const std::string& text) {
+  const std::optional<std::int64_t> border = ParseDecimal(text, 1 << 20);
+  if (!border) return Usage("--border: '" + text + "' is not a decimal count");
+  if (*border < kFrameWidth) {
+    return Usage("--border " + std::to_string(*border) +
+                 " is too small: the method leaves a black 3-pixel frame, so the border must be "
+                 "at least 3");
+  }
+  return static_cast<std::int32_t>(*border);
+}
+
+Expected<int> ParseJobsOption(const std::string& text) {
+  const std::optional<std::int64_t> jobs = ParseDecimal(text, 1024);
+  if (!jobs || *jobs < 1)
+    return Usage("--jobs: '" + text + "' is not a decimal count from 1 to 1024");
+  return static_cast<int>(*jobs);
+}
+
+// The methods named, distinct, in the order given; all three when the
+// option is absent.
+Expected<std::vector<Method>> ParseMethodsOption(const std::string& list, bool given) {
+  if (!given) return std::vector<Method>(kAllMethods.begin(), kAllMethods.end());
+  std::vector<Method> methods;
+  for (const std::string& name : SplitList(list)) {
+    const std::optional<Method> method = MethodFromName(name);
+    if (!method) {
+      return Usage("--methods: unknown method '" + name +
+                   "' (known: method, bilinear, edge-aware)");
+    }
+    if (std::find(methods.begin(), methods.end(), *method) != methods.end()) {
+      return Usage("--methods: '" + name + "' is listed twice");
+    }
+    methods.push_back(*method);
+  }
+  return methods;
+}
+
+Expected<MetricSet> ParseMetricsOption(const std::string& list) {
+  Expected<MetricSet> metrics = ParseMetricList(list);
+  if (!metrics.ok()) return Usage("--metrics: " + metrics.error().detail);
+  return metrics;
+}
+
+// An option given with an empty value names nothing to write.
+Status CheckNamed(const std::string& value, std::size_t count, const std::string& option,
+                  const std::string& what) {
+  if (value.empty() && count > 0) return Usage(option + " needs a " + what);
+  return {};
+}
+
+constexpr const char* kDescription =
+    "Compares this project's demosaicing method with OpenCV's bilinear and edge-aware Bayer\n"
+    "demosaicing. Every reference image is sampled once through a Bayer filter (GRBG unless\n"
+    "--pattern says otherwise); each method reconstructs that same mosaic and is measured by\n"
+    "the same PSNR function over the same interior.\n\n"
+    "Standard output: one row per image with each method's CPSNR in dB, a mean row (the mean\n"
+    "of the per-image dB figures) and each method's reconstruction throughput in megapixels\n"
+    "per second (reconstruction alone, one thread). Exit status: 0 when every image was\n"
+    "measured and every file written, 1 otherwise, 2 for a bad command line.\n";
 
 int DefaultJobs() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -84,19 +147,10 @@ std::optional<std::int64_t> ParseDecimal(const std::string& text, std::int64_t m
   return value;
 }
 
-std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
-                                              std::FILE* messages, int& exit_status) {
-  BenchOptions options;
-  CLI::App app(
-      "Compares this project's demosaicing method with OpenCV's bilinear and edge-aware Bayer\n"
-      "demosaicing. Every reference image is sampled once through a Bayer filter (GRBG unless\n"
-      "--pattern says otherwise); each method reconstructs that same mosaic and is measured by\n"
-      "the same PSNR function over the same interior.\n\n"
-      "Standard output: one row per image with each method's CPSNR in dB, a mean row (the mean\n"
-      "of the per-image dB figures) and each method's reconstruction throughput in megapixels\n"
-      "per second (reconstruction alone, one thread). Exit status: 0 when every image was\n"
-      "measured and every file written, 1 otherwise, 2 for a bad command line.\n",
-      "demosaic-bench");
+Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* const* argv) {
+  RunOptions options;
+  options.program = "demosaic-bench";
+  CLI::App app(kDescription, "demosaic-bench");
   app.add_option("PATH", options.paths,
                  "Image files, or directories whose images (by extension, not recursive) are "
                  "taken in name order")
@@ -156,87 +210,39 @@ std::optional<BenchOptions> ParseBenchOptions(int argc, const char* const* argv,
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help();
-    exit_status = kExitAllMeasured;
-    return std::nullopt;
+    return std::optional<RunOptions>();
   } catch (const CLI::ParseError& e) {
-    exit_status = UsageError(messages, e.what());
-    return std::nullopt;
+    return Usage(e.what());
   }
 
-  const std::optional<BayerPattern> pattern = ParsePattern(pattern_name);
-  if (!pattern) {
-    exit_status = UsageError(
-        messages, "--pattern: unknown tile '" + pattern_name + "' (known: GRBG, RGGB, BGGR, GBRG)");
-    return std::nullopt;
-  }
-  options.pattern = *pattern;
-  const std::optional<std::int64_t> border = ParseDecimal(border_text, 1 << 20);
-  if (!border) {
-    exit_status = UsageError(messages, "--border: '" + border_text + "' is not a decimal count");
-    return std::nullopt;
-  }
-  options.border = static_cast<std::int32_t>(*border);
-  if (options.border < kFrameWidth) {
-    exit_status = UsageError(messages, "--border " + std::to_string(options.border) +
-                                           " is too small: the method leaves a black 3-pixel "
-                                           "frame, so the border must be at least 3");
-    return std::nullopt;
-  }
-  const std::optional<std::int64_t> jobs = ParseDecimal(jobs_text, 1024);
-  if (!jobs || *jobs < 1) {
-    exit_status =
-        UsageError(messages, "--jobs: '" + jobs_text + "' is not a decimal count from 1 to 1024");
-    return std::nullopt;
-  }
-  options.jobs = static_cast<int>(*jobs);
-  if (app.count("--methods") == 0) {
-    options.methods.assign(kAllMethods.begin(), kAllMethods.end());
-  }
-  const std::vector<std::string> method_names =
-      app.count("--methods") == 0 ? std::vector<std::string>{} : SplitList(method_list);
-  for (const std::string& name : method_names) {
-    const std::optional<Method> method = MethodFromName(name);
-    if (!method) {
-      exit_status = UsageError(messages, "--methods: unknown method '" + name +
-                                             "' (known: method, bilinear, edge-aware)");
-      return std::nullopt;
-    }
-    if (std::find(options.methods.begin(), options.methods.end(), *method) !=
-        options.methods.end()) {
-      exit_status = UsageError(messages, "--methods: '" + name + "' is listed twice");
-      return std::nullopt;
-    }
-    options.methods.push_back(*method);
-  }
-  std::string metric_problem;
-  const std::optional<MetricSet> metrics = ParseMetricList(metric_list, metric_problem);
-  if (!metrics) {
-    exit_status = UsageError(messages, "--metrics: " + metric_problem);
-    return std::nullopt;
-  }
-  options.metrics = *metrics;
+  const Expected<BayerPattern> pattern = ParsePatternOption(pattern_name);
+  if (!pattern.ok()) return pattern.error();
+  options.pattern = pattern.value();
+  const Expected<std::int32_t> border = ParseBorderOption(border_text);
+  if (!border.ok()) return border.error();
+  options.border = border.value();
+  const Expected<int> jobs = ParseJobsOption(jobs_text);
+  if (!jobs.ok()) return jobs.error();
+  options.jobs = jobs.value();
+  Expected<std::vector<Method>> methods =
+      ParseMethodsOption(method_list, app.count("--methods") > 0);
+  if (!methods.ok()) return methods.error();
+  options.methods = std::move(methods).value();
+  const Expected<MetricSet> metrics = ParseMetricsOption(metric_list);
+  if (!metrics.ok()) return metrics.error();
+  options.metrics = metrics.value();
   for (const std::string& argument : compare_arguments) {
-    std::string problem;
-    const std::optional<ComparedMethod> compared = ParseCompared(argument, options, problem);
-    if (!compared) {
-      exit_status = UsageError(messages, "--compare '" + argument + "': " + problem);
-      return std::nullopt;
-    }
-    options.compared.push_back(*compared);
+    Expected<ComparedMethod> compared = ParseCompared(argument, options.compared);
+    if (!compared.ok()) return compared.error();
+    options.compared.push_back(std::move(compared).value());
   }
-  if (options.csv_path.empty() && app.count("--csv") > 0) {
-    exit_status = UsageError(messages, "--csv needs a file name");
-    return std::nullopt;
+  for (const Status& named :
+       {CheckNamed(options.csv_path, app.count("--csv"), "--csv", "file name"),
+        CheckNamed(options.save_dir, app.count("--save"), "--save", "directory name"),
+        CheckNamed(options.report_dir, app.count("--report"), "--report", "directory name")}) {
+    if (!named.ok()) return named.error();
   }
-  if (options.save_dir.empty() && app.count("--save") > 0) {
-    exit_status = UsageError(messages, "--save needs a directory name");
-    return std::nullopt;
-  }
-  if (options.report_dir.empty() && app.count("--report") > 0) {
-    exit_status = UsageError(messages, "--report needs a directory name");
-    return std::nullopt;
-  }
-  return options;
+  return std::optional<RunOptions>(std::move(options));
 }
 
 }  // namespace demosaic::bench

@@ -4,9 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define DEMOSAIC_SANITIZED 1
@@ -39,22 +37,6 @@ std::FILE* DivertLibraryMessages() {
   __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(saved)));
 #endif
   return messages;
-}
-
-int PutStandardOutput(std::string_view text) {
-  errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-  const int write_error = errno;
-  if (std::fflush(stdout) == 0 && written) return 0;
-  // The error of the write, if it failed, else the flush's; a stream that
-  // failed before keeps failing without saying why.
-  if (!written && write_error != 0) return write_error;
-  return errno != 0 ? errno : EIO;
-}
-
-std::string StandardOutputProblem(int error) {
-  if (error == EPIPE) return "";
-  return std::string("cannot write to standard output: ") + std::strerror(error);
 }
 
 }  // namespace demosaic

@@ -15,13 +15,4 @@ namespace demosaic {
 // descriptor cannot be duplicated. Call once, first thing in main.
 std::FILE* DivertLibraryMessages();
 
-// Writes `text` to standard output and flushes it. Returns 0, or the errno
-// of the failure (a full disk, a closed descriptor, a closed pipe).
-int PutStandardOutput(std::string_view text);
-
-// What to tell the user when standard output failed with `error`: "cannot
-// write to standard output: " and the system's reason; empty for a closed
-// pipe (EPIPE), which ends a program quietly.
-std::string StandardOutputProblem(int error);
-
 }  // namespace demosaic

@@ -16,6 +16,7 @@ std::string_view ToolMessage(ErrorKind kind) {
     case ErrorKind::kUnwritable:
       return "Error in image writing.";
     case ErrorKind::kInvalidArgument:
+    case ErrorKind::kOther:
       break;
   }
   return "";
@@ -33,6 +34,7 @@ std::string SkipReason(const Error& error) {
       return "would overwrite an input image";
     case ErrorKind::kUnwritable:
     case ErrorKind::kInvalidArgument:
+    case ErrorKind::kOther:
       break;
   }
   return error.detail;

@@ -7,7 +7,7 @@
 
 namespace demosaic {
 
-std::optional<MetricSet> ParseMetricList(std::string_view list, std::string& problem) {
+Expected<MetricSet> ParseMetricList(std::string_view list) {
   MetricSet metrics{false, false, false, false};
   std::size_t start = 0;
   while (true) {
@@ -24,8 +24,7 @@ std::optional<MetricSet> ParseMetricList(std::string_view list, std::string& pro
       message << '\'' << item << '\''
               << (flag == nullptr ? " is not a metric (known: psnr, ssim, de2000, zipper)"
                                   : " is listed twice");
-      problem = message.str();
-      return std::nullopt;
+      return Error{ErrorKind::kInvalidArgument, message.str()};
     }
     *flag = true;
     if (comma == std::string_view::npos) break;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demosaic/quality.h"
+#include "io/status.h"
 
 namespace demosaic {
 
@@ -21,8 +22,8 @@ struct MetricSet {
 };
 
 // "psnr", "ssim", "de2000" and "zipper", comma-separated, each at most once
-// and at least one; nothing for any other text (`problem` then says why).
-std::optional<MetricSet> ParseMetricList(std::string_view list, std::string& problem);
+// and at least one; kInvalidArgument saying why for any other text.
+Expected<MetricSet> ParseMetricList(std::string_view list);
 
 // One figure column.
 enum class Figure { kPsnrR, kPsnrG, kPsnrB, kCpsnr, kSsim, kDe2000, kZipper };
@@ -55,6 +56,13 @@ struct MethodFigures {
 };
 
 double FigureValue(const MethodFigures& figures, Figure figure);
+
+// One method's figures on one image, with the time its reconstruction took.
+struct MethodOutcome {
+  MethodFigures figures;
+  double milliseconds = 0.0;  // the reconstruction alone
+  bool measured = true;       // false: no reconstruction to measure
+};
 
 // The smallest measured region (side, in pixels) the metrics need: 11 for
 // SSIM's window, 3 for the zipper's neighbours, 1 otherwise.

@@ -1,14 +1,194 @@
-// One reference through every requested method.
+// One reference through every requested method, and where each failure is
+// decided.
 #include "evaluation/image_evaluation.h"
 
+#include <algorithm>
 #include <chrono>
-#include <new>
 #include <opencv2/core.hpp>
+#include <utility>
 
 #include "evaluation/failure.h"
 #include "evaluation/mat_views.h"
+#include "io/image_files.h"
+#include "report/error_map.h"
 
 namespace demosaic {
+namespace {
+
+// Reconstructing in place holds the decoded reference, replaced by its
+// reconstruction row by row, and the encoded output (at most about the raw
+// size; 4 bytes a pixel leaves room for encoders' own buffers and files that
+// do not compress).
+constexpr std::size_t kInPlaceBytesPerPixel = 4;
+
+// Bytes per pixel that saving adds: the error levels, their colours and an
+// encoded file (at most about the raw size).
+constexpr std::size_t kSavingBytesPerPixel = 1 + 3 + 3;
+
+// True when nothing but the method's reconstruction and its PSNR is kept and
+// nothing is timed: the reconstruction can then replace the reference row by
+// row, each row measured against the original just before, with no mosaic
+// and no second image.
+bool ReconstructsInPlace(const EvaluationRequest& request, const EvaluationOutputs& outputs) {
+  const MetricSet psnr_only;
+  return !request.timed && request.methods.size() == 1 &&
+         request.methods.front() == Method::kDirectional && request.compared.empty() &&
+         request.metrics.ssim == psnr_only.ssim && request.metrics.de2000 == psnr_only.de2000 &&
+         request.metrics.zipper == psnr_only.zipper && outputs.report.dir.empty() &&
+         std::all_of(outputs.error_map_files.begin(), outputs.error_map_files.end(),
+                     [](const std::string& file) { return file.empty(); });
+}
+
+}  // namespace
+
+RunMemory PlannedMemory(const EvaluationRequest& request, const EvaluationOutputs& outputs) {
+  if (ReconstructsInPlace(request, outputs)) {
+    RunMemory memory;
+    memory.bytes_per_pixel = kInPlaceBytesPerPixel;
+    memory.bytes_per_column = ReconstructionWorkingBytes(1);
+    return memory;
+  }
+  const bool reporting = !outputs.report.dir.empty();
+  const auto named = [](const std::vector<std::string>& files) {
+    return std::any_of(files.begin(), files.end(), [](const std::string& f) { return !f.empty(); });
+  };
+  const bool keep =
+      reporting || named(outputs.reconstruction_files) || named(outputs.error_map_files);
+  // A compared method's image is read one at a time, unless the report
+  // keeps every method's image.
+  const std::size_t compared_bytes =
+      request.compared.empty() ? 0 : 3 * (reporting ? request.compared.size() : 1);
+  return EvaluationMemory(request.methods.size(), keep,
+                          (keep ? kSavingBytesPerPixel : 0) + compared_bytes);
+}
+
+namespace {
+
+bool NamesAnOutputOf(const std::filesystem::path& reference, const EvaluationOutputs& outputs) {
+  for (const auto* files : {&outputs.reconstruction_files, &outputs.error_map_files}) {
+    for (const std::string& file : *files) {
+      if (!file.empty() && IsSameFile(reference, file)) return true;
+    }
+  }
+  return false;
+}
+
+// Writes one image unless its name is empty or it would replace one of the
+// run's inputs; a file not written is named in `unwritten`.
+void SaveOutput(const std::string& file, const cv::Mat& image, const EvaluationOutputs& outputs,
+                std::vector<std::string>& unwritten) {
+  if (file.empty()) return;
+  for (const std::filesystem::path& input : outputs.protected_files) {
+    if (IsSameFile(input, file)) {
+      unwritten.push_back(file + " (would overwrite an input image)");
+      return;
+    }
+  }
+  if (!SaveImageAtomically(file, image).ok()) unwritten.push_back(file + " (cannot be written)");
+}
+
+std::string FileOf(const std::vector<std::string>& files, std::size_t index) {
+  return index < files.size() ? files[index] : std::string();
+}
+
+Expected<cv::Mat> LoadReference(const ReferenceInput& reference, const RunMemory& memory) {
+  if (reference.bytes.empty()) return LoadImageFile(reference.path, {memory, std::nullopt});
+  Expected<ImageSource> source = ImageSourceOfBytes(reference.bytes);
+  if (!source.ok()) return source.error();
+  return LoadImage(source.value(), {memory, std::nullopt});
+}
+
+// The reference replaced by the method's reconstruction, measured row by
+// row as it goes: the figures are those of the pixels that are saved.
+void EvaluateInPlace(cv::Mat& image, const EvaluationRequest& request,
+                     const EvaluationOutputs& outputs, ImageOutcome& outcome) {
+  ReconstructionOptions options;
+  options.pattern = request.pattern;
+  MethodOutcome method;
+  method.figures.psnr = ReconstructInPlace(MutableImageViewOf(image), options, request.border);
+  outcome.methods.push_back(method);
+  SaveOutput(FileOf(outputs.reconstruction_files, 0), image, outputs, outcome.unwritten);
+}
+
+// Another method's reconstruction of the reference named `stem`, read from
+// its directory; what stops it, as the table's message names it.
+Expected<cv::Mat> LoadCompared(const ComparedSource& compared, const std::string& stem,
+                               cv::Size size, std::size_t memory_ceiling) {
+  const Expected<std::filesystem::path> file = FindComparedFile(compared.files, stem);
+  if (!file.ok()) return file.error();
+  RunMemory memory;
+  memory.ceiling = memory_ceiling;
+  Expected<cv::Mat> image = LoadImageFile(file.value().string(), {memory, size});
+  if (image.ok()) return image;
+  const std::string& detail = image.error().detail;
+  return Error{image.error().kind, file.value().string() + " " +
+                                       (detail.empty() ? "cannot be read as an image" : detail)};
+}
+
+// One mosaic, every method's reconstruction of it, and the compared methods'
+// files, each measured and written as asked.
+void EvaluateMethods(const cv::Mat& reference, const std::string& stem,
+                     const EvaluationRequest& request, const EvaluationOutputs& outputs,
+                     std::size_t memory_ceiling, ImageOutcome& outcome) {
+  const bool reporting = !outputs.report.dir.empty();
+  const ConstImageView reference_view = ImageViewOf(reference);
+  const cv::Mat mosaic = SampleMosaicOf(reference, request.pattern);
+  // Every method writes into an image whose pages were touched before its
+  // clock starts, so that each time is the method's own and not the
+  // system's first-touch page faults: one image reused, or a fresh one per
+  // method where the report keeps them all.
+  std::vector<cv::Mat> kept;
+  cv::Mat output;
+  for (std::size_t m = 0; m < request.methods.size(); ++m) {
+    if (reporting || output.empty()) {
+      output = cv::Mat(reference.rows, reference.cols, CV_8UC3, cv::Scalar::all(0));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Reconstruct(request.methods[m], request.pattern, mosaic, output);
+    const auto stop = std::chrono::steady_clock::now();
+    MethodOutcome method;
+    method.milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
+    method.figures =
+        MeasureFigures(reference_view, ImageViewOf(output), request.border, request.metrics);
+    outcome.methods.push_back(method);
+    SaveOutput(FileOf(outputs.reconstruction_files, m), output, outputs, outcome.unwritten);
+    if (const std::string file = FileOf(outputs.error_map_files, m); !file.empty()) {
+      SaveOutput(file, MakeErrorMap(reference, output, request.border), outputs, outcome.unwritten);
+    }
+    if (reporting) kept.push_back(output);
+  }
+  for (std::size_t k = 0; k < request.compared.size(); ++k) {
+    const ComparedSource& compared = request.compared[k];
+    MethodOutcome method;
+    Expected<cv::Mat> image = LoadCompared(compared, stem, reference.size(), memory_ceiling);
+    method.measured = image.ok();
+    if (!image.ok()) {
+      outcome.unmeasured.push_back(compared.name + ": " + image.error().detail);
+    } else {
+      method.figures = MeasureFigures(reference_view, ImageViewOf(image.value()), request.border,
+                                      request.metrics);
+      const std::string file = FileOf(outputs.error_map_files, request.methods.size() + k);
+      if (!file.empty()) {
+        SaveOutput(file, MakeErrorMap(reference, image.value(), request.border), outputs,
+                   outcome.unwritten);
+      }
+    }
+    outcome.methods.push_back(method);
+    // An unmeasured method has an empty image: the report shows no crop.
+    if (reporting) kept.push_back(image.ok() ? std::move(image).value() : cv::Mat());
+  }
+  if (reporting) {
+    std::vector<std::string> names;
+    for (const Method method : request.methods) names.emplace_back(MethodName(method));
+    for (const ComparedSource& compared : request.compared) names.push_back(compared.name);
+    outcome.report = WriteReportImages(outputs.report, outputs.report_index, outputs.report_name,
+                                       reference, kept, names, outcome.methods, request.border);
+    outcome.unwritten.insert(outcome.unwritten.end(), outcome.report.unwritten.begin(),
+                             outcome.report.unwritten.end());
+  }
+}
+
+}  // namespace
 
 RunMemory EvaluationMemory(std::size_t method_count, bool keep_outputs,
                            std::size_t extra_bytes_per_pixel) {
@@ -19,70 +199,58 @@ RunMemory EvaluationMemory(std::size_t method_count, bool keep_outputs,
   return memory;
 }
 
-std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border,
-                        const MetricSet& metrics) {
-  if (width < kMinimumSide || height < kMinimumSide) {
-    return SkipReason(Error{ErrorKind::kTooSmall, ""});
-  }
+Status CheckMeasurable(std::int32_t width, std::int32_t height, std::int32_t border,
+                       const MetricSet& metrics) {
+  if (width < kMinimumSide || height < kMinimumSide) return Error{ErrorKind::kTooSmall, ""};
   const std::int64_t side = 2 * std::int64_t{border} + MinimumMeasuredSide(metrics);
-  if (width < side || height < side) {
-    const std::string needed =
-        "at least " + std::to_string(side) + " x " + std::to_string(side) + " pixels are needed";
-    if (width >= 2 * std::int64_t{border} + 1 && height >= 2 * std::int64_t{border} + 1) {
-      const std::string what =
-          metrics.ssim ? "SSIM's 11 x 11 window" : "the zipper figure's 3 x 3 neighbourhood";
-      return "too small for " + what + " with --border " + std::to_string(border) + ": " + needed;
-    }
-    return "too small for --border " + std::to_string(border) + ": " + needed;
+  if (width >= side && height >= side) return {};
+  const std::string needed =
+      "at least " + std::to_string(side) + " x " + std::to_string(side) + " pixels are needed";
+  if (width >= 2 * std::int64_t{border} + 1 && height >= 2 * std::int64_t{border} + 1) {
+    const std::string what =
+        metrics.ssim ? "SSIM's 11 x 11 window" : "the zipper figure's 3 x 3 neighbourhood";
+    return Error{ErrorKind::kTooSmall, "too small for " + what + " with --border " +
+                                           std::to_string(border) + ": " + needed};
   }
-  return "";
+  return Error{ErrorKind::kTooSmall,
+               "too small for --border " + std::to_string(border) + ": " + needed};
 }
 
-std::vector<MethodOutcome> EvaluateMethods(const cv::Mat& reference,
-                                           const EvaluationRequest& request,
-                                           std::vector<cv::Mat>* outputs) {
-  const cv::Mat mosaic = SampleMosaicOf(reference, request.pattern);
-  std::vector<MethodOutcome> outcomes;
-  cv::Mat output;
-  for (const Method method : request.methods) {
-    if (outputs != nullptr) {
-      // A fresh image for each kept output, its pages touched before the
-      // clock starts: the time is the method's, not the system's page faults.
-      output = cv::Mat(reference.rows, reference.cols, CV_8UC3, cv::Scalar::all(0));
-    }
-    const auto start = std::chrono::steady_clock::now();
-    Reconstruct(method, request.pattern, mosaic, output);
-    const auto stop = std::chrono::steady_clock::now();
-    MethodOutcome outcome;
-    outcome.milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
-    outcome.figures = MeasureFigures(ImageViewOf(reference), ImageViewOf(output), request.border,
-                                     request.metrics);
-    outcomes.push_back(outcome);
-    if (outputs != nullptr) outputs->push_back(output);
+ImageOutcome EvaluateReference(const ReferenceInput& reference, const EvaluationRequest& request,
+                               const EvaluationOutputs& outputs, std::size_t memory_ceiling) {
+  ImageOutcome outcome;
+  if (reference.bytes.empty() && NamesAnOutputOf(reference.path, outputs)) {
+    outcome.status = Error{ErrorKind::kOverwritesReference, ""};
+    return outcome;
   }
-  return outcomes;
-}
-
-ImageEvaluation EvaluateImageFile(const std::string& path, const EvaluationRequest& request) {
-  ImageEvaluation evaluation;
-  Expected<cv::Mat> loaded =
-      LoadImageFile(path, {EvaluationMemory(request.methods.size(), false, 0), std::nullopt});
+  const bool in_place = ReconstructsInPlace(request, outputs);
+  RunMemory memory = PlannedMemory(request, outputs);
+  memory.ceiling = memory_ceiling;
+  Expected<cv::Mat> loaded = LoadReference(reference, memory);
   if (!loaded.ok()) {
-    evaluation.skip_reason = SkipReason(loaded.error());
-    return evaluation;
+    outcome.status = loaded.error();
+    return outcome;
   }
-  const cv::Mat& reference = loaded.value();
-  evaluation.width = reference.cols;
-  evaluation.height = reference.rows;
-  evaluation.skip_reason =
-      SizeProblem(reference.cols, reference.rows, request.border, request.metrics);
-  if (!evaluation.skip_reason.empty()) return evaluation;
+  cv::Mat& image = loaded.value();
+  outcome.width = image.cols;
+  outcome.height = image.rows;
+  outcome.status = CheckMeasurable(image.cols, image.rows, request.border, request.metrics);
+  if (!outcome.status.ok()) return outcome;
   try {
-    evaluation.methods = EvaluateMethods(reference, request);
+    if (in_place) {
+      EvaluateInPlace(image, request, outputs, outcome);
+    } else {
+      const std::string stem = std::filesystem::path(reference.path).stem().string();
+      EvaluateMethods(image, stem, request, outputs, memory_ceiling, outcome);
+    }
   } catch (...) {
-    evaluation.skip_reason = SkipReason(OutOfMemoryOrRethrow());
+    // Anything but running out of memory is a fault for the caller to
+    // report as such.
+    outcome.status = OutOfMemoryOrRethrow();
+    outcome.methods.clear();
+    outcome.unmeasured.clear();
   }
-  return evaluation;
+  return outcome;
 }
 
 }  // namespace demosaic

@@ -1,40 +1,82 @@
-// The evaluation of one reference by several methods, as demosaic-bench and
-// the Python evaluation make it: one mosaic, each method's reconstruction of
-// it, each measured by the same function over the same interior.
+// The evaluation of one reference, which every front end calls: load it,
+// sample its mosaic, reconstruct that mosaic with each method, measure every
+// reconstruction (and any other method's, read from its files) by the same
+// functions over the same interior, and write what was asked: the
+// reconstructions, error maps and the report's images.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <opencv2/core/mat.hpp>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "demosaic/bayer.h"
-#include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
+#include "evaluation/compared_methods.h"
 #include "evaluation/figures.h"
 #include "evaluation/image_loading.h"
 #include "evaluation/methods.h"
+#include "io/status.h"
+#include "report/html_report.h"
 
 namespace demosaic {
+
+// A compared method with the files of its directory, listed once per run.
+struct ComparedSource {
+  std::string name;
+  ComparedFiles files;
+};
 
 struct EvaluationRequest {
   BayerPattern pattern = BayerPattern::kGRBG;
   std::int32_t border = kFrameWidth;
   std::vector<Method> methods{kAllMethods.begin(), kAllMethods.end()};
+  // Measured after the built-in methods, in this order.
+  std::vector<ComparedSource> compared;
   MetricSet metrics;
+  // Each reconstruction is timed on its own, for a throughput figure. An
+  // untimed evaluation that keeps nothing but the method's reconstruction
+  // and its PSNR reconstructs in place: no mosaic, no second image.
+  bool timed = true;
 };
 
-struct MethodOutcome {
-  MethodFigures figures;
-  double milliseconds = 0.0;  // the reconstruction alone
-  bool measured = true;       // false: no reconstruction to measure
+// What to write of the evaluation. Empty names write nothing.
+struct EvaluationOutputs {
+  // Per built-in method, in the request's order: where its reconstruction
+  // is saved.
+  std::vector<std::string> reconstruction_files;
+  // Per method, built-in then compared: where its error map is saved.
+  std::vector<std::string> error_map_files;
+  // The report's images of this reference (report.dir empty: no report):
+  // image `report_index` of the run, in the folder named after `report_name`.
+  ReportTarget report;
+  std::size_t report_index = 0;
+  std::string report_name;
+  // Files that are never written, whatever the names above say: the run's
+  // inputs.
+  std::vector<std::filesystem::path> protected_files;
 };
 
-struct ImageEvaluation {
-  std::string skip_reason;  // empty when the image was measured
+struct ImageOutcome {
+  // Ok when the reference was measured, else why it was not.
+  Status status;
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::vector<MethodOutcome> methods;  // in the request's order
+  std::vector<MethodOutcome> methods;   // built-in then compared
+  std::vector<std::string> unmeasured;  // "NAME: PATH problem", per compared method not measured
+  std::vector<std::string> unwritten;   // "PATH (reason)", per file not written
+  ImageSection report;                  // what the report shows of it
+};
+
+// Where a reference comes from: the file at `path`, or, when `bytes` is not
+// empty, those bytes (the file fuzzer's input), decoded through an unnamed
+// in-memory file.
+struct ReferenceInput {
+  std::string path;
+  std::span<const unsigned char> bytes;
 };
 
 // What an evaluation holds beyond the decoded reference: the mosaic, the
@@ -43,21 +85,27 @@ struct ImageEvaluation {
 RunMemory EvaluationMemory(std::size_t method_count, bool keep_outputs,
                            std::size_t extra_bytes_per_pixel);
 
-// Why a width x height reference cannot be measured with `border` and
-// `metrics`, or "".
-std::string SizeProblem(std::int32_t width, std::int32_t height, std::int32_t border,
-                        const MetricSet& metrics);
+// The memory EvaluateReference counts on for this request and these
+// outputs beyond the decoded reference: in place (demosaic-eval's run), about
+// 4 bytes a pixel for the encoded output and a few rows; otherwise the
+// mosaic, the reconstructions kept, what saving and compared images add.
+RunMemory PlannedMemory(const EvaluationRequest& request, const EvaluationOutputs& outputs);
 
-// Samples the mosaic of `reference` (8-bit B, G, R) once and runs every
-// requested method on it. When `outputs` is given it receives each method's
-// reconstruction, in the request's order. Throws std::bad_alloc or
-// cv::Exception when memory runs out.
-std::vector<MethodOutcome> EvaluateMethods(const cv::Mat& reference,
-                                           const EvaluationRequest& request,
-                                           std::vector<cv::Mat>* outputs = nullptr);
+// kTooSmall, with the reason, when a width x height reference cannot be
+// measured with `border` and `metrics`.
+Status CheckMeasurable(std::int32_t width, std::int32_t height, std::int32_t border,
+                       const MetricSet& metrics);
 
-// Loads the image at `path` and evaluates it; a file that cannot be loaded or
-// measured comes back with its skip reason and no figures.
-ImageEvaluation EvaluateImageFile(const std::string& path, const EvaluationRequest& request);
+// Evaluates the reference. Its status says why it was not measured:
+// kOverwritesReference (before reading anything) when an output names the
+// reference itself; the loader's errors; kTooSmall for the border and
+// figures asked; kOutOfMemory when the run does not fit in `memory_ceiling`
+// or what the system can give. A compared method's file that cannot be
+// measured leaves that method's outcome unmeasured and is named in
+// `unmeasured`; a file that cannot be written is named in `unwritten` and the
+// figures stand. Throws only for faults (anything but running out of memory).
+ImageOutcome EvaluateReference(const ReferenceInput& reference, const EvaluationRequest& request,
+                               const EvaluationOutputs& outputs,
+                               std::size_t memory_ceiling = SIZE_MAX);
 
 }  // namespace demosaic

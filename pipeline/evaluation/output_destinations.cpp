@@ -116,22 +116,24 @@ std::string ClashProblem(const OutputClaim& a, const OutputClaim& b) {
 
 }  // namespace
 
-std::string CheckOutputClaims(const std::vector<OutputClaim>& claims, const RunInputs& inputs) {
+Status CheckOutputClaims(const std::vector<OutputClaim>& claims, const RunInputs& inputs) {
   std::vector<const OutputClaim*> checked;
   for (const OutputClaim& claim : claims) {
     if (!IsSpecial(claim)) checked.push_back(&claim);
   }
   for (const OutputClaim* claim : checked) {
-    if (std::string problem = InputProblem(*claim, inputs); !problem.empty()) return problem;
+    if (std::string problem = InputProblem(*claim, inputs); !problem.empty()) {
+      return Error{ErrorKind::kInvalidArgument, problem};
+    }
   }
   for (std::size_t i = 0; i < checked.size(); ++i) {
     for (std::size_t j = i + 1; j < checked.size(); ++j) {
       if (std::string problem = ClashProblem(*checked[i], *checked[j]); !problem.empty()) {
-        return problem;
+        return Error{ErrorKind::kInvalidArgument, problem};
       }
     }
   }
-  return "";
+  return {};
 }
 
 }  // namespace demosaic

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "io/status.h"
+
 namespace demosaic {
 
 // One option's outputs: a file, or a directory it writes files into.
@@ -29,8 +31,8 @@ struct RunInputs {
   std::vector<std::filesystem::path> files;
 };
 
-// "" when the outputs may be written, else what is wrong, starting with the
-// option: a directory output (or an image-like file output) in a directory
+// Ok when the outputs may be written, else kInvalidArgument saying what is
+// wrong, starting with the option: a directory output (or an image-like file output) in a directory
 // that is one of the input directories or holds an input file; a file output
 // that is an input; two outputs on one file (a file output among a directory
 // output's files, two directory outputs sharing a directory where either
@@ -38,6 +40,6 @@ struct RunInputs {
 // files, through links and other spellings. Outputs that exist and are not
 // regular files or directories (devices, FIFOs, standard output) take no
 // part. Only looks at the file system; creates nothing.
-std::string CheckOutputClaims(const std::vector<OutputClaim>& claims, const RunInputs& inputs);
+Status CheckOutputClaims(const std::vector<OutputClaim>& claims, const RunInputs& inputs);
 
 }  // namespace demosaic

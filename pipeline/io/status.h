@@ -18,6 +18,7 @@ enum class ErrorKind {
   kOverwritesReference,  // an output names the reference or another input
   kUnwritable,           // a file or stream that could not be written
   kInvalidArgument,      // a command-line value, a destination or an argument refused up front
+  kOther,                // anything else (a missing file, a fault): the detail says what
 };
 
 struct Error {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
-namespace demosaic::bench {
+namespace demosaic {
 
 cv::Mat MakeErrorMap(const cv::Mat& reference, const cv::Mat& reconstruction, std::int32_t border) {
   cv::Mat levels(reference.rows, reference.cols, CV_8UC1);
@@ -38,4 +38,4 @@ cv::Mat MakeErrorMap(const cv::Mat& reference, const cv::Mat& reconstruction, st
   return map;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
 
-namespace demosaic::bench {
+namespace demosaic {
 
 // The per-pixel error that reaches the top of the colour map, in 8-bit levels.
 inline constexpr double kErrorMapFullScale = 32.0;
@@ -16,4 +16,4 @@ inline constexpr double kErrorMapFullScale = 32.0;
 // map; the `border`-wide frame left out of the measurement is black.
 cv::Mat MakeErrorMap(const cv::Mat& reference, const cv::Mat& reconstruction, std::int32_t border);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

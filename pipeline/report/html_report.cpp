@@ -13,7 +13,7 @@
 #define DEMOSAIC_VERSION "unknown"
 #endif
 
-namespace demosaic::bench {
+namespace demosaic {
 namespace {
 
 // True when `path` is `folder` or lies below it, links resolved.
@@ -34,27 +34,30 @@ bool IsWithin(const std::filesystem::path& path, const std::filesystem::path& fo
 
 }  // namespace
 
-std::string PrepareReportDirectory(const std::string& dir, const std::vector<std::string>& paths) {
+Status PrepareReportDirectory(const std::string& dir, const std::vector<std::string>& paths) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   if (error || !std::filesystem::is_directory(dir)) {
-    return "--report: cannot create directory '" + dir +
-           "': " + (error ? error.message() : "a file of that name exists");
+    return Error{ErrorKind::kInvalidArgument,
+                 "--report: cannot create directory '" + dir +
+                     "': " + (error ? error.message() : "a file of that name exists")};
   }
   // Report files in an image directory would be taken as images next run.
   for (const std::string& path : paths) {
     if (std::filesystem::is_directory(path, error) &&
         std::filesystem::equivalent(path, dir, error)) {
-      return "--report: '" + dir + "' is one of the image directories";
+      return Error{ErrorKind::kInvalidArgument,
+                   "--report: '" + dir + "' is one of the image directories"};
     }
   }
-  return "";
+  return {};
 }
 
-std::string CheckReportDestination(const ReportTarget& target, const std::string& csv_path) {
+Status CheckReportDestination(const ReportTarget& target, const std::string& csv_path) {
   for (const std::filesystem::path& folder : {target.dir, target.dir / "images"}) {
     if (HoldsAnInput(target.input_folders, folder)) {
-      return "--report: '" + folder.string() + "' holds input images";
+      return Error{ErrorKind::kInvalidArgument,
+                   "--report: '" + folder.string() + "' holds input images"};
     }
   }
   if (!csv_path.empty()) {
@@ -64,10 +67,11 @@ std::string CheckReportDestination(const ReportTarget& target, const std::string
     std::error_code error;
     const bool in_report = std::filesystem::equivalent(parent, target.dir, error);
     if ((in_report && csv.filename() == "index.html") || IsWithin(parent, target.dir / "images")) {
-      return "--csv: '" + csv_path + "' would be one of the report's files";
+      return Error{ErrorKind::kInvalidArgument,
+                   "--csv: '" + csv_path + "' would be one of the report's files"};
     }
   }
-  return "";
+  return {};
 }
 
 ImageSection WriteReportImages(const ReportTarget& target, std::size_t index,
@@ -115,13 +119,15 @@ ReportPage MakeReportPage(const TableLayout& layout, std::vector<ReportImage> im
   return page;
 }
 
-std::string WriteReportPage(const std::filesystem::path& dir, const ReportPage& page) {
+Status WriteReportPage(const std::filesystem::path& dir, const ReportPage& page) {
   const std::string html = RenderReportPage(page);
   const std::filesystem::path path = dir / "index.html";
   const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(html.data()),
                                              html.size());
-  if (!WriteFileAtomically(path, bytes).ok()) return path.string() + " (cannot be written)";
-  return "";
+  if (!WriteFileAtomically(path, bytes).ok()) {
+    return Error{ErrorKind::kUnwritable, path.string() + " (cannot be written)"};
+  }
+  return {};
 }
 
 std::string ReportDate() {
@@ -134,4 +140,4 @@ std::string ReportDate() {
   return text;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

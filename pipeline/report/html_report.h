@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "evaluation/image_list.h"
-#include "report/table.h"
+#include "io/status.h"
 #include "report/report_images.h"
 #include "report/report_page.h"
+#include "report/table.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 
 // Where the report goes and what it may not touch.
 struct ReportTarget {
@@ -25,14 +26,14 @@ struct ReportTarget {
 };
 
 // Before any image is read: creates `dir` when missing and refuses a file of
-// that name or one of the directories named in `paths`. Returns "" or the
-// problem, starting "--report: ".
-std::string PrepareReportDirectory(const std::string& dir, const std::vector<std::string>& paths);
+// that name or one of the directories named in `paths` (kInvalidArgument,
+// the problem starting "--report: ").
+Status PrepareReportDirectory(const std::string& dir, const std::vector<std::string>& paths);
 
-// Once the inputs are known: refuses a report directory, or an images folder
-// in it, that holds an input image, and a CSV file that would be one of the
-// report's own files. Returns "" or the problem.
-std::string CheckReportDestination(const ReportTarget& target, const std::string& csv_path);
+// Once the inputs are known: refuses (kInvalidArgument) a report directory,
+// or an images folder in it, that holds an input image, and a CSV file that
+// would be one of the report's own files.
+Status CheckReportDestination(const ReportTarget& target, const std::string& csv_path);
 
 // Writes the files of image `index` of the run (from 0) for its section:
 // WriteImageSection in the folder ImageFolderName names.
@@ -52,11 +53,11 @@ ReportImage MakeReportImage(std::size_t number, const ImageResult& result,
 ReportPage MakeReportPage(const TableLayout& layout, std::vector<ReportImage> images,
                           const std::vector<ImageResult>& results, std::vector<ReportSkip> skipped);
 
-// Writes dir/index.html in one step (never half-written). Returns "" or the
-// problem.
-std::string WriteReportPage(const std::filesystem::path& dir, const ReportPage& page);
+// Writes dir/index.html in one step (never half-written); kUnwritable with
+// "PATH (cannot be written)" otherwise.
+Status WriteReportPage(const std::filesystem::path& dir, const ReportPage& page);
 
 // The local time now, "2026-12-08 14:40 +0100".
 std::string ReportDate();
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace demosaic::bench {
+namespace demosaic {
 
 // Readable on a laptop and on a phone: one column of sections at most about
 // 82 rem wide; the figure table scrolls sideways on its own when it is wider
@@ -133,4 +133,4 @@ inline constexpr std::string_view kReportScript = R"js(
 })();
 )js";
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <limits>
 
-namespace demosaic::bench {
+namespace demosaic {
 namespace {
 
 // Layout in the SVG's own units, about pixels on a phone: the page scales
@@ -175,4 +175,4 @@ std::string RenderFigureChart(const FigureColumn& column, const std::vector<std:
   return svg;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

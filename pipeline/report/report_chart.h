@@ -9,7 +9,7 @@
 
 #include "report/report_columns.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 
 // The colour that stands for method `index` (from 0) in the chart and the
 // table, as "#rrggbb": eight colours told apart with any colour vision, then
@@ -30,4 +30,4 @@ std::string RenderFigureChart(const FigureColumn& column, const std::vector<std:
 // HTML text and in quoted attribute values.
 std::string EscapeHtml(std::string_view text);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

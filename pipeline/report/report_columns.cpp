@@ -3,7 +3,7 @@
 
 #include <limits>
 
-namespace demosaic::bench {
+namespace demosaic {
 
 std::vector<FigureColumn> FigureColumns(const std::vector<Figure>& figures) {
   std::vector<FigureColumn> columns;
@@ -33,4 +33,4 @@ std::size_t HeadlineColumn(const std::vector<FigureColumn>& columns) {
   return 0;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "evaluation/figures.h"
-#include "evaluation/image_evaluation.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 
 struct FigureColumn {
   Figure figure = Figure::kCpsnr;
@@ -32,4 +31,4 @@ std::vector<double> FigureValues(const std::vector<FigureColumn>& columns,
 // CPSNR where it is present, the first column otherwise.
 std::size_t HeadlineColumn(const std::vector<FigureColumn>& columns);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

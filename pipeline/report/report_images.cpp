@@ -8,10 +8,10 @@
 #include <opencv2/imgproc.hpp>
 #include <system_error>
 
-#include "report/error_map.h"
 #include "io/image_files.h"
+#include "report/error_map.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 namespace {
 
 // Squared differences of the three channels summed at each interior pixel of
@@ -221,4 +221,4 @@ ImageSection WriteImageSection(const std::filesystem::path& report_dir,
   return section;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "evaluation/figures.h"
 #include "evaluation/image_list.h"
-#include "evaluation/image_evaluation.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 
 // The side of the region shown magnified, the size the crops are magnified
 // to (about), and the longer side of a thumbnail, in pixels.
@@ -99,4 +99,4 @@ ImageSection WriteImageSection(const std::filesystem::path& report_dir,
                                const std::vector<MethodOutcome>& outcomes, std::int32_t border,
                                const InputFolders& input_folders);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -9,11 +9,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "report/error_map.h"
-#include "report/table.h"
 #include "report/report_assets.h"
 #include "report/report_chart.h"
+#include "report/table.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 namespace {
 
 std::string Fixed(double value, int decimals) {
@@ -360,4 +360,4 @@ std::string RenderReportPage(const ReportPage& page) {
   return html;
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

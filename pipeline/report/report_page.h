@@ -12,7 +12,7 @@
 #include "report/report_columns.h"
 #include "report/report_images.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 
 struct ReportImage {
   std::size_t number = 0;  // position among the run's inputs, from 1
@@ -51,4 +51,4 @@ std::vector<std::vector<double>> MeanValues(const std::vector<ReportImage>& imag
 // (all but sorting and the chart chooser) and without any network.
 std::string RenderReportPage(const ReportPage& page);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
-namespace demosaic::bench {
+namespace demosaic {
 namespace {
 
 constexpr std::size_t kSizeWidth = 13;   // "99999 x 99999"
@@ -260,4 +260,4 @@ std::string FullPrecision(double value) {
   return std::string(text, end.ptr);
 }
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

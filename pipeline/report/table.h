@@ -9,9 +9,8 @@
 
 #include "demosaic/bayer.h"
 #include "evaluation/figures.h"
-#include "evaluation/image_evaluation.h"
 
-namespace demosaic::bench {
+namespace demosaic {
 
 // One measured image; `methods` follows the run's method order. A method
 // whose outcome is not `measured` (a compared method's file missing) shows
@@ -78,4 +77,4 @@ std::string CsvField(const std::string& text);
 // The shortest text that reads back as exactly `value`; "inf" for infinity.
 std::string FullPrecision(double value);
 
-}  // namespace demosaic::bench
+}  // namespace demosaic

@@ -20,7 +20,7 @@ import contextlib
 import os
 import sys
 import tempfile
-from typing import BinaryIO, Iterator, Sequence
+from typing import Iterator, Sequence
 
 from demosaic import _core
 
@@ -33,9 +33,9 @@ EXIT_USAGE = 2
 MAXIMUM_WORKERS = 1024
 
 
-def evaluate_image(path: str, pattern: str, border: int) -> _core.Evaluation:
+def evaluate_image(path: str, pattern: str, border: int) -> _core.Outcome:
     """The task of one image, run on a worker: (skip_reason, width, height,
-    outcomes), outcomes in the order of _core.method_names()."""
+    outcomes), one outcome per method: method, bilinear, edge-aware."""
     return _core.evaluate_file(path, pattern, border)
 
 
@@ -46,42 +46,8 @@ def worker_version() -> str:
 
 def progress_text(done: int, total: int, width: int = 30) -> str:
     """The progress bar for `done` of `total` images, e.g.
-    ``[#######.......................] 12/43 images``."""
-    filled = width if total == 0 else done * width // total
-    return "[" + "#" * filled + "." * (width - filled) + f"] {done}/{total} images"
-
-
-class Console:
-    """Standard error: the progress bar, overwritten in place and only where
-    the stream is a terminal (in a log file it would be noise), and the
-    program's messages, each on a line of its own."""
-
-    def __init__(self, stream: BinaryIO, shown: bool) -> None:
-        self.stream = stream
-        self.shown = shown
-        self.bar = b""
-
-    def show(self, done: int, total: int) -> None:
-        if self.shown:
-            self.bar = progress_text(done, total).encode()
-            self.stream.write(b"\r\033[K" + self.bar)
-            self.stream.flush()
-
-    def clear(self) -> None:
-        if self.shown and self.bar:
-            self.stream.write(b"\r\033[K")
-            self.stream.flush()
-
-    def restore(self) -> None:
-        if self.shown and self.bar:
-            self.stream.write(self.bar)
-            self.stream.flush()
-
-    def message(self, text: bytes) -> None:
-        self.clear()
-        self.stream.write(PROGRAM.encode() + b": " + text + b"\n")
-        self.stream.flush()
-        self.restore()
+    ``[#######.......................] 12/43 images``, as the run draws it."""
+    return _core.progress_text(done, total, width)
 
 
 def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
@@ -175,20 +141,6 @@ def decimal_count(parser: argparse.ArgumentParser, option: str, text: str, maxim
     return int(text)
 
 
-def destination_problem(csv_path: str, inputs: Sequence[tuple[str, str, str]]) -> str:
-    """Why the CSV file could not be written where asked, checked before any
-    image is read so that a long run cannot end with its results unwritable;
-    "" when it can."""
-    directory = os.path.dirname(csv_path) or "."
-    if not os.path.isdir(directory):
-        return f"--csv: directory '{directory}' does not exist"
-    if os.path.isdir(csv_path):
-        return f"--csv: '{csv_path}' is a directory"
-    if any(_core.is_same_file(path, csv_path) for path, _, _ in inputs):
-        return f"--csv: '{csv_path}' is one of the images"
-    return ""
-
-
 @contextlib.contextmanager
 def dask_client(workers: int | None, scheduler: str | None) -> Iterator[object]:
     """A client of the cluster at `scheduler` (an address or a scheduler
@@ -239,134 +191,58 @@ def check_workers(client: object) -> str:
     return ""
 
 
-def summary_line(measured: int, skipped: list[tuple[str, str]], unwritten: list[str]) -> bytes:
-    line = f"{measured} image{'' if measured == 1 else 's'} measured, {len(skipped)} skipped"
-    for i, (path, reason) in enumerate(skipped):
-        line += (": " if i == 0 else ", ") + f"{path} ({reason})"
-    if unwritten:
-        line += f"; {len(unwritten)} not written: " + ", ".join(unwritten)
-    return os.fsencode(line)
-
-
-def run(arguments: argparse.Namespace, console: Console, table: BinaryIO) -> int:
-    inputs = _core.expand_paths(arguments.paths)
-    if problem := destination_problem(arguments.csv, inputs):
-        console.message(os.fsencode(problem))
+def run(arguments: argparse.Namespace) -> int:
+    """The run the arguments ask for: planned, printed and finished by the
+    pipeline as demosaic-bench's is; each image evaluated by one task."""
+    try:
+        report = _core.start_run(arguments.paths, arguments.csv, arguments.pattern, arguments.border)
+    except ValueError as problem:
+        sys.stderr.write(f"{PROGRAM}: {problem}\n")
         return EXIT_USAGE
-    layout = _core.table_layout(arguments.pattern, arguments.border, [n for _, n, _ in inputs])
-    table.write(_core.format_table_header(layout))
-    table.flush()
-
-    report = OrderedReport(inputs, layout, console, table)
-    if all(listing_error for _, _, listing_error in inputs):
+    inputs = report.inputs()
+    if any(not listing_error for _, _, listing_error in inputs):
+        if not evaluate_on_cluster(arguments, report, inputs):
+            return EXIT_SOME_FAILED
+    else:
         # Nothing to evaluate: no cluster is needed to say so.
         for i, (_, _, listing_error) in enumerate(inputs):
-            report.finish(i, (listing_error, 0, 0, []))
-        evaluations = report.close()
-    else:
-        evaluations = evaluate_on_cluster(arguments, report)
-        if evaluations is None:
-            return EXIT_SOME_FAILED
-
-    measured: list[_core.Result] = []
-    skipped: list[tuple[str, str]] = []
-    csv = bytearray(_core.csv_header(layout))
-    for (path, name, _), (reason, width, height, outcomes) in zip(inputs, evaluations):
-        if reason:
-            skipped.append((path, reason))
-            continue
-        result = (name, width, height, outcomes)
-        measured.append(result)
-        csv += _core.csv_lines(layout, result)
-    if measured:
-        table.write(_core.format_mean_row(layout, measured))
-        table.write(_core.format_throughput_row(layout, measured))
-        table.flush()
-    unwritten = []
-    if not _core.write_file_atomically(arguments.csv, bytes(csv)):
-        unwritten.append(f"{arguments.csv} (cannot be written)")
-    if not inputs:
-        console.message(b"no images found")
-    console.message(summary_line(len(measured), skipped, unwritten))
-    complete = not skipped and not unwritten and bool(inputs)
-    return EXIT_ALL_MEASURED if complete else EXIT_SOME_FAILED
+            report.accept(i, (listing_error, 0, 0, []))
+    return report.finish()
 
 
 def evaluate_on_cluster(
-    arguments: argparse.Namespace, report: OrderedReport
-) -> list[_core.Evaluation] | None:
-    """evaluate_all on the cluster the options name; None, the problem said,
+    arguments: argparse.Namespace, report: _core.Run, inputs: Sequence[tuple[str, str, str]]
+) -> bool:
+    """evaluate_all on the cluster the options name; False, the problem said,
     when that cluster cannot be had or its workers cannot run the tasks."""
     with contextlib.ExitStack() as cluster:
         try:
             client = cluster.enter_context(dask_client(arguments.workers, arguments.scheduler))
         except Exception as error:  # an unreachable scheduler, workers that fail to start
             where = arguments.scheduler or f"a local cluster of {arguments.workers} workers"
-            report.console.message(
-                os.fsencode(f"cannot start the evaluation on {where}: {error}")
-            )
-            return None
+            report.message(f"cannot start the evaluation on {where}: {error}")
+            return False
         if problem := check_workers(client):
-            report.console.message(os.fsencode(problem))
-            return None
-        return evaluate_all(client, arguments, report)
-
-
-class OrderedReport:
-    """Prints each image's table row, or its skip line, as soon as it and
-    every image before it are done, and counts the images done in any order
-    on the progress bar."""
-
-    def __init__(
-        self,
-        inputs: Sequence[tuple[str, str, str]],
-        layout: _core.TableLayout,
-        console: Console,
-        table: BinaryIO,
-    ) -> None:
-        self.inputs = inputs
-        self.layout = layout
-        self.console = console
-        self.table = table
-        self.evaluations: list[_core.Evaluation | None] = [None] * len(inputs)
-        self.done = 0
-        self.printed = 0
-
-    def finish(self, i: int, evaluation: _core.Evaluation) -> None:
-        self.evaluations[i] = evaluation
-        self.done += 1
-        self.console.show(self.done, len(self.inputs))
-        while self.printed < len(self.inputs) and self.evaluations[self.printed] is not None:
-            path, name, _ = self.inputs[self.printed]
-            reason, width, height, outcomes = self.evaluations[self.printed]
-            if reason:
-                self.console.message(os.fsencode(f"{path}: skipped, {reason}"))
-            else:
-                self.console.clear()
-                self.table.write(
-                    _core.format_image_row(self.layout, (name, width, height, outcomes))
-                )
-                self.table.flush()
-                self.console.restore()
-            self.printed += 1
-
-    def close(self) -> list[_core.Evaluation]:
-        self.console.clear()
-        self.console.bar = b""
-        return self.evaluations
+            report.message(problem)
+            return False
+        evaluate_all(client, arguments, report, inputs)
+        return True
 
 
 def evaluate_all(
-    client: object, arguments: argparse.Namespace, report: OrderedReport
-) -> list[_core.Evaluation]:
-    """Every input's evaluation, in input order: one task per image file."""
+    client: object,
+    arguments: argparse.Namespace,
+    report: _core.Run,
+    inputs: Sequence[tuple[str, str, str]],
+) -> None:
+    """Every input's evaluation, one task per image file, each handed to the
+    report as it finishes."""
     from dask.distributed import as_completed
 
     pending = {}
-    report.console.show(0, len(report.inputs))
-    for i, (path, _, listing_error) in enumerate(report.inputs):
+    for i, (path, _, listing_error) in enumerate(inputs):
         if listing_error:
-            report.finish(i, (listing_error, 0, 0, []))
+            report.accept(i, (listing_error, 0, 0, []))
             continue
         # Workers on other machines, or started elsewhere, have another
         # working folder: they get the path from the root (not normalised, so
@@ -379,12 +255,11 @@ def evaluate_all(
         pending[future.key] = (i, future)
     for future in as_completed([future for _, future in pending.values()]):
         i, _ = pending.pop(future.key)
-        report.finish(i, outcome_of(future))
+        report.accept(i, outcome_of(future))
         future.release()
-    return report.close()
 
 
-def outcome_of(future: object) -> _core.Evaluation:
+def outcome_of(future: object) -> _core.Outcome:
     """A finished task's evaluation. A task that failed (its worker died on
     the image, was killed or ran out of memory, or could not run it) gives the
     image a skip reason: it is reported, never lost."""
@@ -403,12 +278,11 @@ def outcome_of(future: object) -> _core.Evaluation:
 
 def main(argv: Sequence[str] | None = None) -> int:
     arguments = parse_arguments(argv)
-    console = Console(sys.stderr.buffer, sys.stderr.isatty())
     try:
-        return run(arguments, console, sys.stdout.buffer)
+        return run(arguments)
     except KeyboardInterrupt:
-        console.clear()
-        console.message(b"interrupted")
+        clear = "\r\033[K" if sys.stderr.isatty() else ""
+        sys.stderr.write(f"{clear}{PROGRAM}: interrupted\n")
         return 130
 
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "numpy_views.h"
 #include "evaluation/figures.h"
+#include "numpy_views.h"
 
 namespace demosaic::python {
 namespace {
@@ -93,12 +93,33 @@ py::array ReconstructArray(const py::object& mosaic_object, const std::string& p
   return image;
 }
 
+// The figures asked for: "psnr,ssim" as the bench's --metrics takes them, or
+// a list or tuple of the same names.
+MetricSet ParseMetricsArgument(const py::object& argument) {
+  std::string list;
+  if (py::isinstance<py::str>(argument)) {
+    list = argument.cast<std::string>();
+  } else if (py::isinstance<py::list>(argument) || py::isinstance<py::tuple>(argument)) {
+    for (const py::handle item : argument) {
+      if (!py::isinstance<py::str>(item)) {
+        throw py::type_error("metrics must name figures as strings, not " +
+                             py::repr(item).cast<std::string>());
+      }
+      if (!list.empty()) list += ',';
+      list += item.cast<std::string>();
+    }
+  } else {
+    throw py::type_error("metrics must be a comma-separated string or a list or tuple of names");
+  }
+  Expected<MetricSet> metrics = ParseMetricList(list);
+  if (!metrics.ok()) throw py::value_error("metrics: " + metrics.error().detail);
+  return metrics.value();
+}
+
 py::dict MeasureArrays(const py::object& reference_object, const py::object& reconstruction_object,
-                       int border, const std::string& order_name, const std::string& metric_list) {
+                       int border, const std::string& order_name, const py::object& metric_list) {
   const ChannelOrder order = ParseOrderArgument(order_name);
-  std::string problem;
-  const std::optional<MetricSet> metrics = ParseMetricList(metric_list, problem);
-  if (!metrics) throw py::value_error("metrics: " + problem);
+  const std::optional<MetricSet> metrics = ParseMetricsArgument(metric_list);
   const ReadableImage reference = ReadImage(reference_object, "reference", order);
   const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
   if (reference.view.width != reconstruction.view.width ||
@@ -198,7 +219,8 @@ Args:
     border: pixels left out at every edge, at least 0; default 3, the
         method's black frame (published tables often use 10).
     order: channel order of both arrays, "BGR" (default) or "RGB".
-    metrics: comma-separated subset of "psnr", "ssim", "de2000", "zipper"
+    metrics: a comma-separated string or a list or tuple naming a subset of
+        "psnr", "ssim", "de2000", "zipper"
         (default all four; "psnr" alone is the quickest by far).
 
 Returns:

@@ -1,27 +1,27 @@
-// Binding of the pipeline's file evaluation and the bench's report formatting
-// for the Dask front end (demosaic/evaluate.py).
+// Binding of the pipeline's run for the Dask front end (demosaic/evaluate.py):
+// the run is planned, printed and finished by the pipeline, exactly as for
+// demosaic-bench; Python only spreads the per-image evaluations over a
+// cluster and hands their outcomes back.
 #include "file_evaluation.h"
 
+#include <fcntl.h>
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
-#include <exception>
-#include <filesystem>
-#include <mutex>
-#include <opencv2/core/utility.hpp>
-#include <span>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "evaluation/failure.h"
 #include "evaluation/image_evaluation.h"
-#include "evaluation/image_list.h"
 #include "evaluation/image_loading.h"
-#include "evaluation/methods.h"
+#include "evaluation/run_plan.h"
+#include "evaluation/run_report.h"
 #include "io/image_files.h"
 #include "numpy_views.h"
-#include "report/table.h"
 
 namespace demosaic::python {
 namespace {
@@ -40,94 +40,107 @@ py::str FileSystemText(const std::string& bytes) {
   return py::reinterpret_steal<py::str>(text);
 }
 
-// One image's evaluation as it crosses the network from a worker: a tuple
-// (skip_reason, width, height, outcomes), each outcome a tuple (PSNR_R,
-// PSNR_G, PSNR_B, CPSNR, milliseconds) in the order of method_names().
-py::tuple EvaluationTuple(const ImageEvaluation& evaluation) {
-  py::list outcomes;
-  for (const MethodOutcome& outcome : evaluation.methods) {
-    const QualityFigures& f = outcome.figures.psnr;
-    outcomes.append(py::make_tuple(f.psnr_r, f.psnr_g, f.psnr_b, f.cpsnr, outcome.milliseconds));
-  }
-  return py::make_tuple(FileSystemText(evaluation.skip_reason), evaluation.width, evaluation.height,
-                        outcomes);
+// The options of a Dask run: every built-in method, PSNR, the CSV file.
+RunOptions DaskRunOptions(const std::vector<std::string>& paths, const std::string& csv_path,
+                          const std::string& pattern, std::int32_t border) {
+  RunOptions options;
+  options.program = "demosaic.evaluate";
+  options.paths = paths;
+  options.csv_path = csv_path;
+  options.pattern = ParsePatternArgument(pattern);
+  options.border = border;
+  return options;
 }
 
-// A measured image for the formatters, from (name, width, height, outcomes)
-// with outcomes as EvaluationTuple gives them.
-bench::ImageResult ImageResultOf(const py::handle& row) {
-  const auto fields = row.cast<py::sequence>();
-  if (fields.size() != 4) throw py::value_error("a result is (name, width, height, outcomes)");
-  bench::ImageResult result;
-  result.name = FileSystemBytes(fields[0]);
-  result.width = fields[1].cast<std::int32_t>();
-  result.height = fields[2].cast<std::int32_t>();
+// One image's outcome as it crosses the network from a worker: a tuple
+// (skip_reason, width, height, outcomes), each outcome a tuple (PSNR_R,
+// PSNR_G, PSNR_B, CPSNR, milliseconds) in the run's method order. The skip
+// reason is "" for a measured image.
+py::tuple OutcomeTuple(const ImageOutcome& outcome) {
+  py::list methods;
+  for (const MethodOutcome& method : outcome.methods) {
+    const QualityFigures& f = method.figures.psnr;
+    methods.append(py::make_tuple(f.psnr_r, f.psnr_g, f.psnr_b, f.cpsnr, method.milliseconds));
+  }
+  const std::string reason = outcome.status.ok() ? "" : SkipReason(outcome.status.error());
+  return py::make_tuple(FileSystemText(reason), outcome.width, outcome.height, methods);
+}
+
+ImageOutcome OutcomeOf(const py::handle& tuple) {
+  const auto fields = tuple.cast<py::sequence>();
+  if (fields.size() != 4) throw py::value_error("an outcome is (reason, width, height, methods)");
+  ImageOutcome outcome;
+  const std::string reason = FileSystemBytes(fields[0]);
+  if (!reason.empty()) {
+    outcome.status = Error{ErrorKind::kOther, reason};
+    return outcome;
+  }
+  outcome.width = fields[1].cast<std::int32_t>();
+  outcome.height = fields[2].cast<std::int32_t>();
   for (const py::handle item : fields[3].cast<py::iterable>()) {
     const auto figures = item.cast<std::vector<double>>();
-    if (figures.size() != 5) throw py::value_error("an outcome is five numbers");
-    MethodOutcome outcome;
-    outcome.figures.psnr = {figures[0], figures[1], figures[2], figures[3]};
-    outcome.milliseconds = figures[4];
-    result.methods.push_back(outcome);
+    if (figures.size() != 5) throw py::value_error("a method's outcome is five numbers");
+    MethodOutcome method;
+    method.figures.psnr = {figures[0], figures[1], figures[2], figures[3]};
+    method.milliseconds = figures[4];
+    outcome.methods.push_back(method);
   }
-  return result;
+  return outcome;
 }
 
-std::vector<bench::ImageResult> ImageResultsOf(const py::iterable& rows) {
-  std::vector<bench::ImageResult> results;
-  for (const py::handle row : rows) results.push_back(ImageResultOf(row));
-  if (results.empty()) throw py::value_error("no measured image");
-  return results;
-}
-
-std::vector<Method> AllMethods() {
-  return {kAllMethods.begin(), kAllMethods.end()};
-}
-
-// The table's columns: one per method, each timed.
-std::vector<bench::MethodColumn> MethodColumns() {
-  std::vector<bench::MethodColumn> columns;
-  for (const Method method : kAllMethods) columns.push_back({std::string(MethodName(method))});
-  return columns;
-}
-
-py::list ExpandPathsBinding(const py::iterable& paths) {
-  std::vector<std::string> arguments;
-  for (const py::handle path : paths) arguments.push_back(FileSystemBytes(path));
-  py::list files;
-  for (const InputFile& file : ExpandPaths(arguments)) {
-    files.append(py::make_tuple(FileSystemText(file.path.string()), FileSystemText(file.name),
-                                FileSystemText(file.error)));
-  }
-  return files;
-}
-
-py::tuple EvaluateFileBinding(const py::object& path, const std::string& pattern_name,
+// The task of one image, run on a worker.
+py::tuple EvaluateFileBinding(const py::object& path, const std::string& pattern,
                               std::int32_t border) {
-  const EvaluationRequest request{ParsePatternArgument(pattern_name), border, AllMethods(),
-                                  MetricSet{}};
   const std::string file = FileSystemBytes(path);
-  ImageEvaluation evaluation;
+  const EvaluationRequest request = RequestOf(DaskRunOptions({}, "", pattern, border));
+  const InputFile input{file, std::filesystem::path(file).filename().string(), ""};
+  ImageOutcome outcome;
   {
     const py::gil_scoped_release release;
-    // OpenCV would spread its baselines over every core while the method
-    // uses one; the bench runs them on one thread each, and so does this
-    // worker process.
-    static std::once_flag one_thread;
-    std::call_once(one_thread, [] { cv::setNumThreads(1); });
-    std::error_code missing;
-    if (!std::filesystem::exists(file, missing)) {
-      evaluation.skip_reason = "no such file or directory";
-    } else {
-      try {
-        evaluation = EvaluateImageFile(file, request);
-      } catch (const std::exception& e) {
-        evaluation = ImageEvaluation{};
-        evaluation.skip_reason = std::string("error: ") + e.what();
-      }
-    }
+    outcome = EvaluateInput(input, request, EvaluationOutputs{}, SIZE_MAX);
   }
-  return EvaluationTuple(evaluation);
+  return OutcomeTuple(outcome);
+}
+
+// A run's report, owned by Python between its start and its finish; its
+// messages go to a stream of its own on the descriptor it was given.
+struct Run {
+  RunReport report;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> messages{nullptr, std::fclose};
+};
+
+py::str RunProblem(const Error& error) {
+  return FileSystemText(error.detail);
+}
+
+std::shared_ptr<Run> StartRun(const py::iterable& paths, const py::object& csv_path,
+                              const std::string& pattern, std::int32_t border, int message_fd) {
+  std::vector<std::string> arguments;
+  for (const py::handle path : paths) arguments.push_back(FileSystemBytes(path));
+  const RunOptions options = DaskRunOptions(arguments, FileSystemBytes(csv_path), pattern, border);
+  auto run = std::make_shared<Run>();
+  const int fd = fcntl(message_fd, F_DUPFD_CLOEXEC, 3);
+  std::FILE* stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (stream == nullptr && fd >= 0) close(fd);
+  run->messages.reset(stream);
+  Expected<RunPlan> plan = [&] {
+    const py::gil_scoped_release release;
+    return PlanRun(options);
+  }();
+  if (!plan.ok()) throw py::value_error(RunProblem(plan.error()));
+  // Python flushes what it printed before the table starts.
+  py::module_::import("sys").attr("stdout").attr("flush")();
+  run->report = StartRunReport(std::move(plan).value(), stream != nullptr ? stream : stderr);
+  return run;
+}
+
+py::list RunInputs(const Run& run) {
+  py::list inputs;
+  for (const InputFile& input : run.report.plan.inputs) {
+    inputs.append(py::make_tuple(FileSystemText(input.path.string()), FileSystemText(input.name),
+                                 FileSystemText(input.error)));
+  }
+  return inputs;
 }
 
 py::array LoadImageBinding(const py::object& path) {
@@ -149,76 +162,49 @@ py::array LoadImageBinding(const py::object& path) {
   return array;
 }
 
-bool WriteFileBinding(const py::object& path, const py::bytes& data) {
-  const std::string target = FileSystemBytes(path);
-  const std::string bytes = data;
-  const py::gil_scoped_release release;
-  return WriteFileAtomically(
-             target, std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()))
-      .ok();
-}
-
 }  // namespace
 
 void AddFileEvaluation(py::module_& module) {
-  py::class_<bench::TableLayout>(module, "TableLayout",
-                                 "The bench's table layout: methods, tile, border, name width.");
+  py::class_<Run, std::shared_ptr<Run>>(
+      module, "Run",
+      "A run over image files, planned, printed and finished as demosaic-bench does.")
+      .def("inputs", &RunInputs,
+           "The run's images as (path, name, error); error is non-empty for a path that could "
+           "not be listed.")
+      .def(
+          "accept",
+          [](Run& run, std::size_t index, const py::object& outcome) {
+            if (index >= run.report.plan.inputs.size()) throw py::index_error("no such input");
+            AcceptOutcome(run.report, index, OutcomeOf(outcome));
+          },
+          py::arg("index"), py::arg("outcome"),
+          "Takes the outcome of input `index` (as evaluate_file gives it) and prints every row "
+          "now next in input order.")
+      .def(
+          "message",
+          [](Run& run, const py::object& text) { RunMessage(run.report, FileSystemBytes(text)); },
+          py::arg("text"), "Prints 'demosaic.evaluate: TEXT' on the run's message stream.")
+      .def(
+          "finish",
+          [](Run& run) {
+            const py::gil_scoped_release release;
+            return FinishRunReport(run.report);
+          },
+          "The mean and throughput rows, the CSV file and the summary; returns the exit status.");
 
-  module.def(
-      "method_names",
-      [] {
-        std::vector<std::string> names;
-        for (const Method method : kAllMethods) names.emplace_back(MethodName(method));
-        return names;
-      },
-      "The methods evaluate_file runs, in its order: method, bilinear, edge-aware.");
-  module.def("expand_paths", &ExpandPathsBinding, py::arg("paths"),
-             "The image files of command-line paths as demosaic-bench takes them: a list of "
-             "(path, name, error); error is non-empty for a directory that cannot be listed.");
+  module.def("start_run", &StartRun, py::arg("paths"), py::arg("csv"), py::arg("pattern"),
+             py::arg("border"), py::arg("message_fd") = 2,
+             "Plans a run over the image files of `paths` with demosaic-bench's checks and prints "
+             "the table's header; ValueError with the problem when a destination is refused.");
   module.def("evaluate_file", &EvaluateFileBinding, py::arg("path"), py::arg("pattern"),
              py::arg("border"),
-             "Loads one image file and evaluates every method on its mosaic as demosaic-bench "
-             "does: (skip_reason, width, height, outcomes); skip_reason is empty when measured. "
-             "Sets OpenCV to one thread in this process.");
+             "Evaluates one image file as demosaic-bench does, every method on its mosaic: "
+             "(skip_reason, width, height, outcomes); skip_reason is empty when measured.");
+  module.def("progress_text", &ProgressText, py::arg("done"), py::arg("total"),
+             py::arg("width") = 30, "The progress bar of `done` of `total` images.");
   module.def("load_image", &LoadImageBinding, py::arg("path"),
              "Decodes an image file as the tools do (8-bit B, G, R; grey expanded, 16-bit scaled, "
              "alpha dropped); ValueError with the skip reason when it cannot.");
-  module.def(
-      "table_layout",
-      [](const std::string& pattern, std::int32_t border, const std::vector<py::object>& names) {
-        std::vector<std::string> bytes;
-        for (const py::object& name : names) bytes.push_back(FileSystemBytes(name));
-        return bench::MakeTableLayout(MethodColumns(), MetricSet{}, false,
-                                      ParsePatternArgument(pattern), border, bytes);
-      },
-      py::arg("pattern"), py::arg("border"), py::arg("names"));
-  module.def("format_table_header", [](const bench::TableLayout& layout) {
-    return py::bytes(bench::FormatTableHeader(layout));
-  });
-  module.def("format_image_row", [](const bench::TableLayout& layout, const py::object& result) {
-    return py::bytes(bench::FormatImageRow(layout, ImageResultOf(result)));
-  });
-  module.def("format_mean_row", [](const bench::TableLayout& layout, const py::iterable& results) {
-    return py::bytes(bench::FormatMeanRow(layout, ImageResultsOf(results)));
-  });
-  module.def("format_throughput_row",
-             [](const bench::TableLayout& layout, const py::iterable& results) {
-               return py::bytes(bench::FormatThroughputRow(layout, ImageResultsOf(results)));
-             });
-  module.def("csv_header",
-             [](const bench::TableLayout& layout) { return py::bytes(bench::CsvHeader(layout)); });
-  module.def("csv_lines", [](const bench::TableLayout& layout, const py::object& result) {
-    return py::bytes(bench::CsvLines(layout, ImageResultOf(result)));
-  });
-  module.def("write_file_atomically", &WriteFileBinding, py::arg("path"), py::arg("data"),
-             "Replaces the file at path with data in one step, as the bench writes its CSV; "
-             "False when it cannot be written (nothing is then left behind).");
-  module.def(
-      "is_same_file",
-      [](const py::object& a, const py::object& b) {
-        return IsSameFile(FileSystemBytes(a), FileSystemBytes(b));
-      },
-      py::arg("a"), py::arg("b"), "True when b names the existing file a (links included).");
 }
 
 }  // namespace demosaic::python

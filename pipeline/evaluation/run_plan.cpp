@@ -1,0 +1,195 @@
+// Planning a run: its images, its destinations and each image's evaluation.
+#include "evaluation/run_plan.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "evaluation/output_destinations.h"
+
+namespace demosaic {
+namespace {
+
+namespace fs = std::filesystem;
+
+Error Usage(std::string problem) {
+  return {ErrorKind::kInvalidArgument, std::move(problem)};
+}
+
+// The CSV file goes into a directory that exists (or into the --save
+// directory, made below) and is not a directory itself.
+Status CheckCsvPath(const RunOptions& options) {
+  if (options.csv_path.empty()) return {};
+  std::error_code error;
+  fs::path directory = fs::path(options.csv_path).parent_path();
+  if (directory.empty()) directory = ".";
+  const bool in_save_dir =
+      !options.save_dir.empty() &&
+      fs::weakly_canonical(directory, error) == fs::weakly_canonical(options.save_dir, error);
+  if (!fs::is_directory(directory, error) && !in_save_dir) {
+    return Usage("--csv: directory '" + directory.string() + "' does not exist");
+  }
+  if (fs::is_directory(options.csv_path, error)) {
+    return Usage("--csv: '" + options.csv_path + "' is a directory");
+  }
+  return {};
+}
+
+// The files each output option claims, for the checks against the inputs
+// and against one another.
+std::vector<OutputClaim> ClaimsOf(const RunOptions& options,
+                                  const std::vector<std::string>& save_names) {
+  std::vector<OutputClaim> claims;
+  if (!options.csv_path.empty()) {
+    claims.push_back({"--csv", options.csv_path, false, {}, HasImageExtension(options.csv_path)});
+  }
+  if (!options.save_dir.empty()) {
+    OutputClaim save{"--save", options.save_dir, true, {}, false};
+    for (const std::string& name : save_names) {
+      for (const Method method : options.methods) {
+        const std::string stem = name + "." + std::string(MethodName(method));
+        save.names.push_back(stem + ".png");
+        save.names.push_back(stem + ".err.png");
+      }
+      for (const ComparedMethod& compared : options.compared) {
+        save.names.push_back(name + "." + compared.name + ".err.png");
+      }
+    }
+    claims.push_back(save);
+  }
+  if (!options.report_dir.empty()) {
+    claims.push_back({"--report", options.report_dir, true, {}, false});
+  }
+  return claims;
+}
+
+RunInputs InputsOf(const RunOptions& options, const std::vector<InputFile>& inputs) {
+  RunInputs run_inputs;
+  std::error_code error;
+  for (const std::string& path : options.paths) {
+    if (fs::is_directory(path, error)) run_inputs.directories.emplace_back(path);
+  }
+  for (const ComparedMethod& compared : options.compared) {
+    run_inputs.directories.push_back(compared.directory);
+  }
+  for (const InputFile& input : inputs) {
+    if (input.error.empty()) run_inputs.files.push_back(input.path);
+  }
+  return run_inputs;
+}
+
+// Where the run's files go, checked before any image is read so that a long
+// run cannot end with its results unwritable, among its inputs or on one
+// another. Creates the --save and --report directories.
+Status CheckDestinations(const RunOptions& options, const std::vector<InputFile>& inputs,
+                         const std::vector<std::string>& save_names) {
+  if (const Status csv = CheckCsvPath(options); !csv.ok()) return csv;
+  if (const Status claims =
+          CheckOutputClaims(ClaimsOf(options, save_names), InputsOf(options, inputs));
+      !claims.ok()) {
+    return claims;
+  }
+  if (!options.report_dir.empty()) {
+    if (const Status report = PrepareReportDirectory(options.report_dir, options.paths);
+        !report.ok()) {
+      return report;
+    }
+  }
+  if (!options.save_dir.empty()) {
+    std::error_code error;
+    fs::create_directories(options.save_dir, error);
+    if (error || !fs::is_directory(options.save_dir)) {
+      return Usage("--save: cannot create directory '" + options.save_dir +
+                   "': " + (error ? error.message() : "a file of that name exists"));
+    }
+  }
+  return {};
+}
+
+std::vector<MethodColumn> ColumnsOf(const RunOptions& options) {
+  std::vector<MethodColumn> columns;
+  for (const Method method : options.methods) columns.push_back({std::string(MethodName(method))});
+  for (const ComparedMethod& compared : options.compared) columns.push_back({compared.name, false});
+  return columns;
+}
+
+}  // namespace
+
+EvaluationRequest RequestOf(const RunOptions& options) {
+  EvaluationRequest request;
+  request.pattern = options.pattern;
+  request.border = options.border;
+  request.methods = options.methods;
+  request.metrics = options.metrics;
+  request.timed = true;
+  for (const ComparedMethod& compared : options.compared) {
+    request.compared.push_back({compared.name, ListComparedFiles(compared.directory)});
+  }
+  return request;
+}
+
+Expected<RunPlan> PlanRun(const RunOptions& options) {
+  RunPlan plan;
+  plan.options = options;
+  plan.inputs = ExpandPaths(options.paths);
+  plan.save_names = SaveNames(plan.inputs);
+  if (const Status destinations = CheckDestinations(options, plan.inputs, plan.save_names);
+      !destinations.ok()) {
+    return destinations.error();
+  }
+  if (!options.report_dir.empty()) {
+    plan.report = {options.report_dir, FindInputFolders(options.paths, plan.inputs),
+                   plan.inputs.size()};
+    if (const Status report = CheckReportDestination(plan.report, options.csv_path); !report.ok()) {
+      return report.error();
+    }
+  }
+  std::vector<std::string> names;
+  for (const InputFile& input : plan.inputs) names.push_back(input.name);
+  plan.layout = MakeTableLayout(ColumnsOf(options), options.metrics, options.detail,
+                                options.pattern, options.border, names);
+  plan.request = RequestOf(options);
+  return plan;
+}
+
+EvaluationOutputs OutputsOf(const RunPlan& plan, std::size_t index) {
+  EvaluationOutputs outputs;
+  const RunOptions& options = plan.options;
+  const std::string& name = plan.save_names[index];
+  if (!options.save_dir.empty()) {
+    const std::string stem = (fs::path(options.save_dir) / name).string() + ".";
+    for (const Method method : options.methods) {
+      outputs.reconstruction_files.push_back(stem + std::string(MethodName(method)) + ".png");
+      outputs.error_map_files.push_back(stem + std::string(MethodName(method)) + ".err.png");
+    }
+    for (const ComparedMethod& compared : options.compared) {
+      outputs.error_map_files.push_back(stem + compared.name + ".err.png");
+    }
+  }
+  outputs.report = plan.report;
+  outputs.report_index = index;
+  outputs.report_name = name;
+  for (const InputFile& input : plan.inputs) outputs.protected_files.push_back(input.path);
+  return outputs;
+}
+
+ImageOutcome EvaluateInput(const InputFile& input, const EvaluationRequest& request,
+                           const EvaluationOutputs& outputs, std::size_t memory_ceiling) {
+  ImageOutcome outcome;
+  std::error_code missing;
+  if (!input.error.empty()) {
+    outcome.status = Error{ErrorKind::kOther, input.error};
+  } else if (!fs::exists(input.path, missing)) {
+    outcome.status = Error{ErrorKind::kOther, "no such file or directory"};
+  } else {
+    try {
+      outcome = EvaluateReference({input.path.string(), {}}, request, outputs, memory_ceiling);
+    } catch (const std::exception& e) {
+      outcome = ImageOutcome{};
+      outcome.status = Error{ErrorKind::kOther, std::string("error: ") + e.what()};
+    }
+  }
+  return outcome;
+}
+
+}  // namespace demosaic
