@@ -1,16 +1,23 @@
 // The one table of failure wordings.
 #include "evaluation/failure.h"
 
+#include "demosaic/reconstruct.h"
+
 namespace demosaic {
 
-std::string_view ToolMessage(ErrorKind kind) {
+std::string MinimumSizeText() {
+  const std::string side = std::to_string(kMinimumSide);
+  return "at least " + side + " x " + side + " pixels are needed";
+}
+
+std::string ToolMessage(ErrorKind kind) {
   switch (kind) {
     case ErrorKind::kUnreadable:
       return "Error in image reading.";
     case ErrorKind::kOutOfMemory:
       return "Not enough memory.";
     case ErrorKind::kTooSmall:
-      return "Image too small: at least 7 x 7 pixels are needed.";
+      return "Image too small: " + MinimumSizeText() + ".";
     case ErrorKind::kOverwritesReference:
       return "Output would overwrite the reference.";
     case ErrorKind::kUnwritable:
@@ -29,7 +36,7 @@ std::string SkipReason(const Error& error) {
     case ErrorKind::kOutOfMemory:
       return "not enough memory";
     case ErrorKind::kTooSmall:
-      return error.detail.empty() ? "too small: at least 7 x 7 pixels are needed" : error.detail;
+      return error.detail.empty() ? "too small: " + MinimumSizeText() : error.detail;
     case ErrorKind::kOverwritesReference:
       return "would overwrite an input image";
     case ErrorKind::kUnwritable:

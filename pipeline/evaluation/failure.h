@@ -10,7 +10,11 @@
 namespace demosaic {
 
 // The message demosaic-eval prints on standard output (no line end).
-std::string_view ToolMessage(ErrorKind kind);
+std::string ToolMessage(ErrorKind kind);
+
+// "at least 7 x 7 pixels are needed": the one rule for images too small to
+// reconstruct, as every front end words it.
+std::string MinimumSizeText();
 
 // The reason demosaic-bench and the Python evaluation give for a skipped
 // image, in lower case to follow a file name: the kind's own words, or the

@@ -207,8 +207,10 @@ Status CheckMeasurable(std::int32_t width, std::int32_t height, std::int32_t bor
   const std::string needed =
       "at least " + std::to_string(side) + " x " + std::to_string(side) + " pixels are needed";
   if (width >= 2 * std::int64_t{border} + 1 && height >= 2 * std::int64_t{border} + 1) {
-    const std::string what =
-        metrics.ssim ? "SSIM's 11 x 11 window" : "the zipper figure's 3 x 3 neighbourhood";
+    const std::int32_t window = MinimumMeasuredSide(metrics);
+    const std::string sides = std::to_string(window) + " x " + std::to_string(window);
+    const std::string what = metrics.ssim ? "SSIM's " + sides + " window"
+                                          : "the zipper figure's " + sides + " neighbourhood";
     return Error{ErrorKind::kTooSmall, "too small for " + what + " with --border " +
                                            std::to_string(border) + ": " + needed};
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "demosaic/reconstruct.h"
 #include "report/report_columns.h"
 #include "report/report_images.h"
 
@@ -30,7 +31,7 @@ struct ReportSkip {
 
 struct ReportPage {
   std::string pattern;  // the Bayer tile, "GRBG"
-  std::int32_t border = 3;
+  std::int32_t border = kFrameWidth;
   std::vector<std::string> methods;
   std::vector<FigureColumn> columns;
   std::vector<ReportImage> images;  // measured, in input order

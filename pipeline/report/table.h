@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demosaic/bayer.h"
+#include "demosaic/reconstruct.h"
 #include "evaluation/figures.h"
 
 namespace demosaic {
@@ -38,7 +39,7 @@ struct TableLayout {
   std::vector<Figure> figures;      // the columns of every method's group
   std::vector<Figure> csv_figures;  // the figure columns of the CSV
   BayerPattern pattern = BayerPattern::kGRBG;
-  std::int32_t border = 3;
+  std::int32_t border = kFrameWidth;
   std::size_t name_width = 5;  // the widest image name, at least "image"
 };
 

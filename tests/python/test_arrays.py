@@ -154,6 +154,19 @@ def test_the_other_metrics_come_under_the_bench_csv_column_names():
     assert demosaic.measure(output, image, metrics="ssim")["SSIM"] == figures["SSIM"]
 
 
+def test_metrics_are_named_by_a_list_or_tuple_as_by_the_comma_string():
+    image = scene(30, 34)
+    output = image.copy()
+    output[10, 12] = 7
+    by_text = demosaic.measure(image, output, metrics="de2000,psnr")
+    assert demosaic.measure(image, output, metrics=["de2000", "psnr"]) == by_text
+    assert demosaic.measure(image, output, metrics=("de2000", "psnr")) == by_text
+    with pytest.raises(ValueError, match="listed twice"):
+        demosaic.measure(image, output, metrics=["psnr", "psnr"])
+    with pytest.raises(TypeError, match="metrics"):
+        demosaic.measure(image, output, metrics=["psnr", 3])
+
+
 def test_a_region_too_small_for_a_window_gives_nan_for_that_figure_only():
     reference = scene(12, 14)  # 6 x 8 measured pixels: too few for SSIM's 11 x 11
     output = reference.copy()

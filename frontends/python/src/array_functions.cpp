@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
+#include "evaluation/failure.h"
 #include "evaluation/figures.h"
 #include "numpy_views.h"
 
@@ -78,10 +79,9 @@ py::array ReconstructArray(const py::object& mosaic_object, const std::string& p
   const std::int32_t width = mosaic.view.width;
   const std::int32_t height = mosaic.view.height;
   if (width < kMinimumSide || height < kMinimumSide) {
+    // The tools' rule: nothing under the minimum side is reconstructed.
     throw py::value_error("mosaic is " + std::to_string(width) + " x " + std::to_string(height) +
-                          " pixels (width x height); the reconstruction needs at least " +
-                          std::to_string(kMinimumSide) + " x " + std::to_string(kMinimumSide) +
-                          " (its windows leave a " + std::to_string(kFrameWidth) + "-pixel frame)");
+                          " pixels (width x height): too small: " + MinimumSizeText());
   }
   py::array_t<std::uint8_t> image = NewImageArray(width, height);
   const ImageView output = MakeImageView(
