@@ -53,20 +53,24 @@ std::string Quoted(const fs::path& path) {
   return quoted;
 }
 
-// Why `claim` may not go where the inputs are, or "".
-std::string InputProblem(const OutputClaim& claim, const RunInputs& inputs) {
+Error Refused(std::string problem) {
+  return {ErrorKind::kInvalidArgument, std::move(problem)};
+}
+
+// Whether `claim` may go where the inputs are.
+Status CheckAgainstInputs(const OutputClaim& claim, const RunInputs& inputs) {
   if (!claim.directory) {
     for (const fs::path& file : inputs.files) {
       if (Same(claim.path, file))
-        return claim.option + ": " + Quoted(claim.path) + " is one of the images";
+        return Refused(claim.option + ": " + Quoted(claim.path) + " is one of the images");
     }
-    if (!claim.image_like) return "";
+    if (!claim.image_like) return {};
   }
   const fs::path directory = claim.directory ? claim.path : DirectoryOf(claim.path);
   for (const fs::path& input_directory : inputs.directories) {
     if (Same(directory, input_directory)) {
-      return claim.option + ": " + Quoted(claim.directory ? claim.path : directory) +
-             " is one of the image directories";
+      return Refused(claim.option + ": " + Quoted(claim.directory ? claim.path : directory) +
+                     " is one of the image directories");
     }
   }
   for (const fs::path& file : inputs.files) {
@@ -75,12 +79,12 @@ std::string InputProblem(const OutputClaim& claim, const RunInputs& inputs) {
     fs::path holder = file.parent_path();
     if (holder.empty()) holder = ".";
     if (Same(directory, holder)) {
-      return claim.option + ": " + Quoted(claim.directory ? claim.path : directory) +
-             " holds the input image " + Quoted(file) +
-             "; outputs there would be taken for images by the next run";
+      return Refused(claim.option + ": " + Quoted(claim.directory ? claim.path : directory) +
+                     " holds the input image " + Quoted(file) +
+                     "; outputs there would be taken for images by the next run");
     }
   }
-  return "";
+  return {};
 }
 
 bool Claims(const OutputClaim& directory, const fs::path& name) {
@@ -95,23 +99,24 @@ bool NamesOverlap(const OutputClaim& a, const OutputClaim& b) {
   });
 }
 
-// Why two outputs would write one file, or "".
-std::string ClashProblem(const OutputClaim& a, const OutputClaim& b) {
+// Whether two outputs would write one file.
+Status CheckClash(const OutputClaim& a, const OutputClaim& b) {
   if (!a.directory && !b.directory) {
-    if (!Same(a.path, b.path)) return "";
-    return a.option + " and " + b.option + " both write " + Quoted(a.path);
+    if (!Same(a.path, b.path)) return {};
+    return Refused(a.option + " and " + b.option + " both write " + Quoted(a.path));
   }
   if (a.directory && b.directory) {
-    if (!Same(a.path, b.path) || !NamesOverlap(a, b)) return "";
-    return a.option + " and " + b.option + " would write into the same directory " + Quoted(a.path);
+    if (!Same(a.path, b.path) || !NamesOverlap(a, b)) return {};
+    return Refused(a.option + " and " + b.option + " would write into the same directory " +
+                   Quoted(a.path));
   }
   const OutputClaim& file = a.directory ? b : a;
   const OutputClaim& directory = a.directory ? a : b;
   if (!Same(DirectoryOf(file.path), directory.path) || !Claims(directory, NameOf(file.path))) {
-    return "";
+    return {};
   }
-  return file.option + ": " + Quoted(file.path) + " is one of the files " + directory.option +
-         " writes";
+  return Refused(file.option + ": " + Quoted(file.path) + " is one of the files " +
+                 directory.option + " writes");
 }
 
 }  // namespace
@@ -122,15 +127,11 @@ Status CheckOutputClaims(const std::vector<OutputClaim>& claims, const RunInputs
     if (!IsSpecial(claim)) checked.push_back(&claim);
   }
   for (const OutputClaim* claim : checked) {
-    if (std::string problem = InputProblem(*claim, inputs); !problem.empty()) {
-      return Error{ErrorKind::kInvalidArgument, problem};
-    }
+    if (const Status status = CheckAgainstInputs(*claim, inputs); !status.ok()) return status;
   }
   for (std::size_t i = 0; i < checked.size(); ++i) {
     for (std::size_t j = i + 1; j < checked.size(); ++j) {
-      if (std::string problem = ClashProblem(*checked[i], *checked[j]); !problem.empty()) {
-        return Error{ErrorKind::kInvalidArgument, problem};
-      }
+      if (const Status status = CheckClash(*checked[i], *checked[j]); !status.ok()) return status;
     }
   }
   return {};
