@@ -16,7 +16,9 @@ ComparedFiles ListComparedFiles(const std::filesystem::path& directory) {
     const std::filesystem::path& path = it->path();
     std::error_code type_error;
     if (path.filename().string().starts_with('.') || !HasImageExtension(path)) continue;
-    if (std::filesystem::is_directory(path, type_error)) continue;
+    // Regular files only, as among the inputs: a FIFO with no writer would
+    // block the run for good, a device never end.
+    if (!std::filesystem::is_regular_file(path, type_error)) continue;
     files[path.stem().string()].push_back(path);
   }
   for (auto& [stem, paths] : files) std::sort(paths.begin(), paths.end());

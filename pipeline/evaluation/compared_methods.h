@@ -19,7 +19,7 @@ struct ComparedMethod {
 };
 
 // The image files of a compared method's directory, by name without the
-// extension (hidden files and directories left out).
+// extension: regular files only (links followed), hidden files left out.
 using ComparedFiles = std::map<std::string, std::vector<std::filesystem::path>>;
 
 ComparedFiles ListComparedFiles(const std::filesystem::path& directory);

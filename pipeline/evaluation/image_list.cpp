@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -60,14 +63,44 @@ std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths) {
   return files;
 }
 
-std::vector<std::string> SaveNames(const std::vector<InputFile>& files) {
+namespace {
+
+// 64-bit FNV-1a: a fixed, portable hash, so that a shortened name is the
+// same on every machine.
+std::uint64_t NameHash(const std::string& name) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const unsigned char ch : name) {
+    hash ^= ch;
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
+
+// `name` cut so that it and `longest_suffix` bytes fit in kNameMax, with
+// the hash of the whole name after the cut.
+std::string FittedName(const std::string& name, std::size_t longest_suffix) {
+  if (name.size() + longest_suffix <= kNameMax) return name;
+  char hash[24];
+  std::snprintf(hash, sizeof hash, "~%016llx", static_cast<unsigned long long>(NameHash(name)));
+  const std::size_t tail = std::strlen(hash);
+  const std::size_t room = kNameMax - std::min(kNameMax, longest_suffix + tail);
+  return name.substr(0, room) + hash;
+}
+
+}  // namespace
+
+std::vector<std::string> SaveNames(const std::vector<InputFile>& files,
+                                   std::size_t longest_suffix) {
   std::set<std::string> taken;
   std::vector<std::string> names;
   for (const InputFile& file : files) {
     std::string name = file.path.stem().string();
     if (taken.contains(name)) name = file.name;
     const std::string base = name;
-    for (int suffix = 2; taken.contains(name); ++suffix) name = base + "-" + std::to_string(suffix);
+    for (int suffix = 2; taken.contains(FittedName(name, longest_suffix)); ++suffix) {
+      name = base + "-" + std::to_string(suffix);
+    }
+    name = FittedName(name, longest_suffix);
     taken.insert(name);
     names.push_back(name);
   }

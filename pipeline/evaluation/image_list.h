@@ -28,7 +28,14 @@ bool HasImageExtension(const std::filesystem::path& path);
 
 // The NAME of each file's saved outputs: its stem, or, where an earlier file
 // already claimed that stem, its whole file name, then with "-2", "-3", ...
-// appended, so that no run overwrites its own outputs.
-std::vector<std::string> SaveNames(const std::vector<InputFile>& files);
+// appended, so that no run overwrites its own outputs. A NAME that would
+// leave no room for the longest of the outputs' suffixes
+// (`longest_suffix` bytes, such as ".edge-aware.err.png") within a file
+// name of kNameMax bytes is cut to fit and ends in "~" and 16 hexadecimal
+// digits of a hash of the whole name: the same name every run, and distinct
+// for distinct names.
+inline constexpr std::size_t kNameMax = 255;
+std::vector<std::string> SaveNames(const std::vector<InputFile>& files,
+                                   std::size_t longest_suffix = 0);
 
 }  // namespace demosaic

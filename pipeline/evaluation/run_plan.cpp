@@ -1,11 +1,13 @@
 // Planning a run: its images, its destinations and each image's evaluation.
 #include "evaluation/run_plan.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
 
 #include "evaluation/output_destinations.h"
+#include "io/writable.h"
 
 namespace demosaic {
 namespace {
@@ -78,6 +80,38 @@ RunInputs InputsOf(const RunOptions& options, const std::vector<InputFile>& inpu
   return run_inputs;
 }
 
+// A file that exists and is not a regular file (a device, a FIFO, standard
+// output) is written in place, not created beside itself.
+bool WrittenInPlace(const fs::path& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  return !error && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
+}
+
+// Every directory the run will create files in takes a file now: a
+// read-only file system or a folder the user may not write is found before
+// the run, not after it.
+Status CheckWritable(const RunOptions& options) {
+  const auto probe = [](const std::string& option, const fs::path& directory) -> Status {
+    const Status writable = CheckWritableDirectory(directory);
+    if (writable.ok()) return {};
+    return Usage(option + ": cannot write into directory '" + directory.string() +
+                 "': " + writable.error().detail);
+  };
+  if (!options.csv_path.empty() && !WrittenInPlace(options.csv_path)) {
+    fs::path directory = fs::path(options.csv_path).parent_path();
+    if (directory.empty()) directory = ".";
+    if (const Status status = probe("--csv", directory); !status.ok()) return status;
+  }
+  if (!options.save_dir.empty()) {
+    if (const Status status = probe("--save", options.save_dir); !status.ok()) return status;
+  }
+  if (!options.report_dir.empty()) {
+    if (const Status status = probe("--report", options.report_dir); !status.ok()) return status;
+  }
+  return {};
+}
+
 // Where the run's files go, checked before any image is read so that a long
 // run cannot end with its results unwritable, among its inputs or on one
 // another. Creates the --save and --report directories.
@@ -103,7 +137,7 @@ Status CheckDestinations(const RunOptions& options, const std::vector<InputFile>
                    "': " + (error ? error.message() : "a file of that name exists"));
     }
   }
-  return {};
+  return CheckWritable(options);
 }
 
 std::vector<MethodColumn> ColumnsOf(const RunOptions& options) {
@@ -132,7 +166,21 @@ Expected<RunPlan> PlanRun(const RunOptions& options) {
   RunPlan plan;
   plan.options = options;
   plan.inputs = ExpandPaths(options.paths);
-  plan.save_names = SaveNames(plan.inputs);
+  // The longest suffix a saved file's name gets: ".METHOD.err.png".
+  std::size_t longest_suffix = 0;
+  for (const Method method : options.methods) {
+    longest_suffix = std::max(longest_suffix, MethodName(method).size() + 9);
+  }
+  for (const ComparedMethod& compared : options.compared) {
+    longest_suffix = std::max(longest_suffix, compared.name.size() + 9);
+  }
+  if (!options.save_dir.empty() && longest_suffix + 40 > kNameMax) {
+    return Usage(
+        "--compare: a method's name leaves no room for the images' names in the saved "
+        "files' names (at most " +
+        std::to_string(kNameMax - 40 - 9) + " bytes)");
+  }
+  plan.save_names = SaveNames(plan.inputs, longest_suffix);
   if (const Status destinations = CheckDestinations(options, plan.inputs, plan.save_names);
       !destinations.ok()) {
     return destinations.error();

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "report/table.h"
+
 namespace demosaic {
 namespace {
 
@@ -21,9 +23,7 @@ constexpr double kAxisHeight = 40.0;
 constexpr std::size_t kLongestLabel = 16;
 
 std::string Number(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
+  return FixedDecimals(value, decimals);
 }
 
 // A tick step of 1, 2 or 5 times a power of ten giving at most about six

@@ -18,10 +18,7 @@ namespace {
 
 std::string Fixed(double value, int decimals) {
   if (std::isnan(value)) return "-";  // not measured
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
+  return FixedDecimals(value, decimals);
 }
 
 std::string WithUnit(double value, const FigureColumn& column) {

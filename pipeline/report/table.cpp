@@ -23,13 +23,6 @@ std::string Pad(std::string_view text, std::size_t width, bool right) {
   return right ? fill + std::string(text) : std::string(text) + fill;
 }
 
-// The figure with its column's decimals; "inf" for an exact PSNR.
-std::string Formatted(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 // A method whose group is one column shows its name as that column's
 // heading; wider groups have their name on a line of its own above.
 bool OneColumnGroups(const TableLayout& layout) {
@@ -68,7 +61,7 @@ std::vector<std::string> FigureCells(const TableLayout& layout,
                                      const std::optional<MethodFigures>& figures) {
   std::vector<std::string> cells;
   for (const Figure figure : layout.figures) {
-    cells.push_back(figures ? Formatted(FigureValue(*figures, figure), FigureDecimals(figure))
+    cells.push_back(figures ? FixedDecimals(FigureValue(*figures, figure), FigureDecimals(figure))
                             : kMissing);
   }
   return cells;
@@ -193,7 +186,7 @@ std::vector<std::optional<double>> Throughput(const TableLayout& layout,
 std::string FormatThroughputRow(const TableLayout& layout, const std::vector<ImageResult>& images) {
   std::vector<std::vector<std::string>> cells;
   for (const std::optional<double>& rate : Throughput(layout, images)) {
-    const std::string text = rate && std::isfinite(*rate) ? Formatted(*rate, 1) : kMissing;
+    const std::string text = rate && std::isfinite(*rate) ? FixedDecimals(*rate, 1) : kMissing;
     // Under the last column of each group.
     std::vector<std::string> group(layout.figures.size());
     group.back() = text;
@@ -251,6 +244,15 @@ std::string CsvField(const std::string& text) {
     quoted += ch;
   }
   return quoted + "\"";
+}
+
+std::string FixedDecimals(double value, int decimals) {
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  if (std::isnan(value)) return "nan";
+  char text[400];
+  const std::to_chars_result end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  return std::string(text, end.ptr);
 }
 
 std::string FullPrecision(double value) {

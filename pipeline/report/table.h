@@ -78,4 +78,9 @@ std::string CsvField(const std::string& text);
 // The shortest text that reads back as exactly `value`; "inf" for infinity.
 std::string FullPrecision(double value);
 
+// `value` with `decimals` decimals, rounded as printf rounds; "inf" for
+// infinity. Both always write a point, whatever locale the process has set
+// (a program embedding the module may set a decimal-comma one).
+std::string FixedDecimals(double value, int decimals);
+
 }  // namespace demosaic
