@@ -25,7 +25,7 @@ constexpr std::size_t kRunBytesPerPixel = 4;
 ToolRun RunOnReference(cv::Mat image, const std::string& output_path) {
   ToolRun run;
   try {
-    run.figures = ReconstructInPlace(MutableImageViewOf(image));
+    run.figures = ReconstructInPlace(MutableImageViewOf(image), BayerPattern::kGRBG);
     run.saved = SaveImageAtomically(output_path, image);
   } catch (const std::bad_alloc&) {
     run.failure = Failure::kOutOfMemory;
