@@ -37,6 +37,43 @@ std::string Describe(BayerPattern pattern, int x, int y) {
 
 // ------------------------------------------------------------ the tile
 
+// No call leaves the tile to a default: a mosaic view cannot be made without
+// one (nor with a stride where the tile belongs), sampling and reconstruction
+// take no other tile than the view's, and the in-place reconstruction, which
+// has no mosaic, requires one.
+template <class Bytes>
+constexpr bool kViewWithoutTile = requires(Bytes& bytes) {
+  MakeMosaicView(bytes, 1, 1);
+};
+template <class Bytes>
+constexpr bool kViewWithStrideForTile = requires(Bytes& bytes) {
+  MakeMosaicView(bytes, 1, 1, std::ptrdiff_t{1});
+};
+template <class Image, class Mosaic>
+constexpr bool kSamplingWithOtherTile = requires(Image image, Mosaic mosaic) {
+  SampleMosaic(image, mosaic, BayerPattern::kGRBG);
+};
+template <class Image>
+constexpr bool kInPlaceWithoutTile = requires(Image image) {
+  ReconstructInPlace(image);
+};
+template <class Options>
+constexpr bool kTileInOptions = requires(Options options) {
+  options.pattern;
+};
+// The same checks do see the calls that name the tile.
+template <class Bytes, class Image>
+constexpr bool kCallsWithTheTile = requires(Bytes& bytes, Image image) {
+  SampleMosaic(image, MakeMosaicView(bytes, 1, 1, BayerPattern::kRGGB, std::ptrdiff_t{1}));
+  ReconstructInPlace(image, BayerPattern::kRGGB);
+};
+static_assert(kCallsWithTheTile<std::vector<std::uint8_t>, ImageView>);
+static_assert(!kViewWithoutTile<std::vector<std::uint8_t>>);
+static_assert(!kViewWithStrideForTile<std::vector<std::uint8_t>>);
+static_assert(!kSamplingWithOtherTile<ConstImageView, MosaicView>);
+static_assert(!kInPlaceWithoutTile<ImageView>);
+static_assert(!kTileInOptions<ReconstructionOptions>);
+
 // A flat colour comes back exactly through any tile, with no option to set:
 // the mosaic view tells the reconstruction which tile it was sampled through.
 TEST(MosaicTile, ReconstructionFollowsTheTileTheMosaicWasSampledThrough) {
