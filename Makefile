@@ -18,9 +18,13 @@ PYTHON ?= /usr/bin/python3
 # The sanitizer build (clang, AddressSanitizer and UndefinedBehaviorSanitizer,
 # with the libFuzzer targets) lives in its own folder.
 SANITIZE_BUILD_DIR ?= build-sanitize
+# The library and its unit tests cross-built for 64-bit ARM and run under
+# qemu-aarch64.
+ARM64_BUILD_DIR ?= build-arm64
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo bench install clean sanitize-build test-sanitize fuzz
+.PHONY: all deps configure build test demo bench install clean sanitize-build test-sanitize fuzz \
+        arm64-deps test-arm64
 
 all: build
 
@@ -79,8 +83,21 @@ test-sanitize: sanitize-build
 fuzz: sanitize-build
 	ctest --test-dir $(SANITIZE_BUILD_DIR) --output-on-failure -j $(JOBS) -L fuzz
 
+# The portable build on another processor: the library (baseline code only,
+# no x86 variants) and its unit tests, cross-compiled with Debian's
+# g++-aarch64-linux-gnu and run through ctest under qemu-aarch64. Its
+# packages are installed here only, never by `make deps`.
+arm64-deps:
+	@bash scripts/install-cross-deps.sh
+
+test-arm64: arm64-deps
+	cmake -S . -B $(ARM64_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/aarch64-linux-gnu.cmake) -DDEMOSAIC_BUILD_TOOLS=OFF
+	cmake --build $(ARM64_BUILD_DIR) -j $(JOBS)
+	ctest --test-dir $(ARM64_BUILD_DIR) --output-on-failure -j $(JOBS)
+
 install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(ARM64_BUILD_DIR)

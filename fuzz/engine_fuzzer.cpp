@@ -45,14 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> expected =
       demosaic::testing::PlainReconstruct(mosaic, width, height, pattern);
   const demosaic::ConstMosaicView mosaic_view =
-      demosaic::MakeMosaicView(std::span<const std::uint8_t>(mosaic), width, height);
+      demosaic::MakeMosaicView(std::span<const std::uint8_t>(mosaic), width, height, pattern);
 
   for (const int threads : {1, 2, 3, 4}) {
     for (const std::int32_t band : {1, 2, 3, 5, height}) {
       // A value the engine never writes, so that a skipped byte shows.
       std::vector<std::uint8_t> output(3 * sites, 0xA5);
       demosaic::ReconstructionOptions options;
-      options.pattern = pattern;
       options.threads = threads;
       options.band_rows = band;
       demosaic::ReconstructFromMosaic(

@@ -26,7 +26,7 @@ std::vector<std::uint8_t> Sample(const std::vector<std::uint8_t>& image, int w, 
                                  BayerPattern pattern = BayerPattern::kGRBG) {
   std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h, 0xEE);
   SampleMosaic(MakeImageView(std::span<const std::uint8_t>(image), w, h),
-               MakeMosaicView(std::span(mosaic), w, h), pattern);
+               MakeMosaicView(std::span(mosaic), w, h, pattern));
   return mosaic;
 }
 
@@ -96,7 +96,7 @@ TEST(SampleMosaic, OddSizesSampleEverySiteAndNothingMore) {
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
   std::vector<std::uint8_t> mosaic(w * h + 8, 0xEE);
   SampleMosaic(MakeImageView(std::span<const std::uint8_t>(image), w, h),
-               MakeMosaicView(std::span(mosaic).first(w * h), w, h));
+               MakeMosaicView(std::span(mosaic).first(w * h), w, h, BayerPattern::kGRBG));
   for (int r = 0; r < h; ++r) {
     for (int c = 0; c < w; ++c) {
       const CfaClass cls = CfaClassOf(BayerPattern::kGRBG, r, c);
@@ -126,7 +126,7 @@ TEST(SampleMosaic, RgbOrderAndStridesSampleTheSameColours) {
     std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(mosaic_stride) * h, 0xEE);
     SampleMosaic(
         MakeImageView(std::span<const std::uint8_t>(rgb), w, h, image_stride, ChannelOrder::kRGB),
-        MakeMosaicView(std::span(mosaic), w, h, mosaic_stride), pattern);
+        MakeMosaicView(std::span(mosaic), w, h, pattern, mosaic_stride));
     const auto packed = Sample(bgr, w, h, pattern);
     for (int r = 0; r < h; ++r) {
       for (int c = 0; c < mosaic_stride; ++c) {
@@ -144,7 +144,7 @@ TEST(SampleMosaic, RefusesViewsOfDifferentSizes) {
   std::vector<std::uint8_t> image(3 * 16, 0);
   std::vector<std::uint8_t> mosaic(16, 0);
   EXPECT_THROW(SampleMosaic(MakeImageView(std::span<const std::uint8_t>(image), 4, 4),
-                            MakeMosaicView(std::span(mosaic), 4, 3)),
+                            MakeMosaicView(std::span(mosaic), 4, 3, BayerPattern::kGRBG)),
                std::invalid_argument);
 }
 
@@ -159,10 +159,11 @@ TEST(Views, ChecksGeometryAgainstTheBuffer) {
   EXPECT_NO_THROW(MakeImageView(all, 10, 3, 35));                      // 2 * 35 + 30 = 100
   EXPECT_THROW(MakeImageView(all, 10, 3, 36), std::invalid_argument);  // 102 bytes
   EXPECT_THROW(MakeImageView(all, -1, 3), std::invalid_argument);
-  EXPECT_NO_THROW(MakeMosaicView(all, 10, 10));
-  EXPECT_THROW(MakeMosaicView(all, 10, 11), std::invalid_argument);
-  EXPECT_THROW(MakeMosaicView(all, 1 << 30, 1 << 30), std::invalid_argument);
-  EXPECT_NO_THROW(MakeMosaicView(all, 0, 0));
+  constexpr BayerPattern kTile = BayerPattern::kGRBG;
+  EXPECT_NO_THROW(MakeMosaicView(all, 10, 10, kTile));
+  EXPECT_THROW(MakeMosaicView(all, 10, 11, kTile), std::invalid_argument);
+  EXPECT_THROW(MakeMosaicView(all, 1 << 30, 1 << 30, kTile), std::invalid_argument);
+  EXPECT_NO_THROW(MakeMosaicView(all, 0, 0, kTile));
 }
 
 }  // namespace

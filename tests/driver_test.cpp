@@ -43,8 +43,9 @@ struct InProcess {
 InProcess EvaluateInProcess(const cv::Mat& image, const std::string& name) {
   InProcess result{cv::Mat(image.rows, image.cols, CV_8UC3), ""};
   cv::Mat mosaic(image.rows, image.cols, CV_8UC1);
-  SampleMosaic(ImageViewOf(image), MutableMosaicViewOf(mosaic));
-  ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(result.reconstruction));
+  SampleMosaic(ImageViewOf(image), MutableMosaicViewOf(mosaic, BayerPattern::kGRBG));
+  ReconstructFromMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG),
+                        MutableImageViewOf(result.reconstruction));
   result.report = FormatReportLine(
       name, ComputeQuality(ImageViewOf(image), ImageViewOf(result.reconstruction)));
   return result;

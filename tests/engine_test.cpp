@@ -22,9 +22,10 @@ constexpr BayerPattern kAllPatterns[] = {BayerPattern::kGRBG, BayerPattern::kRGG
 constexpr std::uint8_t kOutputMarker = 0xAB;
 
 std::vector<std::uint8_t> Reconstruct(const std::vector<std::uint8_t>& mosaic, int w, int h,
+                                      BayerPattern pattern,
                                       const ReconstructionOptions& options = {}) {
   std::vector<std::uint8_t> output(3 * static_cast<std::size_t>(w) * h, kOutputMarker);
-  ReconstructFromMosaic(PackedMosaic(mosaic, w, h), MakeImageView(std::span(output), w, h),
+  ReconstructFromMosaic(PackedMosaic(mosaic, w, h, pattern), MakeImageView(std::span(output), w, h),
                         options);
   return output;
 }
@@ -41,9 +42,7 @@ TEST(Engine, MatchesThePlainRulesAtEverySmallSizeAndTile) {
     for (int w = 7; w <= 24; ++w) {
       for (int h = 7; h <= 24; ++h) {
         const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
-        ReconstructionOptions options;
-        options.pattern = pattern;
-        ASSERT_EQ(Reconstruct(mosaic, w, h, options), PlainReconstruct(mosaic, w, h, pattern))
+        ASSERT_EQ(Reconstruct(mosaic, w, h, pattern), PlainReconstruct(mosaic, w, h, pattern))
             << Describe(pattern, w, h);
       }
     }
@@ -73,10 +72,9 @@ TEST(Engine, BandsAndThreadsNeverChangeABit) {
       for (const int threads : {1, 2, 3, 4}) {
         for (const int band : {1, 2, 3, 5, 0, h}) {
           ReconstructionOptions options;
-          options.pattern = pattern;
           options.threads = threads;
           options.band_rows = band;
-          ASSERT_EQ(Reconstruct(mosaic, w, h, options), expected)
+          ASSERT_EQ(Reconstruct(mosaic, w, h, pattern, options), expected)
               << Describe(pattern, w, h) << ", " << threads << " threads, bands of " << band;
         }
       }
@@ -99,7 +97,7 @@ TEST(Engine, EveryCompiledVariantOfTheStagesGivesThePlainRulesBytes) {
     for (const BayerPattern pattern : kAllPatterns) {
       for (auto [w, h] : {std::pair{7, 7}, std::pair{70, 19}, std::pair{131, 12}}) {
         const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
-        const ConstMosaicView view = PackedMosaic(mosaic, w, h);
+        const ConstMosaicView view = PackedMosaic(mosaic, w, h, pattern);
         WholePlane horizontal(w, h);
         WholePlane vertical(w, h);
         WholePlane fused(w, h);
@@ -124,9 +122,7 @@ TEST(Engine, EachSampleReappearsInItsOwnChannel) {
   std::mt19937 random(13);
   const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
   for (const BayerPattern pattern : kAllPatterns) {
-    ReconstructionOptions options;
-    options.pattern = pattern;
-    const std::vector<std::uint8_t> output = Reconstruct(mosaic, w, h, options);
+    const std::vector<std::uint8_t> output = Reconstruct(mosaic, w, h, pattern);
     for (int r = 3; r <= h - 4; ++r) {
       for (int c = 3; c <= w - 4; ++c) {
         const CfaClass cls = CfaClassOf(pattern, r, c);
@@ -140,7 +136,8 @@ TEST(Engine, EachSampleReappearsInItsOwnChannel) {
 TEST(Engine, UniformGreyComesBackUnchangedInsideABlackFrame) {
   const int w = 12;
   const int h = 10;
-  const std::vector<std::uint8_t> output = Reconstruct(std::vector<std::uint8_t>(w * h, 77), w, h);
+  const std::vector<std::uint8_t> output =
+      Reconstruct(std::vector<std::uint8_t>(w * h, 77), w, h, BayerPattern::kGRBG);
   for (int r = 0; r < h; ++r) {
     for (int c = 0; c < w; ++c) {
       const bool interior = r >= 3 && r <= h - 4 && c >= 3 && c <= w - 4;
@@ -152,7 +149,8 @@ TEST(Engine, UniformGreyComesBackUnchangedInsideABlackFrame) {
 }
 
 TEST(Engine, SevenBySevenHasOneInteriorPixel) {
-  const std::vector<std::uint8_t> output = Reconstruct(std::vector<std::uint8_t>(49, 90), 7, 7);
+  const std::vector<std::uint8_t> output =
+      Reconstruct(std::vector<std::uint8_t>(49, 90), 7, 7, BayerPattern::kGRBG);
   for (int i = 0; i < 49; ++i) {
     const int expected = i == 3 * 7 + 3 ? 90 : 0;
     for (int k = 0; k < 3; ++k) EXPECT_EQ(output[3 * i + k], expected) << "site " << i;
@@ -162,8 +160,8 @@ TEST(Engine, SevenBySevenHasOneInteriorPixel) {
 TEST(Engine, ImagesWithoutInteriorComeOutBlack) {
   for (auto [w, h] :
        {std::pair{6, 20}, std::pair{20, 6}, std::pair{2, 1}, std::pair{3, 3}, std::pair{0, 5}}) {
-    const std::vector<std::uint8_t> output =
-        Reconstruct(std::vector<std::uint8_t>(static_cast<std::size_t>(w) * h, 200), w, h);
+    const std::vector<std::uint8_t> output = Reconstruct(
+        std::vector<std::uint8_t>(static_cast<std::size_t>(w) * h, 200), w, h, BayerPattern::kGRBG);
     for (std::uint8_t v : output) ASSERT_EQ(v, 0) << w << " x " << h;
   }
 }
@@ -190,14 +188,12 @@ TEST(Engine, OtherTilesAreGrbgShiftedByARowOrAColumn) {
       }
       std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
       SampleMosaic(MakeImageView(std::span<const std::uint8_t>(reference), w, h),
-                   MakeMosaicView(std::span(mosaic), w, h), pattern);
+                   MakeMosaicView(std::span(mosaic), w, h, pattern));
       std::vector<std::uint8_t> cropped_mosaic(static_cast<std::size_t>(cw) * ch);
       SampleMosaic(MakeImageView(std::span<const std::uint8_t>(cropped), cw, ch),
-                   MakeMosaicView(std::span(cropped_mosaic), cw, ch), BayerPattern::kGRBG);
-      ReconstructionOptions options;
-      options.pattern = pattern;
-      const auto shifted = Reconstruct(mosaic, w, h, options);
-      const auto grbg = Reconstruct(cropped_mosaic, cw, ch);
+                   MakeMosaicView(std::span(cropped_mosaic), cw, ch, BayerPattern::kGRBG));
+      const auto shifted = Reconstruct(mosaic, w, h, pattern);
+      const auto grbg = Reconstruct(cropped_mosaic, cw, ch, BayerPattern::kGRBG);
       for (int r = kInset; r < h - kInset; ++r) {
         for (int c = kInset; c < w - kInset; ++c) {
           for (int k = 0; k < 3; ++k) {
@@ -219,7 +215,7 @@ TEST(Engine, StridedViewsAndRgbOrderGiveTheSamePixels) {
   const int h = 21;
   std::mt19937 random(31);
   const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
-  const auto packed = Reconstruct(mosaic, w, h);
+  const auto packed = Reconstruct(mosaic, w, h, BayerPattern::kGRBG);
 
   const int mosaic_stride = w + 13;
   std::vector<std::uint8_t> padded_mosaic(static_cast<std::size_t>(mosaic_stride) * h, 0xEE);
@@ -229,7 +225,8 @@ TEST(Engine, StridedViewsAndRgbOrderGiveTheSamePixels) {
   const int output_stride = 3 * w + 7;
   std::vector<std::uint8_t> padded_output(static_cast<std::size_t>(output_stride) * h, 0xCD);
   ReconstructFromMosaic(
-      MakeMosaicView(std::span<const std::uint8_t>(padded_mosaic), w, h, mosaic_stride),
+      MakeMosaicView(std::span<const std::uint8_t>(padded_mosaic), w, h, BayerPattern::kGRBG,
+                     mosaic_stride),
       MakeImageView(std::span(padded_output), w, h, output_stride, ChannelOrder::kRGB));
   for (int r = 0; r < h; ++r) {
     for (int c = 0; c < w; ++c) {
@@ -248,7 +245,8 @@ TEST(Engine, StridedViewsAndRgbOrderGiveTheSamePixels) {
 TEST(Engine, RefusesMismatchedViewsAndBadOptions) {
   std::vector<std::uint8_t> mosaic(100, 0);
   std::vector<std::uint8_t> output(3 * 100, 0);
-  const ConstMosaicView ten = MakeMosaicView(std::span<const std::uint8_t>(mosaic), 10, 10);
+  const ConstMosaicView ten =
+      MakeMosaicView(std::span<const std::uint8_t>(mosaic), 10, 10, BayerPattern::kGRBG);
   EXPECT_THROW(ReconstructFromMosaic(ten, MakeImageView(std::span(output), 10, 9)),
                std::invalid_argument);
   ReconstructionOptions no_threads;
@@ -288,16 +286,15 @@ TEST(InPlace, GivesTheSeparatePassesBytesAndFigures) {
           const auto original = image;
           std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
           SampleMosaic(MakeImageView(std::span<const std::uint8_t>(original), w, h),
-                       MakeMosaicView(std::span(mosaic), w, h), pattern);
+                       MakeMosaicView(std::span(mosaic), w, h, pattern));
           ReconstructionOptions options;
-          options.pattern = pattern;
           options.band_rows = band;
-          const auto separate = Reconstruct(mosaic, w, h, options);
+          const auto separate = Reconstruct(mosaic, w, h, pattern, options);
           const QualityFigures expected =
               ComputeQuality(MakeImageView(std::span<const std::uint8_t>(original), w, h),
                              MakeImageView(std::span<const std::uint8_t>(separate), w, h), border);
           const QualityFigures figures =
-              ReconstructInPlace(MakeImageView(std::span(image), w, h), options, border);
+              ReconstructInPlace(MakeImageView(std::span(image), w, h), pattern, options, border);
           ASSERT_EQ(image, separate) << Describe(pattern, w, h) << ", bands of " << band;
           EXPECT_EQ(figures.psnr_r, expected.psnr_r) << Describe(pattern, w, h);
           EXPECT_EQ(figures.psnr_g, expected.psnr_g) << Describe(pattern, w, h);
@@ -322,11 +319,12 @@ TEST(InPlace, WorksOnPaddedRgbRowsAndLeavesThePaddingAlone) {
   std::vector<std::uint8_t> mosaic(static_cast<std::size_t>(w) * h);
   SampleMosaic(
       MakeImageView(std::span<const std::uint8_t>(original), w, h, stride, ChannelOrder::kRGB),
-      MakeMosaicView(std::span(mosaic), w, h));
+      MakeMosaicView(std::span(mosaic), w, h, BayerPattern::kBGGR));
   std::vector<std::uint8_t> separate(static_cast<std::size_t>(stride) * h, 0xCD);
-  ReconstructFromMosaic(PackedMosaic(mosaic, w, h),
+  ReconstructFromMosaic(PackedMosaic(mosaic, w, h, BayerPattern::kBGGR),
                         MakeImageView(std::span(separate), w, h, stride, ChannelOrder::kRGB));
-  ReconstructInPlace(MakeImageView(std::span(image), w, h, stride, ChannelOrder::kRGB));
+  ReconstructInPlace(MakeImageView(std::span(image), w, h, stride, ChannelOrder::kRGB),
+                     BayerPattern::kBGGR);
   EXPECT_EQ(image, separate);
 }
 
@@ -335,10 +333,12 @@ TEST(InPlace, RefusesBeforeChangingAnything) {
   const auto original = image;
   ReconstructionOptions two_threads;
   two_threads.threads = 2;
-  EXPECT_THROW(ReconstructInPlace(MakeImageView(std::span(image), 20, 20), two_threads),
-               std::invalid_argument);
-  EXPECT_THROW(ReconstructInPlace(MakeImageView(std::span(image), 20, 20), {}, 10),
-               std::invalid_argument);
+  EXPECT_THROW(
+      ReconstructInPlace(MakeImageView(std::span(image), 20, 20), BayerPattern::kGRBG, two_threads),
+      std::invalid_argument);
+  EXPECT_THROW(
+      ReconstructInPlace(MakeImageView(std::span(image), 20, 20), BayerPattern::kGRBG, {}, 10),
+      std::invalid_argument);
   EXPECT_EQ(image, original);
 }
 

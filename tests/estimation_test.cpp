@@ -23,8 +23,9 @@ struct Estimated {
   Estimated(const std::vector<std::uint8_t>& mosaic, int width, int height,
             BayerPattern pattern = BayerPattern::kGRBG)
       : horizontal(width, height), vertical(width, height) {
-    engine::EstimateDirectionalDifferences(engine::WholeMosaic(PackedMosaic(mosaic, width, height)),
-                                           pattern, 0, height, horizontal.Rows(), vertical.Rows());
+    engine::EstimateDirectionalDifferences(
+        engine::WholeMosaic(PackedMosaic(mosaic, width, height, pattern)), pattern, 0, height,
+        horizontal.Rows(), vertical.Rows());
   }
   WholePlane horizontal;
   WholePlane vertical;
@@ -153,9 +154,9 @@ TEST(Estimation, WritesExactlyTheRowsOfItsRangeIntoRollingSlots) {
   const Estimated whole(mosaic, w, h);
   WholePlane horizontal(w, 4);  // four slots
   WholePlane vertical(w, 4);
-  engine::EstimateDirectionalDifferences(engine::WholeMosaic(PackedMosaic(mosaic, w, h)),
-                                         BayerPattern::kGRBG, 9, 12, horizontal.Rows(),
-                                         vertical.Rows());
+  engine::EstimateDirectionalDifferences(
+      engine::WholeMosaic(PackedMosaic(mosaic, w, h, BayerPattern::kGRBG)), BayerPattern::kGRBG, 9,
+      12, horizontal.Rows(), vertical.Rows());
   for (int r = 9; r < 12; ++r) {
     for (int c = 0; c < w; ++c) {
       EXPECT_EQ(horizontal.At(r % 4, c), whole.horizontal.At(r, c));

@@ -122,9 +122,9 @@ TEST(Fusion, EveryCompiledVariantMatchesThePlainRuleAndWritesNothingElse) {
         const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
         RandomEstimates estimates(w, h, pattern, random);
         WholePlane fused(w, h);
-        engine::FuseDirections(engine::WholeMosaic(PackedMosaic(mosaic, w, h)), pattern, 0, h,
-                               estimates.horizontal.Rows(), estimates.vertical.Rows(), fused.Rows(),
-                               level);
+        engine::FuseDirections(engine::WholeMosaic(PackedMosaic(mosaic, w, h, pattern)), pattern, 0,
+                               h, estimates.horizontal.Rows(), estimates.vertical.Rows(),
+                               fused.Rows(), level);
         PlainFuse(mosaic, pattern, estimates.plain);
         for (int r = 0; r < h; ++r) {
           for (int c = 0; c < w; ++c) {

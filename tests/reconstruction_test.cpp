@@ -38,7 +38,8 @@ struct Scene {
   void Fused(int r, int c, int v) { fused.At(r, c) = static_cast<engine::Diff>(v); }
   void Run(ChannelOrder order = ChannelOrder::kBGR) {
     engine::ReconstructColors(
-        engine::WholeMosaic(PackedMosaic(mosaic, kW, kH)), BayerPattern::kGRBG, 0, kH, fused.Rows(),
+        engine::WholeMosaic(PackedMosaic(mosaic, kW, kH, BayerPattern::kGRBG)), BayerPattern::kGRBG,
+        0, kH, fused.Rows(),
         engine::WholeImage(MakeImageView(std::span(output), kW, kH, 0, order)));
   }
   Pixel At(int r, int c) {
@@ -133,8 +134,9 @@ TEST(Reconstruction, FrameIsBlackWhateverTheRowsHold) {
 TEST(Reconstruction, WritesOnlyTheRowsOfItsRange) {
   Scene s;
   engine::ReconstructColors(
-      engine::WholeMosaic(PackedMosaic(s.mosaic, Scene::kW, Scene::kH)), BayerPattern::kGRBG, 4, 6,
-      s.fused.Rows(), engine::WholeImage(MakeImageView(std::span(s.output), Scene::kW, Scene::kH)));
+      engine::WholeMosaic(PackedMosaic(s.mosaic, Scene::kW, Scene::kH, BayerPattern::kGRBG)),
+      BayerPattern::kGRBG, 4, 6, s.fused.Rows(),
+      engine::WholeImage(MakeImageView(std::span(s.output), Scene::kW, Scene::kH)));
   for (int r = 0; r < Scene::kH; ++r) {
     const bool written = r >= 4 && r < 6;
     for (int k = 0; k < 3 * Scene::kW; ++k) {

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "demosaic/export.h"
+
 namespace demosaic {
 
 // The 2 x 2 tile repeated over the sensor, named by its four colours read from
@@ -51,11 +53,23 @@ constexpr CfaClass CfaClassOf(BayerPattern pattern, std::int32_t r, std::int32_t
   return static_cast<CfaClass>((((r ^ red.row) & 1) << 1) | ((c ^ red.column ^ 1) & 1));
 }
 
+// The tile as it falls at site (r, c): the pattern of the part of the sensor
+// whose top-left site is (r, c), as a crop starting there sees it. The same
+// tile at even r and c; rows swapped at odd r, columns at odd c. Requires
+// r >= 0 and c >= 0.
+constexpr BayerPattern PatternAtSite(BayerPattern pattern, std::int32_t r, std::int32_t c) {
+  const RedSite red = RedSiteOf(pattern);
+  const bool red_row = ((red.row ^ r) & 1) != 0;
+  const bool red_column = ((red.column ^ c) & 1) != 0;
+  if (red_row) return red_column ? BayerPattern::kBGGR : BayerPattern::kGBRG;
+  return red_column ? BayerPattern::kGRBG : BayerPattern::kRGGB;
+}
+
 // "GRBG", "RGGB", "BGGR" or "GBRG".
-std::string_view PatternName(BayerPattern pattern);
+DEMOSAIC_EXPORT std::string_view PatternName(BayerPattern pattern);
 
 // The pattern a four-letter name denotes, in any letter case; nothing for any
 // other text.
-std::optional<BayerPattern> ParsePattern(std::string_view name);
+DEMOSAIC_EXPORT std::optional<BayerPattern> ParsePattern(std::string_view name);
 
 }  // namespace demosaic

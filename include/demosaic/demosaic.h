@@ -1,11 +1,13 @@
 // The demosaic library: views of images and mosaics, the Bayer tile, mosaic
 // sampling, the reconstruction and the quality figures (PSNR, SSIM,
-// CIEDE2000, zipper).
+// CIEDE2000, zipper), and the library's version.
 //
 //   #include <demosaic/demosaic.h>
 //
-//   demosaic::SampleMosaic(reference, mosaic, demosaic::BayerPattern::kGRBG);
-//   demosaic::ReconstructFromMosaic(mosaic, output);
+//   const demosaic::MosaicView mosaic =
+//       demosaic::MakeMosaicView(bytes, width, height, demosaic::BayerPattern::kGRBG);
+//   demosaic::SampleMosaic(reference, mosaic);
+//   demosaic::ReconstructFromMosaic(mosaic, output);  // through the mosaic's own tile
 //   demosaic::QualityFigures figures = demosaic::ComputeQuality(reference, output);
 //
 // No function keeps state between calls or touches anything but the views it
@@ -14,7 +16,10 @@
 #pragma once
 
 #include "demosaic/bayer.h"
+#include "demosaic/export.h"
+#include "demosaic/frame.h"
 #include "demosaic/image.h"
 #include "demosaic/metrics.h"
 #include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
+#include "demosaic/version.h"

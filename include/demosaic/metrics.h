@@ -1,8 +1,8 @@
 // Perceptual measures of a reconstruction against its reference: structural
 // similarity (SSIM), the mean CIEDE2000 colour difference and the share of
 // zipper pixels, each over the measured interior (the pixels at least
-// `border` from every edge, as for ComputeQuality), and the CIELAB conversion
-// and colour difference they are built on.
+// `border` from every edge, kFrameWidth unless said, as for ComputeQuality),
+// and the CIELAB conversion and colour difference they are built on.
 //
 // Every figure is computed in IEEE double arithmetic from the formulas given
 // here, and agrees with any careful double-precision implementation of them
@@ -15,9 +15,18 @@
 
 #include <cstdint>
 
+#include "demosaic/export.h"
+#include "demosaic/frame.h"
 #include "demosaic/image.h"
 
 namespace demosaic {
+
+// Side of the square window over which SSIM compares local statistics.
+inline constexpr std::int32_t kSsimWindowSide = 11;
+
+// Side of the square neighbourhood (a pixel and its 8 neighbours) over which
+// the zipper share compares colour distances.
+inline constexpr std::int32_t kZipperNeighbourhoodSide = 3;
 
 // A CIELAB colour: lightness L (0 for black, 100 for the white point) and the
 // opponent coordinates a (green to red) and b (blue to yellow).
@@ -37,7 +46,7 @@ struct Lab {
 //   f(t) = cube root of t if t > 0.008856, else 7.787 t + 16 / 116;
 //   L = 116 f(y) - 16, a = 500 (f(x) - f(y)), b = 200 (f(y) - f(z)).
 // Defined for every input; never fails.
-Lab SrgbToLab(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+DEMOSAIC_EXPORT Lab SrgbToLab(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 // The CIEDE2000 colour difference between two CIELAB colours with
 // kL = kC = kH = 1, as published by Sharma, Wu and Dalal (2005): the hue of a
@@ -47,7 +56,7 @@ Lab SrgbToLab(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 // the hues lie more than 180 degrees apart. A squared sum that rounds below
 // zero counts as zero. Returns a value >= 0, the same for (x, y) and (y, x) up
 // to rounding, and exactly 0 for two equal colours. Requires finite inputs.
-double Ciede2000(Lab first, Lab second);
+DEMOSAIC_EXPORT double Ciede2000(Lab first, Lab second);
 
 // The mean structural similarity of the measured interior. For each of R, G
 // and B separately: for every 11 x 11 window lying wholly inside the interior
@@ -62,10 +71,11 @@ double Ciede2000(Lab first, Lab second);
 // three channels' means: exactly 1 for equal interiors, and exactly the same
 // figure with the arguments swapped.
 // Requires two views of one size, border >= 0 and an interior of at least
-// 11 x 11 pixels; throws std::invalid_argument, naming the failed requirement,
-// otherwise. Only reads the interior of either image. Works in about 1.1 kB
-// per interior column (std::bad_alloc if that cannot be had).
-double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border);
+// kSsimWindowSide x kSsimWindowSide (11 x 11) pixels; throws std::invalid_argument, naming the
+// failed requirement, otherwise. Only reads the interior of either image. Works in about 1.1 kB per
+// interior column (std::bad_alloc if that cannot be had).
+DEMOSAIC_EXPORT double ComputeSsim(ConstImageView reference, ConstImageView reconstruction,
+                                   std::int32_t border = kFrameWidth);
 
 // The mean over the measured interior of Ciede2000(SrgbToLab(reference pixel),
 // SrgbToLab(reconstruction pixel)): 0 for equal interiors. Requires two views
@@ -73,7 +83,8 @@ double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std:
 // std::invalid_argument, naming the failed requirement, otherwise. Only reads
 // the interior of either image. Works in 64 bytes per interior column
 // (std::bad_alloc if that cannot be had).
-double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, std::int32_t border);
+DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction,
+                                     std::int32_t border = kFrameWidth);
 
 // The share, in [0, 1], of zipper pixels among the pixels at least
 // border + 1 from every edge (those whose 8 neighbours are all measured). For
@@ -83,10 +94,12 @@ double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, st
 // down-left, down, down-right. p is a zipper pixel when the distance from p to
 // q in the reconstruction minus their distance in the reference exceeds 2.3
 // (one just-noticeable difference). 0 for equal interiors. Requires two views
-// of one size, border >= 0 and an interior of at least 3 x 3 pixels; throws
+// of one size, border >= 0 and an interior of at least
+// kZipperNeighbourhoodSide x kZipperNeighbourhoodSide (3 x 3) pixels; throws
 // std::invalid_argument, naming the failed requirement, otherwise. Only reads
 // the interior of either image. Works in 192 bytes per interior column
 // (std::bad_alloc if that cannot be had).
-double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border);
+DEMOSAIC_EXPORT double ComputeZipper(ConstImageView reference, ConstImageView reconstruction,
+                                     std::int32_t border = kFrameWidth);
 
 }  // namespace demosaic

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
+#include "demosaic/export.h"
+#include "demosaic/frame.h"
 #include "demosaic/image.h"
-#include "demosaic/reconstruct.h"
 
 namespace demosaic {
 
@@ -26,7 +27,8 @@ struct QualityFigures {
 // one measured pixel (width and height above 2 * border); throws
 // std::invalid_argument otherwise. Only reads the images; the figures do not
 // depend on any pixel outside the interior.
-QualityFigures ComputeQuality(ConstImageView reference, ConstImageView reconstruction,
-                              std::int32_t border = kFrameWidth);
+DEMOSAIC_EXPORT QualityFigures ComputeQuality(ConstImageView reference,
+                                              ConstImageView reconstruction,
+                                              std::int32_t border = kFrameWidth);
 
 }  // namespace demosaic

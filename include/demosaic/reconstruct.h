@@ -7,28 +7,21 @@
 #include <cstdint>
 
 #include "demosaic/bayer.h"
+#include "demosaic/export.h"
+#include "demosaic/frame.h"
 #include "demosaic/image.h"
+#include "demosaic/quality.h"  // QualityFigures
 
 namespace demosaic {
 
-// The reconstruction leaves a black frame this many pixels wide on every
-// side: its windows need that many neighbours. Quality figures leave out at
-// least this frame.
-inline constexpr std::int32_t kFrameWidth = 3;
-
-// The smallest width and height with a reconstructed interior (one pixel).
-inline constexpr std::int32_t kMinimumSide = 2 * kFrameWidth + 1;
-
 // Keeps, at every site, the one channel of `reference` that the filter of
-// `pattern` passes there, unchanged. Requires both views of one size (throws
-// std::invalid_argument otherwise). Writes every sample of `mosaic`, nothing
-// else; only reads `reference`.
-void SampleMosaic(ConstImageView reference, MosaicView mosaic,
-                  BayerPattern pattern = BayerPattern::kGRBG);
+// mosaic.pattern passes there, unchanged. Requires both views of one size
+// (throws std::invalid_argument otherwise). Writes every sample of `mosaic`,
+// nothing else; only reads `reference`.
+DEMOSAIC_EXPORT void SampleMosaic(ConstImageView reference, MosaicView mosaic);
 
+// How the reconstruction shares its work; the tile is the mosaic's own.
 struct ReconstructionOptions {
-  // The tile the mosaic was taken through.
-  BayerPattern pattern = BayerPattern::kGRBG;
   // Threads that share the rows, at least 1; the calling thread is one of
   // them. The output is the same bit for bit for every count.
   int threads = 1;
@@ -38,18 +31,17 @@ struct ReconstructionOptions {
   std::int32_t band_rows = 0;
 };
 
-// Writes every byte of every pixel of `output`: the reconstruction at each
-// site at least kFrameWidth from every edge, black elsewhere (an image under
-// kMinimumSide on a side comes out all black). Only reads `mosaic`, which must
-// not overlap `output`. Requires views of one size and valid options (throws
-// std::invalid_argument otherwise); throws std::bad_alloc, having written
-// nothing, when its few rows of working memory cannot be obtained, and
-// std::system_error when a thread cannot be started. Keeps nothing between
-// calls: calls on different outputs may run concurrently.
-void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
-                           const ReconstructionOptions& options = {});
+// Writes every byte of every pixel of `output`: the reconstruction, through
+// mosaic.pattern, at each site at least kFrameWidth from every edge, black elsewhere (an image
+// under kMinimumSide on a side comes out all black). Only reads `mosaic`, which must not overlap
+// `output`. Requires views of one size and valid options (throws std::invalid_argument otherwise);
+// throws std::bad_alloc, having written nothing, when its few rows of working memory cannot be
+// obtained, and std::system_error when a thread cannot be started. Keeps nothing between calls:
+// calls on different outputs may run concurrently.
+DEMOSAIC_EXPORT void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
+                                           const ReconstructionOptions& options = {});
 
-// Simulates the capture of `image` through options.pattern and replaces every
+// Simulates the capture of `image` through `pattern` and replaces every
 // pixel with its reconstruction: the bytes that SampleMosaic followed by
 // ReconstructFromMosaic would write. Returns the figures of the
 // reconstruction against the image as it was, over `border`, exactly as
@@ -58,15 +50,15 @@ void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
 // ComputeQuality accepts; throws std::invalid_argument otherwise and
 // std::bad_alloc when its rows cannot be obtained, in both cases before
 // changing any pixel.
-struct QualityFigures;  // quality.h
-QualityFigures ReconstructInPlace(ImageView image, const ReconstructionOptions& options = {},
-                                  std::int32_t border = kFrameWidth);
+DEMOSAIC_EXPORT QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
+                                                  const ReconstructionOptions& options = {},
+                                                  std::int32_t border = kFrameWidth);
 
 // Heap bytes ReconstructFromMosaic or ReconstructInPlace obtains for an image
 // `width` pixels wide with these options, beyond the images it is given;
 // independent of the height. Throws std::invalid_argument for invalid
 // options.
-std::size_t ReconstructionWorkingBytes(std::int32_t width,
-                                       const ReconstructionOptions& options = {});
+DEMOSAIC_EXPORT std::size_t ReconstructionWorkingBytes(std::int32_t width,
+                                                       const ReconstructionOptions& options = {});
 
 }  // namespace demosaic

@@ -23,12 +23,12 @@ void SampleRow(const std::uint8_t* image_row, ChannelOrder order, RowLayout layo
   if (c < width) mosaic_row[c] = image_row[3 * static_cast<std::ptrdiff_t>(c) + even_channel];
 }
 
-void SampleMosaic(ConstImageView reference, MosaicView mosaic, BayerPattern pattern) {
+void SampleMosaic(ConstImageView reference, MosaicView mosaic) {
   if (reference.width != mosaic.width || reference.height != mosaic.height) {
     throw std::invalid_argument("SampleMosaic: reference and mosaic differ in size");
   }
   for (std::int32_t r = 0; r < mosaic.height; ++r) {
-    SampleRow(reference.Row(r), reference.order, LayoutOfRow(pattern, r), mosaic.width,
+    SampleRow(reference.Row(r), reference.order, LayoutOfRow(mosaic.pattern, r), mosaic.width,
               mosaic.Row(r));
   }
 }

@@ -83,6 +83,7 @@ std::int32_t EstimateInteriorBaseline(const RowNeighbourhood& rows, std::int32_t
                                       std::int32_t sign_even, Diff* horizontal, Diff* vertical) {
   return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
 }
+#if DEMOSAIC_X86_VARIANTS
 DEMOSAIC_TARGET_AVX2 std::int32_t EstimateInteriorAvx2(const RowNeighbourhood& rows,
                                                        std::int32_t width, std::int32_t sign_even,
                                                        Diff* horizontal, Diff* vertical) {
@@ -94,6 +95,7 @@ DEMOSAIC_TARGET_AVX512 std::int32_t EstimateInteriorAvx512(const RowNeighbourhoo
                                                            Diff* vertical) {
   return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
 }
+#endif
 
 // A site whose row neighbours may lie past the edge column.
 void EstimateEdgeSite(const RowNeighbourhood& rows, std::int32_t width, std::int32_t sign,
@@ -111,9 +113,14 @@ void EstimateDirectionalDifferences(SampleRows samples, BayerPattern pattern,
                                     std::int32_t first_row, std::int32_t end_row,
                                     DiffRows horizontal, DiffRows vertical, SimdLevel level) {
   const std::int32_t width = samples.width;
+#if DEMOSAIC_X86_VARIANTS
   auto* estimate_interior = level == SimdLevel::kAvx512 ? EstimateInteriorAvx512
                             : level == SimdLevel::kAvx2 ? EstimateInteriorAvx2
                                                         : EstimateInteriorBaseline;
+#else
+  static_cast<void>(level);  // only the baseline is compiled here
+  auto* estimate_interior = EstimateInteriorBaseline;
+#endif
   for (std::int32_t r = first_row; r < end_row; ++r) {
     const RowNeighbourhood rows = RowsAround(samples, r);
     Diff* h = horizontal.Row(r);

@@ -78,6 +78,7 @@ DEMOSAIC_ALWAYS_INLINE void FuseRowBody(const FusionRow& row, std::int32_t first
 void FuseRowBaseline(const FusionRow& row, std::int32_t first, std::int32_t last) {
   FuseRowBody(row, first, last);
 }
+#if DEMOSAIC_X86_VARIANTS
 DEMOSAIC_TARGET_AVX2 void FuseRowAvx2(const FusionRow& row, std::int32_t first, std::int32_t last) {
   FuseRowBody(row, first, last);
 }
@@ -85,6 +86,7 @@ DEMOSAIC_TARGET_AVX512 void FuseRowAvx512(const FusionRow& row, std::int32_t fir
                                           std::int32_t last) {
   FuseRowBody(row, first, last);
 }
+#endif
 
 }  // namespace
 
@@ -103,9 +105,14 @@ void FuseDirections(SampleRows samples, BayerPattern pattern, std::int32_t first
   const std::int32_t width = samples.width;
   const std::int32_t begin = first_row > 2 ? first_row : 2;
   const std::int32_t end = end_row < samples.height - 2 ? end_row : samples.height - 2;
+#if DEMOSAIC_X86_VARIANTS
   auto* fuse_row = level == SimdLevel::kAvx512 ? FuseRowAvx512
                    : level == SimdLevel::kAvx2 ? FuseRowAvx2
                                                : FuseRowBaseline;
+#else
+  static_cast<void>(level);  // only the baseline is compiled here
+  auto* fuse_row = FuseRowBaseline;
+#endif
   for (std::int32_t r = begin; r < end; ++r) {
     // The row's red or blue sites are the columns of the other parity than
     // its green ones; the first of them at least 2 from the left edge.

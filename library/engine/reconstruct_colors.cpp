@@ -120,6 +120,7 @@ DEMOSAIC_ALWAYS_INLINE void RebuildRowBody(const InteriorRow& row, std::int32_t 
 void RebuildRowBaseline(const InteriorRow& row, std::int32_t first, std::int32_t end) {
   RebuildRowBody(row, first, end);
 }
+#if DEMOSAIC_X86_VARIANTS
 DEMOSAIC_TARGET_AVX2 void RebuildRowAvx2(const InteriorRow& row, std::int32_t first,
                                          std::int32_t end) {
   RebuildRowBody(row, first, end);
@@ -128,6 +129,7 @@ DEMOSAIC_TARGET_AVX512 void RebuildRowAvx512(const InteriorRow& row, std::int32_
                                              std::int32_t end) {
   RebuildRowBody(row, first, end);
 }
+#endif
 
 }  // namespace
 
@@ -137,9 +139,14 @@ void ReconstructColors(SampleRows samples, BayerPattern pattern, std::int32_t fi
   const std::int32_t height = samples.height;
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
   const std::size_t frame_bytes = 3 * static_cast<std::size_t>(kFrameWidth);
+#if DEMOSAIC_X86_VARIANTS
   auto* rebuild_row = level == SimdLevel::kAvx512 ? RebuildRowAvx512
                       : level == SimdLevel::kAvx2 ? RebuildRowAvx2
                                                   : RebuildRowBaseline;
+#else
+  static_cast<void>(level);  // only the baseline is compiled here
+  auto* rebuild_row = RebuildRowBaseline;
+#endif
   for (std::int32_t r = first_row; r < end_row; ++r) {
     std::uint8_t* out = output.Row(r);
     const bool interior_row = r >= kFrameWidth && r < height - kFrameWidth;

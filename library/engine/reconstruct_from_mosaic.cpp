@@ -256,7 +256,7 @@ void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
                   width, height, band);
     work.source.samples = engine::WholeMosaic(mosaic);
     work.sink.rows = engine::WholeImage(output);
-    ReconstructRows(work, options.pattern, share(k), share(k + 1), band, level);
+    ReconstructRows(work, mosaic.pattern, share(k), share(k + 1), band, level);
   };
   std::vector<std::jthread> helpers;
   helpers.reserve(static_cast<std::size_t>(threads - 1));
@@ -264,8 +264,8 @@ void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
   run(0);
 }
 
-QualityFigures ReconstructInPlace(ImageView image, const ReconstructionOptions& options,
-                                  std::int32_t border) {
+QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
+                                  const ReconstructionOptions& options, std::int32_t border) {
   CheckOptions(options);
   if (options.threads != 1) {
     throw std::invalid_argument("ReconstructInPlace: runs on one thread only");
@@ -293,7 +293,7 @@ QualityFigures ReconstructInPlace(ImageView image, const ReconstructionOptions& 
   work.sink.in_place = true;
   work.sink.image = image;
   work.sink.border = border;
-  ReconstructRows(work, options.pattern, 0, height, band, engine::BestSimdLevel());
+  ReconstructRows(work, pattern, 0, height, band, engine::BestSimdLevel());
   return FiguresFromSquaredErrors(work.sink.errors, width - 2 * std::int64_t{border},
                                   height - 2 * std::int64_t{border});
 }

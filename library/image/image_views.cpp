@@ -1,4 +1,5 @@
-// Checked construction of image and mosaic views over callers' buffers.
+// Checked construction of image and mosaic views over callers' buffers, and
+// of views of a region of another view.
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -45,6 +46,29 @@ std::ptrdiff_t CheckGeometry(const char* what, std::size_t available, std::int32
   return stride;
 }
 
+// Checks that the region of `width` x `height` at (x, y) lies inside a view
+// of `view_width` x `view_height`.
+void CheckCrop(const char* what, std::int32_t view_width, std::int32_t view_height, std::int32_t x,
+               std::int32_t y, std::int32_t width, std::int32_t height) {
+  const std::string prefix = std::string(what) + ": ";
+  if (x < 0 || y < 0 || width < 0 || height < 0) {
+    throw std::invalid_argument(prefix + "negative position or size");
+  }
+  // In 64 bits: x + width cannot overflow.
+  if (std::int64_t{x} + width > view_width || std::int64_t{y} + height > view_height) {
+    throw std::invalid_argument(prefix + std::to_string(width) + " x " + std::to_string(height) +
+                                " at (" + std::to_string(x) + ", " + std::to_string(y) +
+                                ") reaches outside the " + std::to_string(view_width) + " x " +
+                                std::to_string(view_height) + " view");
+  }
+}
+
+// Byte offset of pixel (x, y) in a view of this stride.
+std::ptrdiff_t CropOffset(std::ptrdiff_t stride, std::int32_t x, std::int32_t y,
+                          std::ptrdiff_t pixel_bytes) {
+  return static_cast<std::ptrdiff_t>(y) * stride + static_cast<std::ptrdiff_t>(x) * pixel_bytes;
+}
+
 }  // namespace
 
 ConstImageView MakeImageView(std::span<const std::uint8_t> bytes, std::int32_t width,
@@ -60,15 +84,41 @@ ImageView MakeImageView(std::span<std::uint8_t> bytes, std::int32_t width, std::
 }
 
 ConstMosaicView MakeMosaicView(std::span<const std::uint8_t> bytes, std::int32_t width,
-                               std::int32_t height, std::ptrdiff_t stride) {
+                               std::int32_t height, BayerPattern pattern, std::ptrdiff_t stride) {
   stride = CheckGeometry("mosaic", bytes.size(), width, height, stride, 1);
-  return {bytes.data(), width, height, stride};
+  return {bytes.data(), width, height, stride, pattern};
 }
 
 MosaicView MakeMosaicView(std::span<std::uint8_t> bytes, std::int32_t width, std::int32_t height,
-                          std::ptrdiff_t stride) {
+                          BayerPattern pattern, std::ptrdiff_t stride) {
   stride = CheckGeometry("mosaic", bytes.size(), width, height, stride, 1);
-  return {bytes.data(), width, height, stride};
+  return {bytes.data(), width, height, stride, pattern};
+}
+
+ConstImageView CropImage(ConstImageView view, std::int32_t x, std::int32_t y, std::int32_t width,
+                         std::int32_t height) {
+  CheckCrop("CropImage", view.width, view.height, x, y, width, height);
+  return {view.data + CropOffset(view.stride, x, y, 3), width, height, view.stride, view.order};
+}
+
+ImageView CropImage(ImageView view, std::int32_t x, std::int32_t y, std::int32_t width,
+                    std::int32_t height) {
+  CheckCrop("CropImage", view.width, view.height, x, y, width, height);
+  return {view.data + CropOffset(view.stride, x, y, 3), width, height, view.stride, view.order};
+}
+
+ConstMosaicView CropMosaic(ConstMosaicView view, std::int32_t x, std::int32_t y, std::int32_t width,
+                           std::int32_t height) {
+  CheckCrop("CropMosaic", view.width, view.height, x, y, width, height);
+  return {view.data + CropOffset(view.stride, x, y, 1), width, height, view.stride,
+          PatternAtSite(view.pattern, y, x)};
+}
+
+MosaicView CropMosaic(MosaicView view, std::int32_t x, std::int32_t y, std::int32_t width,
+                      std::int32_t height) {
+  CheckCrop("CropMosaic", view.width, view.height, x, y, width, height);
+  return {view.data + CropOffset(view.stride, x, y, 1), width, height, view.stride,
+          PatternAtSite(view.pattern, y, x)};
 }
 
 }  // namespace demosaic

@@ -15,8 +15,8 @@
 namespace demosaic {
 namespace {
 
-constexpr int kRadius = 5;
-constexpr int kWindow = 2 * kRadius + 1;
+constexpr int kWindow = kSsimWindowSide;
+constexpr int kRadius = kWindow / 2;
 constexpr double kC1 = (0.01 * 255.0) * (0.01 * 255.0);
 constexpr double kC2 = (0.03 * 255.0) * (0.03 * 255.0);
 

@@ -83,8 +83,8 @@ std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
 }  // namespace
 
 double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
-  const MeasuredRegion region =
-      CheckMeasuredRegion("ComputeZipper", reference, reconstruction, border, 3);
+  const MeasuredRegion region = CheckMeasuredRegion("ComputeZipper", reference, reconstruction,
+                                                    border, kZipperNeighbourhoodSide);
   LabRows reference_rows = FirstRows(reference, region);
   LabRows reconstruction_rows = FirstRows(reconstruction, region);
   std::int64_t count = 0;

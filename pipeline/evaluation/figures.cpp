@@ -106,8 +106,8 @@ double FigureValue(const MethodFigures& figures, Figure figure) {
 }
 
 std::int32_t MinimumMeasuredSide(const MetricSet& metrics) {
-  if (metrics.ssim) return 11;
-  if (metrics.zipper) return 3;
+  if (metrics.ssim) return kSsimWindowSide;
+  if (metrics.zipper) return kZipperNeighbourhoodSide;
   return 1;
 }
 

@@ -102,10 +102,9 @@ Expected<cv::Mat> LoadReference(const ReferenceInput& reference, const RunMemory
 // row as it goes: the figures are those of the pixels that are saved.
 void EvaluateInPlace(cv::Mat& image, const EvaluationRequest& request,
                      const EvaluationOutputs& outputs, ImageOutcome& outcome) {
-  ReconstructionOptions options;
-  options.pattern = request.pattern;
   MethodOutcome method;
-  method.figures.psnr = ReconstructInPlace(MutableImageViewOf(image), options, request.border);
+  method.figures.psnr =
+      ReconstructInPlace(MutableImageViewOf(image), request.pattern, {}, request.border);
   outcome.methods.push_back(method);
   SaveOutput(FileOf(outputs.reconstruction_files, 0), image, outputs, outcome.unwritten);
 }

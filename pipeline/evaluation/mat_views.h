@@ -17,13 +17,14 @@ inline ImageView MutableImageViewOf(cv::Mat& image) {
   return {image.ptr<std::uint8_t>(), image.cols, image.rows,
           static_cast<std::ptrdiff_t>(image.step[0]), ChannelOrder::kBGR};
 }
-inline ConstMosaicView MosaicViewOf(const cv::Mat& mosaic) {
+// A mosaic's view carries the tile it was (or is to be) sampled through.
+inline ConstMosaicView MosaicViewOf(const cv::Mat& mosaic, BayerPattern pattern) {
   return {mosaic.ptr<std::uint8_t>(), mosaic.cols, mosaic.rows,
-          static_cast<std::ptrdiff_t>(mosaic.step[0])};
+          static_cast<std::ptrdiff_t>(mosaic.step[0]), pattern};
 }
-inline MosaicView MutableMosaicViewOf(cv::Mat& mosaic) {
+inline MosaicView MutableMosaicViewOf(cv::Mat& mosaic, BayerPattern pattern) {
   return {mosaic.ptr<std::uint8_t>(), mosaic.cols, mosaic.rows,
-          static_cast<std::ptrdiff_t>(mosaic.step[0])};
+          static_cast<std::ptrdiff_t>(mosaic.step[0]), pattern};
 }
 
 }  // namespace demosaic

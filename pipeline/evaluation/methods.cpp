@@ -70,9 +70,7 @@ void ConvertBayerInBands(const cv::Mat& mosaic, cv::Mat& output, int code,
 void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output) {
   output.create(mosaic.rows, mosaic.cols, CV_8UC3);
   if (method == Method::kDirectional) {
-    ReconstructionOptions options;
-    options.pattern = pattern;
-    ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(output), options);
+    ReconstructFromMosaic(MosaicViewOf(mosaic, pattern), MutableImageViewOf(output));
     return;
   }
   ConvertBayerInBands(mosaic, output, OpenCvBayerCode(method, pattern), kMaxBayerCallBytes);
@@ -80,7 +78,7 @@ void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv:
 
 cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern) {
   cv::Mat mosaic(reference.rows, reference.cols, CV_8UC1);
-  SampleMosaic(ImageViewOf(reference), MutableMosaicViewOf(mosaic), pattern);
+  SampleMosaic(ImageViewOf(reference), MutableMosaicViewOf(mosaic, pattern));
   return mosaic;
 }
 

@@ -41,12 +41,20 @@ def test_mosaic_keeps_the_channel_the_tile_passes_at_each_site(pattern):
             )
 
 
-def test_default_tile_is_grbg():
+def test_the_tile_is_required_and_may_be_given_by_keyword():
     image = scene(8, 8)
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        demosaic.sample_mosaic(image)
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        demosaic.reconstruct(demosaic.sample_mosaic(image, "GRBG"))
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        demosaic.reconstruct(demosaic.sample_mosaic(image, "GRBG"), order="BGR")
+    mosaic = demosaic.sample_mosaic(image=image, pattern="GRBG")
+    np.testing.assert_array_equal(mosaic, demosaic.sample_mosaic(image, "GRBG"))
+    assert mosaic[0, 1] == image[0, 1, 2]  # red at row 0, column 1
     np.testing.assert_array_equal(
-        demosaic.sample_mosaic(image), demosaic.sample_mosaic(image, "GRBG")
+        demosaic.reconstruct(mosaic=mosaic, pattern="grbg"), demosaic.reconstruct(mosaic, "GRBG")
     )
-    assert demosaic.sample_mosaic(image)[0, 1] == image[0, 1, 2]  # red at row 0, column 1
 
 
 def test_pattern_and_order_names_take_any_letter_case():
@@ -61,10 +69,12 @@ def test_rgb_order_reads_red_from_the_first_channel():
     bgr = scene(9, 11)
     rgb = np.ascontiguousarray(bgr[:, :, ::-1])
     np.testing.assert_array_equal(
-        demosaic.sample_mosaic(rgb, order="RGB"), demosaic.sample_mosaic(bgr)
+        demosaic.sample_mosaic(rgb, "GRBG", order="RGB"), demosaic.sample_mosaic(bgr, "GRBG")
     )
     # Taken as B, G, R, the same array gives blue where red belongs.
-    assert not np.array_equal(demosaic.sample_mosaic(rgb), demosaic.sample_mosaic(bgr))
+    assert not np.array_equal(
+        demosaic.sample_mosaic(rgb, "GRBG"), demosaic.sample_mosaic(bgr, "GRBG")
+    )
 
 
 def test_tiny_and_empty_images_are_sampled():
@@ -72,7 +82,7 @@ def test_tiny_and_empty_images_are_sampled():
     assert demosaic.sample_mosaic(pixel, "GRBG").tolist() == [[20]]
     assert demosaic.sample_mosaic(pixel, "RGGB").tolist() == [[30]]
     assert demosaic.sample_mosaic(pixel, "BGGR").tolist() == [[10]]
-    assert demosaic.sample_mosaic(np.zeros((0, 5, 3), np.uint8)).shape == (0, 5)
+    assert demosaic.sample_mosaic(np.zeros((0, 5, 3), np.uint8), "GBRG").shape == (0, 5)
 
 
 # -------------------------------------------------------------- reconstruct
@@ -108,21 +118,22 @@ def test_the_tile_given_to_reconstruct_matters():
 
 
 def test_rgb_output_is_the_bgr_output_with_channels_swapped():
-    mosaic = demosaic.sample_mosaic(scene(17, 19))
+    mosaic = demosaic.sample_mosaic(scene(17, 19), "GRBG")
     np.testing.assert_array_equal(
-        demosaic.reconstruct(mosaic, order="RGB"), demosaic.reconstruct(mosaic)[:, :, ::-1]
+        demosaic.reconstruct(mosaic, "GRBG", order="RGB"),
+        demosaic.reconstruct(mosaic, "GRBG")[:, :, ::-1],
     )
 
 
 def test_every_thread_count_gives_the_same_bytes():
-    mosaic = demosaic.sample_mosaic(scene(61, 47))
-    single = demosaic.reconstruct(mosaic, threads=1)
+    mosaic = demosaic.sample_mosaic(scene(61, 47), "GBRG")
+    single = demosaic.reconstruct(mosaic, "GBRG", threads=1)
     for threads in (2, 3, 7, 200):
-        np.testing.assert_array_equal(demosaic.reconstruct(mosaic, threads=threads), single)
+        np.testing.assert_array_equal(demosaic.reconstruct(mosaic, "GBRG", threads=threads), single)
 
 
 def test_smallest_mosaic_has_one_interior_pixel():
-    output = demosaic.reconstruct(demosaic.sample_mosaic(scene(7, 7)))
+    output = demosaic.reconstruct(demosaic.sample_mosaic(scene(7, 7), "RGGB"), "RGGB")
     assert output[3, 3].any()
     assert np.count_nonzero(output.any(axis=2)) <= 1
 
@@ -146,7 +157,7 @@ def test_the_other_metrics_come_under_the_bench_csv_column_names():
     figures = demosaic.measure(image, image)
     assert list(figures) == ["PSNR_R", "PSNR_G", "PSNR_B", "CPSNR", "SSIM", "DE2000", "zipper"]
     assert figures["SSIM"] == 1.0 and figures["DE2000"] == 0.0 and figures["zipper"] == 0.0
-    output = demosaic.reconstruct(demosaic.sample_mosaic(image))
+    output = demosaic.reconstruct(demosaic.sample_mosaic(image, "GRBG"), "GRBG")
     figures = demosaic.measure(image, output, metrics="zipper,ssim")
     assert list(figures) == ["SSIM", "zipper"]
     assert 0 < figures["SSIM"] < 1 and 0 <= figures["zipper"] <= 1
@@ -207,7 +218,7 @@ def test_rgb_order_puts_the_first_channel_in_psnr_r():
 
 def test_measure_of_the_method_matches_its_reconstruction_of_a_scene():
     image = scene(40, 50)
-    output = demosaic.reconstruct(demosaic.sample_mosaic(image))
+    output = demosaic.reconstruct(demosaic.sample_mosaic(image, "GRBG"), "GRBG")
     figures = demosaic.measure(image, output)
     assert 20 < figures["CPSNR"] < math.inf
     squared = (image[3:-3, 3:-3].astype(float) - output[3:-3, 3:-3]) ** 2
@@ -240,7 +251,8 @@ def test_views_give_what_their_packed_copies_give(view):
     np.testing.assert_array_equal(mosaic, demosaic.sample_mosaic(packed, "BGGR"))
     mosaic_view = view(np.stack([scene(80, 60)[:, :, 1]] * 3, axis=-1))[:, :, 0]
     np.testing.assert_array_equal(
-        demosaic.reconstruct(mosaic_view), demosaic.reconstruct(np.ascontiguousarray(mosaic_view))
+        demosaic.reconstruct(mosaic_view, "BGGR"),
+        demosaic.reconstruct(np.ascontiguousarray(mosaic_view), "BGGR"),
     )
     other = view(scene(80, 60, seed=5))
     assert demosaic.measure(image, other) == demosaic.measure(packed, np.ascontiguousarray(other))
@@ -249,9 +261,10 @@ def test_views_give_what_their_packed_copies_give(view):
 def test_channel_reversed_view_is_read_as_rgb():
     image = scene(30, 33)
     np.testing.assert_array_equal(
-        demosaic.sample_mosaic(image[:, :, ::-1], order="RGB"), demosaic.sample_mosaic(image)
+        demosaic.sample_mosaic(image[:, :, ::-1], "GRBG", order="RGB"),
+        demosaic.sample_mosaic(image, "GRBG"),
     )
-    output = demosaic.reconstruct(demosaic.sample_mosaic(image))
+    output = demosaic.reconstruct(demosaic.sample_mosaic(image, "GRBG"), "GRBG")
     assert demosaic.measure(image[:, :, ::-1], output[:, :, ::-1], order="RGB") == (
         demosaic.measure(image, output)
     )
@@ -260,17 +273,17 @@ def test_channel_reversed_view_is_read_as_rgb():
 def test_read_only_and_broadcast_arrays_are_read():
     image = scene(12, 12)
     image.flags.writeable = False
-    assert demosaic.sample_mosaic(image).shape == (12, 12)
+    assert demosaic.sample_mosaic(image, "GRBG").shape == (12, 12)
     flat = np.broadcast_to(np.array([10, 20, 30], np.uint8), (9, 9, 3))
-    np.testing.assert_array_equal(demosaic.sample_mosaic(flat)[0], [20, 30] * 4 + [20])
+    np.testing.assert_array_equal(demosaic.sample_mosaic(flat, "GRBG")[0], [20, 30] * 4 + [20])
 
 
 def test_inputs_are_never_modified():
     image = scene(20, 20)
     keep = image.copy()
-    mosaic = demosaic.sample_mosaic(image)
+    mosaic = demosaic.sample_mosaic(image, "GRBG")
     mosaic_keep = mosaic.copy()
-    output = demosaic.reconstruct(mosaic)
+    output = demosaic.reconstruct(mosaic, "GRBG")
     demosaic.measure(image, output)
     np.testing.assert_array_equal(image, keep)
     np.testing.assert_array_equal(mosaic, mosaic_keep)
@@ -296,8 +309,8 @@ def test_crops_and_row_slices_are_read_in_place():
     mosaic = np.ascontiguousarray(image[:, :, 1])
     mosaic_crop = mosaic[4:1204, 6:1606]
     output_bytes = 1200 * 1600 * 3
-    assert peak_bytes(lambda: demosaic.sample_mosaic(crop)) < 1200 * 1600 + 100_000
-    assert peak_bytes(lambda: demosaic.reconstruct(mosaic_crop)) < output_bytes + 100_000
+    assert peak_bytes(lambda: demosaic.sample_mosaic(crop, "GRBG")) < 1200 * 1600 + 100_000
+    assert peak_bytes(lambda: demosaic.reconstruct(mosaic_crop, "GRBG")) < output_bytes + 100_000
 
 
 # ------------------------------------------------------------- bad input
@@ -306,20 +319,20 @@ MOSAIC = np.zeros((8, 8), np.uint8)
 IMAGE = np.zeros((8, 8, 3), np.uint8)
 
 TYPE_ERRORS = {
-    "list image": (lambda: demosaic.sample_mosaic([[[1, 2, 3]]]), "numpy.ndarray"),
-    "None mosaic": (lambda: demosaic.reconstruct(None), "numpy.ndarray"),
-    "float image": (lambda: demosaic.sample_mosaic(IMAGE.astype(np.float32)), "float32"),
-    "int16 mosaic": (lambda: demosaic.reconstruct(MOSAIC.astype(np.int16)), "int16"),
-    "int8 mosaic": (lambda: demosaic.reconstruct(MOSAIC.astype(np.int8)), "int8"),
+    "list image": (lambda: demosaic.sample_mosaic([[[1, 2, 3]]], "GRBG"), "numpy.ndarray"),
+    "None mosaic": (lambda: demosaic.reconstruct(None, "GRBG"), "numpy.ndarray"),
+    "float image": (lambda: demosaic.sample_mosaic(IMAGE.astype(np.float32), "GRBG"), "float32"),
+    "int16 mosaic": (lambda: demosaic.reconstruct(MOSAIC.astype(np.int16), "GRBG"), "int16"),
+    "int8 mosaic": (lambda: demosaic.reconstruct(MOSAIC.astype(np.int8), "GRBG"), "int8"),
     "bool image": (lambda: demosaic.measure(IMAGE.astype(bool), IMAGE), "bool"),
     "uint16 reconstruction": (
         lambda: demosaic.measure(IMAGE, IMAGE.astype(np.uint16)),
         "reconstruction must have dtype uint8",
     ),
-    "2-D image": (lambda: demosaic.sample_mosaic(MOSAIC), "must have 3 axes"),
-    "3-D mosaic": (lambda: demosaic.reconstruct(IMAGE), "must have 2 axes"),
+    "2-D image": (lambda: demosaic.sample_mosaic(MOSAIC, "GRBG"), "must have 3 axes"),
+    "3-D mosaic": (lambda: demosaic.reconstruct(IMAGE, "GRBG"), "must have 2 axes"),
     "4-D image": (lambda: demosaic.measure(IMAGE[None], IMAGE[None]), "must have 3 axes"),
-    "float threads": (lambda: demosaic.reconstruct(MOSAIC, threads=2.0), ""),
+    "float threads": (lambda: demosaic.reconstruct(MOSAIC, "GRBG", threads=2.0), ""),
     "pattern not text": (lambda: demosaic.sample_mosaic(IMAGE, pattern=4), ""),
 }
 
@@ -332,13 +345,16 @@ def test_wrong_type_or_rank_raises_type_error(call, message):
 
 VALUE_ERRORS = {
     "four channels": (
-        lambda: demosaic.sample_mosaic(np.zeros((8, 8, 4), np.uint8)),
+        lambda: demosaic.sample_mosaic(np.zeros((8, 8, 4), np.uint8), "GRBG"),
         "3 channels.*image\\[..., :3\\]",
     ),
     "one channel": (lambda: demosaic.measure(IMAGE[:, :, :1], IMAGE[:, :, :1]), "3 channels"),
-    "6 rows": (lambda: demosaic.reconstruct(MOSAIC[:6]), "8 x 6 pixels.*at least 7 x 7"),
-    "6 columns": (lambda: demosaic.reconstruct(MOSAIC[:, :6]), "6 x 8 pixels.*at least 7 x 7"),
-    "empty mosaic": (lambda: demosaic.reconstruct(MOSAIC[:0]), "at least 7 x 7"),
+    "6 rows": (lambda: demosaic.reconstruct(MOSAIC[:6], "GRBG"), "8 x 6 pixels.*at least 7 x 7"),
+    "6 columns": (
+        lambda: demosaic.reconstruct(MOSAIC[:, :6], "GRBG"),
+        "6 x 8 pixels.*at least 7 x 7",
+    ),
+    "empty mosaic": (lambda: demosaic.reconstruct(MOSAIC[:0], "GRBG"), "at least 7 x 7"),
     "shapes differ": (lambda: demosaic.measure(IMAGE, IMAGE[1:]), r"\(8, 8, 3\) and \(7, 8, 3\)"),
     "negative border": (lambda: demosaic.measure(IMAGE, IMAGE, border=-1), "negative"),
     "border leaves nothing": (
@@ -347,11 +363,11 @@ VALUE_ERRORS = {
     ),
     "unknown pattern": (lambda: demosaic.reconstruct(MOSAIC, "GRGB"), '"GRBG", "RGGB"'),
     "empty pattern": (lambda: demosaic.sample_mosaic(IMAGE, ""), "pattern must be"),
-    "unknown order": (lambda: demosaic.reconstruct(MOSAIC, order="BRG"), "order must be"),
-    "zero threads": (lambda: demosaic.reconstruct(MOSAIC, threads=0), "at least 1"),
-    "negative threads": (lambda: demosaic.reconstruct(MOSAIC, threads=-3), "at least 1"),
+    "unknown order": (lambda: demosaic.reconstruct(MOSAIC, "GRBG", order="BRG"), "order must be"),
+    "zero threads": (lambda: demosaic.reconstruct(MOSAIC, "GRBG", threads=0), "at least 1"),
+    "negative threads": (lambda: demosaic.reconstruct(MOSAIC, "GRBG", threads=-3), "at least 1"),
     "side beyond 32 bits": (
-        lambda: demosaic.sample_mosaic(np.broadcast_to(IMAGE[:1, :1], (2**31, 1, 3))),
+        lambda: demosaic.sample_mosaic(np.broadcast_to(IMAGE[:1, :1], (2**31, 1, 3)), "GRBG"),
         "too large",
     ),
 }
@@ -371,9 +387,9 @@ def test_python_threads_run_while_a_reconstruction_runs():
     megapixel mosaic. With the GIL held for the call, the ticks would stop for
     the whole reconstruction; released, they go on throughout."""
     image = np.random.default_rng(7).integers(0, 256, (3000, 4000, 3), dtype=np.uint8)
-    mosaic = demosaic.sample_mosaic(image)
+    mosaic = demosaic.sample_mosaic(image, "GRBG")
     start = time.perf_counter()
-    demosaic.reconstruct(mosaic)  # also loads pages and code before the timed call
+    demosaic.reconstruct(mosaic, "GRBG")  # also loads pages and code before the timed call
     alone = time.perf_counter() - start
     ticks: list[float] = []
     stop = threading.Event()
@@ -387,7 +403,7 @@ def test_python_threads_run_while_a_reconstruction_runs():
     try:
         time.sleep(0.02)
         start = time.perf_counter()
-        demosaic.reconstruct(mosaic)
+        demosaic.reconstruct(mosaic, "GRBG")
         end = time.perf_counter()
     finally:
         stop.set()
@@ -399,11 +415,11 @@ def test_python_threads_run_while_a_reconstruction_runs():
 
 def test_threads_reconstructing_at_once_give_the_sequential_results():
     images = [scene(300, 400, seed=k) for k in range(8)]
-    mosaics = [demosaic.sample_mosaic(image) for image in images]
-    expected = [demosaic.reconstruct(mosaic) for mosaic in mosaics]
+    mosaics = [demosaic.sample_mosaic(image, "RGGB") for image in images]
+    expected = [demosaic.reconstruct(mosaic, "RGGB") for mosaic in mosaics]
     expected_figures = [demosaic.measure(i, o) for i, o in zip(images, expected)]
     with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
-        outputs = list(pool.map(demosaic.reconstruct, mosaics))
+        outputs = list(pool.map(demosaic.reconstruct, mosaics, ["RGGB"] * len(mosaics)))
         figures = list(pool.map(demosaic.measure, images, outputs))
     for output, wanted in zip(outputs, expected):
         np.testing.assert_array_equal(output, wanted)

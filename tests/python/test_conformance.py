@@ -39,7 +39,7 @@ def test_every_input_matches_the_expected_image_and_figures(conformance_dir):
     assert sorted(table) == sorted(path.name for path in inputs)
     for path in inputs:
         reference = _core.load_image(path)
-        output = demosaic.reconstruct(demosaic.sample_mosaic(reference))
+        output = demosaic.reconstruct(demosaic.sample_mosaic(reference, "GRBG"), "GRBG")
         expected = _core.load_image(conformance_dir / "expected" / (path.stem + ".png"))
         mismatched = np.count_nonzero(output != expected)
         assert mismatched == 0, f"{path.name}: {mismatched} bytes differ from the expected image"
@@ -63,7 +63,7 @@ def test_every_input_matches_what_demosaic_eval_writes_and_prints(
         runs = list(pool.map(run_tool, corpus_inputs(conformance_dir)))
     for path, written, tool_figures in runs:
         reference = _core.load_image(path)
-        output = demosaic.reconstruct(demosaic.sample_mosaic(reference), threads=3)
+        output = demosaic.reconstruct(demosaic.sample_mosaic(reference, "GRBG"), "GRBG", threads=3)
         np.testing.assert_array_equal(output, _core.load_image(written), err_msg=path.name)
         assert printed(demosaic.measure(reference, output)) == tool_figures, path.name
 
@@ -72,7 +72,9 @@ def test_rgb_arrays_give_the_same_reconstruction(conformance_dir):
     for path in corpus_inputs(conformance_dir)[:12]:
         bgr = _core.load_image(path)
         rgb = np.ascontiguousarray(bgr[:, :, ::-1])
-        output = demosaic.reconstruct(demosaic.sample_mosaic(rgb, order="RGB"), order="RGB")
+        output = demosaic.reconstruct(
+            demosaic.sample_mosaic(rgb, "GRBG", order="RGB"), "GRBG", order="RGB"
+        )
         expected = _core.load_image(conformance_dir / "expected" / (path.stem + ".png"))
         np.testing.assert_array_equal(output[:, :, ::-1], expected, err_msg=path.name)
         assert demosaic.measure(rgb, output, order="RGB") == demosaic.measure(

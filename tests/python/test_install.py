@@ -44,7 +44,7 @@ def test_installed_package_imports_and_runs_from_the_prefix_alone(install_dir, s
     script = (
         "import numpy, demosaic\n"
         "image = numpy.full((9, 9, 3), 77, numpy.uint8)\n"
-        "output = demosaic.reconstruct(demosaic.sample_mosaic(image))\n"
+        "output = demosaic.reconstruct(demosaic.sample_mosaic(image, 'GRBG'), 'GRBG')\n"
         "print(demosaic.__file__, demosaic.measure(image, output)['CPSNR'])\n"
     )
     run = subprocess.run(

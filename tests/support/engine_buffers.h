@@ -33,9 +33,9 @@ inline std::vector<std::uint8_t> RandomBytes(std::size_t count, std::mt19937& ra
   return bytes;
 }
 
-inline ConstMosaicView PackedMosaic(const std::vector<std::uint8_t>& samples, int width,
-                                    int height) {
-  return MakeMosaicView(samples, width, height);
+inline ConstMosaicView PackedMosaic(const std::vector<std::uint8_t>& samples, int width, int height,
+                                    BayerPattern pattern) {
+  return MakeMosaicView(samples, width, height, pattern);
 }
 
 }  // namespace demosaic::testing

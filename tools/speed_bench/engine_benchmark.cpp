@@ -79,7 +79,8 @@ void BM_ReconstructFromMosaic(benchmark::State& state, int threads, bool fresh_o
   cv::Mat output(size.height, size.width, CV_8UC3, cv::Scalar::all(0));
   for (auto _ : state) {
     if (fresh_output) output = cv::Mat(size.height, size.width, CV_8UC3);
-    ReconstructFromMosaic(MosaicViewOf(mosaic), MutableImageViewOf(output), options);
+    ReconstructFromMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG), MutableImageViewOf(output),
+                          options);
     benchmark::DoNotOptimize(output.data);
   }
   ReportThroughput(state, size);
@@ -105,9 +106,9 @@ void BM_EstimateDirectionalDifferences(benchmark::State& state) {
   const cv::Mat& mosaic = Mosaic(size);
   WholePlanes planes(size);
   for (auto _ : state) {
-    engine::EstimateDirectionalDifferences(engine::WholeMosaic(MosaicViewOf(mosaic)),
-                                           BayerPattern::kGRBG, 0, size.height, planes.horizontal,
-                                           planes.vertical);
+    engine::EstimateDirectionalDifferences(
+        engine::WholeMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG)), BayerPattern::kGRBG, 0,
+        size.height, planes.horizontal, planes.vertical);
     benchmark::ClobberMemory();
   }
   ReportThroughput(state, size);
@@ -121,12 +122,13 @@ void BM_FuseDirections(benchmark::State& state, engine::SimdLevel level) {
   const Size size = SizeOf(state);
   const cv::Mat& mosaic = Mosaic(size);
   WholePlanes planes(size);
-  engine::EstimateDirectionalDifferences(engine::WholeMosaic(MosaicViewOf(mosaic)),
-                                         BayerPattern::kGRBG, 0, size.height, planes.horizontal,
-                                         planes.vertical);
+  engine::EstimateDirectionalDifferences(
+      engine::WholeMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG)), BayerPattern::kGRBG, 0,
+      size.height, planes.horizontal, planes.vertical);
   for (auto _ : state) {
-    engine::FuseDirections(engine::WholeMosaic(MosaicViewOf(mosaic)), BayerPattern::kGRBG, 0,
-                           size.height, planes.horizontal, planes.vertical, planes.fused, level);
+    engine::FuseDirections(engine::WholeMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG)),
+                           BayerPattern::kGRBG, 0, size.height, planes.horizontal, planes.vertical,
+                           planes.fused, level);
     benchmark::ClobberMemory();
   }
   ReportThroughput(state, size);
@@ -136,15 +138,16 @@ void BM_ReconstructColors(benchmark::State& state) {
   const Size size = SizeOf(state);
   const cv::Mat& mosaic = Mosaic(size);
   WholePlanes planes(size);
-  engine::EstimateDirectionalDifferences(engine::WholeMosaic(MosaicViewOf(mosaic)),
-                                         BayerPattern::kGRBG, 0, size.height, planes.horizontal,
-                                         planes.vertical);
-  engine::FuseDirections(engine::WholeMosaic(MosaicViewOf(mosaic)), BayerPattern::kGRBG, 0,
-                         size.height, planes.horizontal, planes.vertical, planes.fused);
+  engine::EstimateDirectionalDifferences(
+      engine::WholeMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG)), BayerPattern::kGRBG, 0,
+      size.height, planes.horizontal, planes.vertical);
+  engine::FuseDirections(engine::WholeMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG)),
+                         BayerPattern::kGRBG, 0, size.height, planes.horizontal, planes.vertical,
+                         planes.fused);
   cv::Mat output(size.height, size.width, CV_8UC3, cv::Scalar::all(0));
   for (auto _ : state) {
-    engine::ReconstructColors(engine::WholeMosaic(MosaicViewOf(mosaic)), BayerPattern::kGRBG, 0,
-                              size.height, planes.fused,
+    engine::ReconstructColors(engine::WholeMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG)),
+                              BayerPattern::kGRBG, 0, size.height, planes.fused,
                               engine::WholeImage(MutableImageViewOf(output)));
     benchmark::DoNotOptimize(output.data);
   }

@@ -3,8 +3,8 @@ measurement on numpy arrays.
 
     import cv2, demosaic
     reference = cv2.imread("kodim01.png")               # H x W x 3 uint8, B G R
-    mosaic = demosaic.sample_mosaic(reference)          # H x W uint8, GRBG
-    reconstruction = demosaic.reconstruct(mosaic)       # H x W x 3 uint8, B G R
+    mosaic = demosaic.sample_mosaic(reference, "GRBG")  # H x W uint8, GRBG tile
+    reconstruction = demosaic.reconstruct(mosaic, "GRBG")  # H x W x 3 uint8, B G R
     print(demosaic.measure(reference, reconstruction))  # {'PSNR_R': ..., 'CPSNR': ...}
 
 Arrays from imageio or Pillow (R, G, B order) take ``order="RGB"``. The

@@ -16,8 +16,10 @@ Order: TypeAlias = Literal["BGR", "RGB"] | str
 UInt8Array: TypeAlias = numpy.typing.NDArray[numpy.uint8]
 PathLike: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
-def sample_mosaic(image: UInt8Array, pattern: Pattern = "GRBG", order: Order = "BGR") -> UInt8Array:
-    """Samples the Bayer mosaic (H x W uint8) of an H x W x 3 uint8 image.
+def sample_mosaic(image: UInt8Array, pattern: Pattern, order: Order = "BGR") -> UInt8Array:
+    """Samples the Bayer mosaic (H x W uint8) of an H x W x 3 uint8 image
+    through the tile ``pattern`` (any letter case; no default: pass the same
+    tile to ``reconstruct``).
 
     ``order="RGB"`` for arrays in R, G, B order (imageio, Pillow); the default
     "BGR" is OpenCV's. TypeError for a wrong dtype or rank, ValueError for a
@@ -26,9 +28,10 @@ def sample_mosaic(image: UInt8Array, pattern: Pattern = "GRBG", order: Order = "
     """
 
 def reconstruct(
-    mosaic: UInt8Array, pattern: Pattern = "GRBG", order: Order = "BGR", threads: int = 1
+    mosaic: UInt8Array, pattern: Pattern, order: Order = "BGR", threads: int = 1
 ) -> UInt8Array:
-    """Reconstructs an H x W x 3 uint8 image from an H x W uint8 mosaic.
+    """Reconstructs an H x W x 3 uint8 image from an H x W uint8 mosaic taken
+    through the tile ``pattern`` (the one given to ``sample_mosaic``).
 
     Bit for bit the reconstruction of ``demosaic-eval``; a black 3-pixel frame.
     At least 7 x 7 (ValueError otherwise); TypeError for a wrong dtype or rank.

@@ -58,24 +58,24 @@ py::array SampleMosaicOfArray(const py::object& image, const std::string& patter
   const MosaicView output =
       MakeMosaicView(std::span(mosaic.mutable_data(),
                                PackedMosaicBytes(reference.view.width, reference.view.height)),
-                     reference.view.width, reference.view.height);
+                     reference.view.width, reference.view.height, pattern);
   {
     const py::gil_scoped_release release;
-    SampleMosaic(reference.view, output, pattern);
+    SampleMosaic(reference.view, output);
   }
   return mosaic;
 }
 
 py::array ReconstructArray(const py::object& mosaic_object, const std::string& pattern_name,
                            const std::string& order_name, int threads) {
-  ReconstructionOptions options;
-  options.pattern = ParsePatternArgument(pattern_name);
+  const BayerPattern pattern = ParsePatternArgument(pattern_name);
   const ChannelOrder order = ParseOrderArgument(order_name);
   if (threads < 1) {
     throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
   }
+  ReconstructionOptions options;
   options.threads = threads;
-  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic");
+  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic", pattern);
   const std::int32_t width = mosaic.view.width;
   const std::int32_t height = mosaic.view.height;
   if (width < kMinimumSide || height < kMinimumSide) {
@@ -160,7 +160,8 @@ Args:
         order (as imageio and Pillow give). Any size, including crops and
         other strided views.
     pattern: the 2 x 2 filter tile, its colours read row by row from the
-        top-left pixel: "GRBG" (default), "RGGB", "BGGR" or "GBRG".
+        top-left pixel: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter case.
+        Required: ``reconstruct`` must be given the same tile.
     order: "BGR" (default) or "RGB".
 
 Returns:
@@ -183,8 +184,10 @@ the same bytes as the tool's output for the same mosaic.
 Args:
     mosaic: height x width numpy array of dtype uint8, at least 7 x 7, one
         sample per site (as ``sample_mosaic`` gives).
-    pattern: the filter tile the mosaic was taken through: "GRBG" (default),
-        "RGGB", "BGGR" or "GBRG".
+    pattern: the filter tile the mosaic was taken through, as given to
+        ``sample_mosaic``: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter
+        case. Required: a mosaic reconstructed with another tile than its own
+        comes out with false colours and no error.
     order: channel order of the result, "BGR" (default) or "RGB".
     threads: threads sharing the rows, at least 1; the result is the same
         for every count.
@@ -240,9 +243,11 @@ while measuring.)";
 }  // namespace
 
 void AddArrayFunctions(py::module_& module) {
-  module.def("sample_mosaic", &SampleMosaicOfArray, py::arg("image"), py::arg("pattern") = "GRBG",
+  // The tile has no default: sampling with one tile and reconstructing with
+  // another would give a plausible but wrong image without any error.
+  module.def("sample_mosaic", &SampleMosaicOfArray, py::arg("image"), py::arg("pattern"),
              py::arg("order") = "BGR", kSampleMosaicDoc);
-  module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern") = "GRBG",
+  module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern"),
              py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
              py::arg("border") = kFrameWidth, py::arg("order") = "BGR",

@@ -103,13 +103,13 @@ ReadableImage ReadImage(const py::object& object, const char* what, ChannelOrder
   return {array, view};
 }
 
-ReadableMosaic ReadMosaic(const py::object& object, const char* what) {
+ReadableMosaic ReadMosaic(const py::object& object, const char* what, BayerPattern pattern) {
   const py::array checked = CheckedArray(object, what, 2, "height x width");
   auto [array, stride] = InPlaceOrPacked(checked, 1);
   const auto width = static_cast<std::int32_t>(array.shape(1));
   const auto height = static_cast<std::int32_t>(array.shape(0));
   const ConstMosaicView view =
-      MakeMosaicView(ReadableBytes(array, stride, 1), width, height, stride);
+      MakeMosaicView(ReadableBytes(array, stride, 1), width, height, pattern, stride);
   return {array, view};
 }
 

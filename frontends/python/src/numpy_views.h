@@ -39,8 +39,8 @@ struct ReadableMosaic {
 // backwards) reads a packed copy. Never writes to the array.
 ReadableImage ReadImage(const py::object& object, const char* what, ChannelOrder order);
 
-// The same for an H x W mosaic (rank 2).
-ReadableMosaic ReadMosaic(const py::object& object, const char* what);
+// The same for an H x W mosaic (rank 2) taken through `pattern`.
+ReadableMosaic ReadMosaic(const py::object& object, const char* what, BayerPattern pattern);
 
 // A new packed uint8 array of height x width x 3, or height x width.
 py::array_t<std::uint8_t> NewImageArray(std::int32_t width, std::int32_t height);
