@@ -6,12 +6,10 @@
 #include <span>
 #include <system_error>
 
+#include "demosaic/version.h"
 #include "io/image_files.h"
 #include "report/report_columns.h"
 
-#ifndef DEMOSAIC_VERSION
-#define DEMOSAIC_VERSION "unknown"
-#endif
 
 namespace demosaic {
 namespace {
@@ -115,7 +113,7 @@ ReportPage MakeReportPage(const TableLayout& layout, std::vector<ReportImage> im
   }
   page.skipped = std::move(skipped);
   page.date = ReportDate();
-  page.version = DEMOSAIC_VERSION;
+  page.version = Version();
   return page;
 }
 

@@ -362,3 +362,126 @@ def test_workers_must_import_this_version():
         FakeClient({"tcp://c:1": ModuleNotFoundError("No module named 'demosaic'")})
     )
     assert "tcp://c:1 cannot run the evaluation" in missing and "demosaic" in missing
+
+
+# ------------------------------------------------- hostile systems and names
+
+
+def test_paths_with_a_nul_byte_are_refused_as_the_system_refuses_them(scratch):
+    from demosaic import _core
+
+    for call in (
+        lambda: _core.load_image("kodim\0.png"),
+        lambda: _core.evaluate_file("a\0b.png", "GRBG", 3),
+        lambda: _core.start_run(["images\0"], scratch / "out.csv", "GRBG", 3),
+        lambda: _core.start_run([scratch], str(scratch / "out\0.csv"), "GRBG", 3),
+    ):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            call()
+    assert not (scratch / "out.csv").exists()
+
+
+def test_sigterm_stops_the_run_like_an_interruption(small_set, scratch):
+    """Status 143, the CSV as it was, no worker and no scratch folder left."""
+    temporary = scratch / "tmp"
+    temporary.mkdir()
+    (scratch / "out.csv").write_text("earlier run\n")
+    # A task that never ends keeps the run going until the signal comes.
+    slow = scratch / "slow.ppm"
+    os.mkfifo(slow)
+    process = subprocess.Popen(
+        [sys.executable, "-m", "demosaic.evaluate", str(small_set), str(slow),
+         "--csv", str(scratch / "out.csv"), "--workers", "1"],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        env=dict(os.environ, TMPDIR=str(temporary)), start_new_session=True,
+    )
+    try:
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not any(
+            "demosaic.evaluate" not in " ".join(p.cmdline()) for p in session_processes(process.pid)
+            if p.pid != process.pid
+        ):
+            time.sleep(0.2)
+        time.sleep(3)  # the workers at work
+        process.terminate()
+        _, stderr = process.communicate(timeout=60)
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, 9)
+    assert process.returncode == 143, stderr.decode()
+    assert b"demosaic.evaluate: terminated" in stderr
+    assert (scratch / "out.csv").read_text() == "earlier run\n"
+    deadline = time.monotonic() + 10
+    while session_processes(process.pid) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    left = session_processes(process.pid)
+    for straggler in left:
+        straggler.kill()
+    assert not left, "worker processes left running"
+    assert list(temporary.iterdir()) == [], "scratch files left behind"
+
+
+@pytest.mark.parametrize(
+    "content,problem",
+    [(b"", "is not a Dask scheduler file"), (b"\x89garbage", "is not a Dask scheduler file"),
+     (b'{"id": "Scheduler-1"}', "no scheduler address in it"), (b"[1, 2]", "no JSON object")],
+    ids=["empty", "garbage", "no address", "not an object"],
+)
+def test_a_scheduler_file_that_is_not_one_is_named_as_such(content, problem, small_set, scratch):
+    scheduler_file = scratch / "scheduler.json"
+    scheduler_file.write_bytes(content)
+    status, stdout, stderr = run_evaluate(
+        scratch, small_set, "--csv", scratch / "out.csv", "--scheduler", scheduler_file
+    )
+    assert status == 2 and problem in stderr and "NoneType" not in stderr
+    assert stdout == "" and not (scratch / "out.csv").exists()
+
+
+@pytest.mark.parametrize("closed", ["stdout", "stderr"])
+def test_a_closed_standard_stream_still_gives_the_csv(closed, small_set, scratch):
+    temporary = scratch / "tmp"
+    temporary.mkdir()
+    result = subprocess.run(
+        [sys.executable, "-c",
+         "import os, sys; os.close(1 if sys.argv[1] == 'stdout' else 2); "
+         "from demosaic import evaluate; sys.exit(evaluate.main(sys.argv[2:]))",
+         closed, str(small_set), "--csv", str(scratch / "out.csv"), "--workers", "1"],
+        capture_output=True, env=dict(os.environ, TMPDIR=str(temporary)), timeout=120,
+    )
+    assert b"Traceback" not in result.stderr
+    assert len((scratch / "out.csv").read_text().splitlines()) == 1 + 3 * 3
+    # Without a table to show, the run is incomplete; with its messages
+    # unseen, it is complete.
+    assert result.returncode == (1 if closed == "stdout" else 0), result.stderr
+
+
+def test_all_images_skipped_fails_as_the_bench_does(scratch, bench_binary):
+    (scratch / "broken.png").write_bytes(b"not an image")
+    status, _, _ = run_evaluate(scratch, scratch / "broken.png", "--csv", scratch / "out.csv")
+    bench_status, _, _ = run_bench(bench_binary, scratch / "broken.png")
+    assert status == bench_status == 1
+
+
+def test_figures_are_written_with_a_point_in_a_decimal_comma_locale(small_set, scratch):
+    locales = scratch / "locales"
+    locales.mkdir()
+    made = subprocess.run(
+        ["localedef", "-i", "de_DE", "-f", "UTF-8", str(locales / "de_DE.UTF-8")],
+        capture_output=True,
+    )
+    if made.returncode not in (0, 1) or not (locales / "de_DE.UTF-8").exists():
+        pytest.skip(f"cannot make a de_DE locale here (localedef: {made.stderr.decode()[:200]})")
+    temporary = scratch / "tmp"
+    temporary.mkdir()
+    result = subprocess.run(
+        [sys.executable, "-c",
+         "import locale, sys; locale.setlocale(locale.LC_ALL, 'de_DE.UTF-8'); "
+         "assert locale.localeconv()['decimal_point'] == ','; "
+         "from demosaic import evaluate; sys.exit(evaluate.main(sys.argv[1:]))",
+         str(small_set), "--csv", str(scratch / "out.csv"), "--workers", "1"],
+        capture_output=True, text=True, timeout=120,
+        env=dict(os.environ, LOCPATH=str(locales), TMPDIR=str(temporary)),
+    )
+    assert result.returncode == 0, result.stderr
+    rows = [line for line in result.stdout.splitlines() if line.startswith("scene")]
+    assert len(rows) == 3 and all("," not in row and "." in row for row in rows), result.stdout

@@ -18,8 +18,10 @@ from __future__ import annotations
 import argparse
 import contextlib
 import os
+import signal
 import sys
 import tempfile
+import threading
 from typing import Iterator, Sequence
 
 from demosaic import _core
@@ -121,7 +123,27 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
         arguments.workers = max(1, len(os.sched_getaffinity(0)))
     if arguments.csv == "":
         parser.error("--csv needs a file name")
+    if arguments.scheduler is not None and os.path.isfile(arguments.scheduler):
+        if problem := scheduler_file_problem(arguments.scheduler):
+            parser.error(f"--scheduler: '{arguments.scheduler}' {problem}")
     return arguments
+
+
+def scheduler_file_problem(path: str) -> str:
+    """Why the file at `path` is not one 'dask scheduler --scheduler-file'
+    writes (a JSON object with the scheduler's address), or ""."""
+    import json
+
+    try:
+        with open(path, "rb") as file:
+            content = json.loads(file.read() or b"null")
+    except (OSError, ValueError) as error:
+        return f"is not a Dask scheduler file: {error}"
+    if not isinstance(content, dict):
+        return "is not a Dask scheduler file: no JSON object in it"
+    if not isinstance(content.get("address"), str) or not content["address"]:
+        return "is not a Dask scheduler file: no scheduler address in it"
+    return ""
 
 
 def pattern_name(text: str) -> str:
@@ -248,7 +270,7 @@ def evaluate_all(
         # working folder: they get the path from the root (not normalised, so
         # that ".." still follows links as the file system does), while every
         # message keeps the path as given.
-        on_worker = os.path.join(os.getcwd(), path)
+        on_worker = path_from_root(path)
         future = client.submit(
             evaluate_image, on_worker, arguments.pattern, arguments.border, pure=False
         )
@@ -257,6 +279,18 @@ def evaluate_all(
         i, _ = pending.pop(future.key)
         report.accept(i, outcome_of(future))
         future.release()
+
+
+def path_from_root(path: str) -> str:
+    """`path` from the root: as it is when absolute, else from the working
+    folder; as it is where the working folder no longer exists (its task then
+    reports the file missing, as any other missing file)."""
+    if os.path.isabs(path):
+        return path
+    try:
+        return os.path.join(os.getcwd(), path)
+    except OSError:
+        return path
 
 
 def outcome_of(future: object) -> _core.Outcome:
@@ -276,14 +310,38 @@ def outcome_of(future: object) -> _core.Outcome:
     return (f"error: {type(error).__name__}: {text}".rstrip(": "), 0, 0, [])
 
 
+class Terminated(BaseException):
+    """SIGTERM, met as an interruption: the cluster is stopped and its scratch
+    folder removed on the way out, and the CSV file is left as it was."""
+
+
+def on_terminate(signum: int, frame: object) -> None:
+    raise Terminated()
+
+
 def main(argv: Sequence[str] | None = None) -> int:
+    # Closed standard streams: the run goes on, and writes its CSV; what
+    # cannot be shown is not shown (the table's own failure is reported by
+    # the run, where standard error is open).
+    if sys.stderr is None:
+        sys.stderr = open(os.devnull, "w")
+    if sys.stdout is None:
+        sys.stdout = open(os.devnull, "w")
     arguments = parse_arguments(argv)
+    # Only the main thread may take a signal; a program calling main() from
+    # another thread keeps its own handling.
+    in_main_thread = threading.current_thread() is threading.main_thread()
+    previous = signal.signal(signal.SIGTERM, on_terminate) if in_main_thread else None
     try:
         return run(arguments)
-    except KeyboardInterrupt:
+    except (KeyboardInterrupt, Terminated) as stop:
         clear = "\r\033[K" if sys.stderr.isatty() else ""
-        sys.stderr.write(f"{clear}{PROGRAM}: interrupted\n")
-        return 130
+        terminated = isinstance(stop, Terminated)
+        sys.stderr.write(f"{clear}{PROGRAM}: {'terminated' if terminated else 'interrupted'}\n")
+        return 128 + (signal.SIGTERM if terminated else signal.SIGINT)
+    finally:
+        if in_main_thread:
+            signal.signal(signal.SIGTERM, previous)
 
 
 if __name__ == "__main__":

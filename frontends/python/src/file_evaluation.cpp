@@ -29,8 +29,12 @@ namespace {
 // Paths cross between Python and C++ as the file system's bytes, so that a
 // name that is not valid UTF-8 survives the round trip (Python holds it with
 // surrogate escapes, as os.fsdecode gives).
+// A path with an embedded NUL byte would be cut short at it by every call
+// of the system: refused, as os.open refuses it.
 std::string FileSystemBytes(const py::handle& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+  return bytes;
 }
 
 py::str FileSystemText(const std::string& bytes) {
@@ -128,8 +132,11 @@ std::shared_ptr<Run> StartRun(const py::iterable& paths, const py::object& csv_p
     return PlanRun(options);
   }();
   if (!plan.ok()) throw py::value_error(RunProblem(plan.error()));
-  // Python flushes what it printed before the table starts.
-  py::module_::import("sys").attr("stdout").attr("flush")();
+  // Python flushes what it printed before the table starts (where it has a
+  // standard output at all).
+  if (const py::object out = py::module_::import("sys").attr("stdout"); !out.is_none()) {
+    out.attr("flush")();
+  }
   run->report = StartRunReport(std::move(plan).value(), stream != nullptr ? stream : stderr);
   return run;
 }

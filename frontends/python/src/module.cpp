@@ -5,13 +5,14 @@
 
 #include "array_functions.h"
 #include "demosaic/reconstruct.h"
+#include "demosaic/version.h"
 #include "file_evaluation.h"
 
 PYBIND11_MODULE(_core, module) {
   module.doc() =
       "Bayer mosaic sampling, directional colour-difference demosaicing and PSNR measurement "
       "over numpy arrays (the compiled part of the package demosaic).";
-  module.attr("__version__") = DEMOSAIC_VERSION;
+  module.attr("__version__") = demosaic::Version();
   module.attr("FRAME_WIDTH") = demosaic::kFrameWidth;
   module.attr("MINIMUM_SIDE") = demosaic::kMinimumSide;
   demosaic::python::AddArrayFunctions(module);
