@@ -146,6 +146,35 @@ TEST(TiffVariants, EveryIntegerTypeOfSizeIsReadAsTheDecoderReadsIt) {
   }
 }
 
+// A field whose count times its type's size runs past the end of the file
+// (a gigabyte of LONG values here) makes the file unreadable before decoding;
+// the same field with its real count passes.
+TEST(TiffVariants, FieldLongerThanTheFileIsFound) {
+  const Bytes pixels(16 * 16 * 3, 90);
+  const Bytes file = Tiff({{256, 3, {16}},
+                           {257, 3, {16}},
+                           {258, 3, {8, 8, 8}},
+                           {259, 3, {1}},
+                           {262, 3, {2}},
+                           {273, 4, {0}},
+                           {277, 3, {3}},
+                           {278, 4, {16}},
+                           {279, 4, {16 * 16 * 3}},
+                           {305, 4, {1, 2, 3}}},
+                          pixels);
+  EXPECT_EQ(Decoded(file), cv::Size(16, 16));
+  EXPECT_FALSE(DeclaresDataBeyondEnd(file));
+  Bytes forged = file;
+  const std::size_t software_count = 8 + 2 + 12 * 9 + 4;
+  for (int i = 0; i < 4; ++i) forged[software_count + i] = i == 3 ? 0x10 : 0;
+  EXPECT_TRUE(DeclaresDataBeyondEnd(forged));
+  // A directory of more entries than the file holds.
+  Bytes entries = file;
+  entries[8] = 0xFF;
+  entries[9] = 0x7F;
+  EXPECT_TRUE(DeclaresDataBeyondEnd(entries));
+}
+
 TEST(TiffVariants, BigTiffIsRead) {
   for (const std::uint16_t type : {3, 4, 16}) {
     SCOPED_TRACE("field type " + std::to_string(type));
@@ -188,7 +217,9 @@ TEST(TiffVariants, TileFarLargerThanTheImageCountsItsBuffer) {
   EXPECT_EQ(declared->width, 16u);
   EXPECT_GE(declared->decoding_bytes, std::uint64_t{16384} * 8192 * 4);
   // Strips of more rows than the image count the same way; a buffer of a
-  // gigabyte or more is refused by the decoder itself, so counts as one.
+  // gigabyte or more is refused by the decoder itself, so counts as one. The
+  // 16-bit samples are decoded at their depth (6 bytes a pixel) before being
+  // reduced to the 8-bit image (3 more).
   const Bytes stripped = Tiff({{256, 4, {20000}},
                                {257, 4, {16}},
                                {258, 3, {16, 16, 16}},
@@ -197,7 +228,7 @@ TEST(TiffVariants, TileFarLargerThanTheImageCountsItsBuffer) {
                               {});
   const std::optional<DeclaredSize> strip = ReadDeclaredSize(stripped);
   ASSERT_TRUE(strip.has_value());
-  EXPECT_EQ(strip->decoding_bytes, 3u * 20000 * 16 + (std::uint64_t{1} << 30));
+  EXPECT_EQ(strip->decoding_bytes, 9u * 20000 * 16 + (std::uint64_t{1} << 30));
 }
 
 // Floating-point samples are decoded as such, then converted: 12 bytes a

@@ -91,8 +91,13 @@ std::optional<DeclaredSize> PfmSize(Bytes b) {
 std::optional<DeclaredSize> PnmSize(Bytes b) {
   if (b.size() >= 2 && (b[1] == 'F' || b[1] == 'f')) return PfmSize(b);
   std::size_t at = 2;
-  std::uint64_t values[2] = {0, 0};
+  // Width, height and, but for the bitmaps (P1, P4), the largest sample
+  // value: above 255 the samples take 16 bits and are decoded at that depth
+  // (6 bytes a pixel) before being reduced to 8.
+  std::uint64_t values[3] = {0, 0, 0};
+  const bool bitmap = b[1] == '1' || b[1] == '4';
   for (std::uint64_t& value : values) {
+    if (&value == &values[2] && bitmap) break;
     while (at < b.size()) {
       if (b[at] == '#') {
         while (at < b.size() && b[at] != '\n' && b[at] != '\r') ++at;
@@ -103,10 +108,13 @@ std::optional<DeclaredSize> PnmSize(Bytes b) {
       }
     }
     const std::optional<std::uint64_t> digits = Digits(b, at, b.size());
-    if (!digits) return std::nullopt;
+    if (!digits) {
+      if (&value == &values[2]) break;
+      return std::nullopt;
+    }
     value = *digits;
   }
-  return Declared(values[0], values[1], 3);
+  return Declared(values[0], values[1], values[2] > 255 ? 6 + 3 : 3);
 }
 
 // PAM ("P7"): lines of "KEYWORD value" up to ENDHDR. A keyword is at most 8
