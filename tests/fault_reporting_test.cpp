@@ -4,11 +4,12 @@
 // bench's outputs never land among its inputs or on one another;
 // floating-point, 16-bit and RGBA references are measured by their colours
 // whatever the container; --border and --jobs are decimal; links that lead
-// nowhere are reported; names with tabs and line breaks keep the CSV's
-// rows.
+// nowhere are reported; names with tabs and line breaks keep the report's
+// line and the CSV's rows.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <opencv2/core.hpp>
@@ -236,6 +237,24 @@ TEST_F(ReportingTest, SixteenBitAndAlphaReferencesAreMeasuredByTheirColours) {
 }
 
 // ------------------------------------------------------------ small ones
+
+// Control characters in the reference's name are written escaped, so that
+// the report stays one line of five tab-separated fields (a tab made six, a
+// line break two lines).
+TEST_F(ReportingTest, ControlCharactersInTheNameKeepTheLineOneLine) {
+  const std::string name = "a\tb\rc\nd\\e.png";
+  const std::string reference = dir_.File(name);
+  fs::copy_file(reference_, reference);
+  const ProgramResult result = Eval(reference, dir_.File("out.png"));
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  const std::string escaped = dir_.path + "/a\\tb\\rc\\nd\\\\e.png";
+  ASSERT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+  ASSERT_EQ(result.out.find('\r'), result.out.size() - 2) << result.out;
+  EXPECT_EQ(result.out.substr(0, escaped.size() + 1), escaped + "\t");
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\t'), 4);
+  // An ordinary name is unchanged.
+  ExpectReport(Eval(reference_, dir_.File("out.png")), reference_, false);
+}
 
 TEST_F(ReportingTest, NumbersOnTheCommandLineAreDecimal) {
   const ProgramResult padded = Bench({"--border", "010", "--jobs", "01", reference_});
