@@ -298,6 +298,26 @@ TEST(TextHeaders, PamKeywordsFollowedByAnyWhiteSpace) {
   ExpectSize(Text("P7\nWIDTH\t30000\nHEIGHT\t30000\nDEPTH 3\nMAXVAL 255\nENDHDR\n"), 30000, 30000);
 }
 
+// 16-bit samples (a largest value above 255) are decoded at that depth
+// before being reduced: 6 bytes a pixel and the 8-bit image, in PPM, PAM
+// and PNG alike; 8-bit ones take the 8-bit image alone.
+TEST(TextHeaders, SixteenBitSamplesCountTheirDepth) {
+  cv::Mat wide(5, 7, CV_16UC3, cv::Scalar(1000, 2000, 3000));
+  cv::Mat narrow(5, 7, CV_8UC3, cv::Scalar(10, 20, 30));
+  for (const char* extension : {".ppm", ".pam", ".png"}) {
+    SCOPED_TRACE(extension);
+    Bytes bytes;
+    ASSERT_TRUE(cv::imencode(extension, wide, bytes));
+    std::optional<DeclaredSize> declared = ReadDeclaredSize(bytes);
+    ASSERT_TRUE(declared.has_value());
+    EXPECT_EQ(declared->decoding_bytes, 9u * 5 * 7);
+    ASSERT_TRUE(cv::imencode(extension, narrow, bytes));
+    declared = ReadDeclaredSize(bytes);
+    ASSERT_TRUE(declared.has_value());
+    EXPECT_EQ(declared->decoding_bytes, 3u * 5 * 7);
+  }
+}
+
 TEST(TextHeaders, PamRepeatedSizeIsRefusedLikeTheDecoderRefusesIt) {
   const Bytes twice = Pam("P7\nWIDTH 4\nWIDTH 13\nHEIGHT 9\nDEPTH 3\nMAXVAL 255\nENDHDR\n", 13, 9);
   EXPECT_TRUE(cv::imdecode(twice, cv::IMREAD_COLOR).empty());
