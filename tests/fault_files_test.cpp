@@ -133,22 +133,26 @@ TEST_F(TemporaryFileTest, StaleTemporariesOfKilledRunsAreRemoved) {
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
   const std::string dead = std::to_string(child);
   const std::string live = std::to_string(getpid());
-  const std::set<std::string> stale = {".out.png.tmp-" + dead + "-0",
-                                       ".out.png.tmp-" + dead + "-12",
-                                       ".out.enc-" + dead + "-a1B2c3.ras"};
-  const std::set<std::string> kept = {".out.png.tmp-" + live + "-0",
-                                      ".other.png.tmp-" + dead + "-0",
-                                      ".out.png.tmp-x" + dead + "-0", "out.png.tmp-" + dead + "-0"};
+  const std::set<std::string> stale = {
+      ".out.png.tmp-" + dead + "-0", ".out.png.tmp-" + dead + "-12",
+      ".out.png.tmp-" + dead + "-Ab12Cd", ".out.enc-" + dead + "-a1B2c3.ras"};
+  const std::set<std::string> kept = {
+      ".out.png.tmp-" + live + "-0",   ".other.png.tmp-" + dead + "-0",
+      ".out.png.tmp-x" + dead + "-0",  "out.png.tmp-" + dead + "-0",
+      ".out.png.tmp-" + dead + "-bak", ".out.enc-" + live + "-a1B2c3.ras"};
   fs::create_directory(dir_.File("out"));
   for (const std::string& name : stale) WriteFile(dir_.File("out/" + name), "partial");
   for (const std::string& name : kept) WriteFile(dir_.File("out/" + name), "partial");
+  // The PNG replaces an existing output, through a temporary name; the Sun
+  // raster output is a new file, through the encoder's own.
   const std::string output = dir_.File("out/out.png");
   WriteFile(output, "old");
   ExpectReport(Eval(reference, output), reference, false);
-  std::set<std::string> expected = kept;
-  expected.insert("out.png");
-  EXPECT_EQ(Listing(dir_.File("out")), expected);
   ExpectCompleteImage(output, cv::Size(64, 48));
+  ExpectReport(Eval(reference, dir_.File("out/out.ras")), reference, false);
+  std::set<std::string> expected = kept;
+  expected.insert({"out.png", "out.ras"});
+  EXPECT_EQ(Listing(dir_.File("out")), expected);
 }
 
 // ------------------------------------------------------- special outputs

@@ -40,22 +40,40 @@ std::string HiddenName(const fs::path& directory, const std::string& name,
   return hidden + suffix;
 }
 
-// True for "PID-..." where PID names no process that still runs (one of
-// another user is running: kill says EPERM, not ESRCH).
-bool NamesEndedProcess(std::string_view rest) {
-  const std::size_t dash = rest.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash > 9) return false;
-  pid_t pid = 0;
-  for (const char digit : rest.substr(0, dash)) {
-    if (digit < '0' || digit > '9') return false;
-    pid = pid * 10 + (digit - '0');
+bool IsAlphanumeric(std::string_view text) {
+  for (const char ch : text) {
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'))) {
+      return false;
+    }
   }
+  return true;
+}
+
+bool IsDecimal(std::string_view text) {
+  return !text.empty() && text.size() <= 9 &&
+         text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// True for what follows a temporary's tag when it names a process that no
+// longer runs: "PID-N" (N the attempt) or "PID-XXXXXX" (mkostemp's six
+// characters), then `extension` for an encoder's file. A process of another
+// user that still runs makes kill fail with EPERM, not ESRCH.
+bool NamesEndedProcess(std::string_view rest, std::string_view extension) {
+  if (rest.size() < extension.size() || !rest.ends_with(extension)) return false;
+  rest.remove_suffix(extension.size());
+  const std::size_t dash = rest.find('-');
+  if (dash == std::string_view::npos || !IsDecimal(rest.substr(0, dash))) return false;
+  const std::string_view unique = rest.substr(dash + 1);
+  const bool attempt = extension.empty() && IsDecimal(unique) && unique.size() <= 2;
+  if (!attempt && !(unique.size() == 6 && IsAlphanumeric(unique))) return false;
+  pid_t pid = 0;
+  for (const char digit : rest.substr(0, dash)) pid = pid * 10 + (digit - '0');
   return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-// True when `entry` is one of the hidden names this writer or the encoders
-// give `name`'s temporaries: ".NAME" + tag + "PID-...", NAME cut short only
-// where the whole fills the directory's longest name.
+// True when `entry` is ".NAME" + tag + REST, one of the hidden names this
+// writer or the encoders give `name`'s temporaries, NAME cut short only
+// where the whole fills the directory's longest name; REST is stored.
 bool IsTemporaryOf(std::string_view entry, std::string_view name, std::string_view tag,
                    std::size_t name_max, std::string_view& rest) {
   const std::size_t at = entry.rfind(tag);
@@ -74,6 +92,7 @@ void RemoveStaleTemporaries(const fs::path& path) {
   if (directory.empty()) directory = ".";
   const std::string name = path.filename().string();
   const std::string stem = path.stem().string();
+  const std::string extension = path.extension().string();
   const std::size_t name_max = NameMax(directory);
   DIR* listing = opendir(directory.c_str());
   if (listing == nullptr) return;
@@ -81,9 +100,11 @@ void RemoveStaleTemporaries(const fs::path& path) {
   while (const dirent* entry = readdir(listing)) {
     const std::string_view entry_name = entry->d_name;
     std::string_view rest;
-    const bool ours = IsTemporaryOf(entry_name, name, ".tmp-", name_max, rest) ||
-                      IsTemporaryOf(entry_name, stem, ".enc-", name_max, rest);
-    if (!ours || !NamesEndedProcess(rest)) continue;
+    const bool stale =
+        (IsTemporaryOf(entry_name, name, ".tmp-", name_max, rest) && NamesEndedProcess(rest, "")) ||
+        (!extension.empty() && IsTemporaryOf(entry_name, stem, ".enc-", name_max, rest) &&
+         NamesEndedProcess(rest, extension));
+    if (!stale) continue;
     struct stat info {};
     if (fstatat(directory_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
