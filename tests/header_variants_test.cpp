@@ -381,8 +381,12 @@ TEST(OtherHeaders, Jpeg2000ImageHeaderAndCodestream) {
   ASSERT_TRUE(cv::imencode(".jp2", image, file));
   EXPECT_EQ(Decoded(file), cv::Size(40, 33));
   ExpectSize(file, 40, 33);
-  // A 32-bit plane for each of 3 components, then 8-bit colour.
-  EXPECT_GE(ReadDeclaredSize(file)->decoding_bytes, 40u * 33 * (3 * 4 + 3));
+  // A 32-bit plane for each of 3 components, then 8-bit colour; 16-bit
+  // colour beside the planes where the samples have more than 8 bits.
+  EXPECT_EQ(ReadDeclaredSize(file)->decoding_bytes, 40u * 33 * (3 * 4 + 3));
+  cv::Mat wide(33, 40, CV_16UC3, cv::Scalar(1000, 2000, 3000));
+  ASSERT_TRUE(cv::imencode(".jp2", wide, file));
+  EXPECT_EQ(ReadDeclaredSize(file)->decoding_bytes, 40u * 33 * (3 * 4 + 6));
   // A bare codestream: SOC, then SIZ with an image offset.
   Bytes codestream = {0xFF, 0x4F, 0xFF, 0x51};
   Append(codestream, 47, 2, false);     // Lsiz
