@@ -95,8 +95,8 @@ std::string BlackTiff(std::uint32_t side) {
 }
 
 // OpenEXR: the attributes a reader needs, a data window of `side` x `side`,
-// and no pixels.
-std::string Exr(std::uint32_t side) {
+// `extra` attributes, and no pixels.
+std::string Exr(std::uint32_t side, const std::string& extra = "") {
   const auto attribute = [](const std::string& name, const std::string& type,
                             const std::string& value) {
     return name + '\0' + type + '\0' + Little(value.size(), 4) + value;
@@ -113,7 +113,8 @@ std::string Exr(std::uint32_t side) {
          attribute("channels", "chlist", channels) +
          attribute("compression", "compression", std::string(1, '\0')) +
          attribute("dataWindow", "box2i", window) + attribute("displayWindow", "box2i", window) +
-         attribute("lineOrder", "lineOrder", std::string(1, '\0')) + '\0' + std::string(64, '\0');
+         attribute("lineOrder", "lineOrder", std::string(1, '\0')) + extra + '\0' +
+         std::string(64, '\0');
 }
 
 // A bare JPEG 2000 codestream: SOC and SIZ for `side` x `side`, 3 components.
@@ -241,7 +242,8 @@ TEST_F(MemoryFaultTest, SmallTiffOfThirtyThousandSquaredIsRefusedBeforeDecoding)
 // (inside a small memory group, the process was killed). Refused as
 // unreadable from the chunk lengths, whatever the chunk's type, before
 // decoding; likewise a TIFF whose field declares a gigabyte of values
-// (libtiff ignored the field and decoded the image).
+// (libtiff ignored the field and decoded the image) and an OpenEXR header
+// attribute declaring 2 GiB.
 TEST_F(MemoryFaultTest, MetadataLongerThanTheFileIsRefusedBeforeDecoding) {
   const std::string png = Encode(".png", TestImage(16, 16, 6));
   const std::string before_end = png.substr(0, png.size() - 12);
@@ -268,6 +270,10 @@ TEST_F(MemoryFaultTest, MetadataLongerThanTheFileIsRefusedBeforeDecoding) {
   // The Software field's count: a gigabyte of text at an offset past the end.
   tiff.replace(8 + 2 + 12 * 9 + 4, 8, Little(1u << 30, 4) + Little(1000, 4));
   files.push_back({"field.tif", tiff});
+  // An OpenEXR string attribute declaring 2 GiB (OpenEXR allocated it:
+  // 2.1 GB, 1.6 s).
+  files.push_back({"attribute.exr", Exr(16, std::string("comments\0string\0", 16) +
+                                                Little(0x7FFFFFFF, 4) + std::string(200, 'x'))});
   for (const auto& [name, bytes] : files) {
     SCOPED_TRACE(name);
     const std::string path = dir_.File(name);

@@ -223,5 +223,25 @@ TEST(MetadataBounds, WebpChunkLongerThanTheContainer) {
   EXPECT_TRUE(DeclaresDataBeyondEnd(container));
 }
 
+// OpenEXR: a header attribute of any type declaring more than the file
+// holds; one of its real size passes.
+TEST(MetadataBounds, ExrAttributeLongerThanTheRestOfTheFile) {
+  cv::Mat floats(8, 8, CV_32FC3, cv::Scalar(0.25f, 0.5f, 0.75f));
+  const Bytes exr = Encode(".exr", floats);
+  EXPECT_FALSE(DeclaresDataBeyondEnd(exr));
+  const auto with_attribute = [&](std::uint32_t size) {
+    std::string attribute = std::string("comments\0string\0", 16);
+    for (int i = 0; i < 4; ++i) attribute += static_cast<char>(size >> (8 * i));
+    attribute += "hello";
+    const std::string file = std::string(exr.begin(), exr.begin() + 8) + attribute +
+                             std::string(exr.begin() + 8, exr.end());
+    return Bytes(file.begin(), file.end());
+  };
+  EXPECT_FALSE(DeclaresDataBeyondEnd(with_attribute(5)));
+  EXPECT_TRUE(DeclaresDataBeyondEnd(with_attribute(0x7FFFFFFF)));
+  EXPECT_TRUE(DeclaresDataBeyondEnd(with_attribute(0x80000000)));  // negative
+  EXPECT_TRUE(DeclaresDataBeyondEnd(Bytes(exr.begin(), exr.begin() + 40)));
+}
+
 }  // namespace
 }  // namespace demosaic

@@ -75,6 +75,34 @@ std::optional<CodestreamSize> SizSegment(Bytes b, std::uint64_t at) {
 
 }  // namespace
 
+// OpenEXR's headers: one, or for a multi-part file (version flag 0x1000)
+// several, each a run of attributes (name, type, size, value) up to an empty
+// name, the last header followed by another empty name. The decoder
+// allocates an attribute's declared size before reading its value, whatever
+// its type. True when a size is negative or runs past the end, or the
+// headers stop before their end.
+bool ExrAttributeBeyondEnd(Bytes b) {
+  if (b.size() < 8) return true;
+  const bool multipart = (Little32(b, 4) & 0x1000) != 0;
+  std::uint64_t at = 8;
+  while (true) {
+    std::uint64_t attributes = 0;
+    while (true) {
+      const std::optional<std::string_view> name = CString(b, at);
+      if (!name) return true;
+      if (name->empty()) break;
+      if (!CString(b, at) || !Has(b, at, 4)) return true;
+      const std::int64_t size = SignedLittle32(b, at);
+      at += 4;
+      if (size < 0 || !Has(b, at, static_cast<std::uint64_t>(size))) return true;
+      at += static_cast<std::uint64_t>(size);
+      ++attributes;
+    }
+    // A single-part file has one header; an empty header ends the others.
+    if (!multipart || attributes == 0) return false;
+  }
+}
+
 // OpenEXR: magic and version, then attributes (name, type, size, value) up
 // to an empty name. The decoder's image is the data window; it first reads a
 // table of one 8-byte offset per chunk, and holds a chunk (a tile, or a few

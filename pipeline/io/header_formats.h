@@ -89,6 +89,8 @@ bool TiffFieldsBeyondEnd(Bytes b);
 // Where the first directory's ExtraSamples values say "unassociated alpha".
 std::vector<std::size_t> TiffUnassociatedAlphaOffsets(Bytes b);
 std::optional<DeclaredSize> ExrSize(Bytes b);
+// True when an OpenEXR header attribute declares more bytes than follow it.
+bool ExrAttributeBeyondEnd(Bytes b);
 std::optional<DeclaredSize> Jpeg2000Size(Bytes b);  // JP2 files and bare codestreams
 
 }  // namespace demosaic::header

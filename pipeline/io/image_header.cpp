@@ -146,6 +146,7 @@ bool DeclaresDataBeyondEnd(std::span<const unsigned char> file) {
   if (header::IsJpeg(file)) return !header::WalkJpeg(file).complete;
   if (IsTiff(file)) return header::TiffFieldsBeyondEnd(file);
   if (IsWebp(file)) return WebpChunkBeyondEnd(file);
+  if (IsExr(file)) return header::ExrAttributeBeyondEnd(file);
   return false;
 }
 

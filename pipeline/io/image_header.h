@@ -29,8 +29,9 @@ struct DeclaredSize {
 std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file);
 
 // True for a PNG chunk, JPEG segment, TIFF field (count times the size of
-// its type) or WebP chunk (the RIFF container included) that declares more
-// bytes than the file holds after it, whatever its type: a file cut short,
+// its type), WebP chunk (the RIFF container included) or OpenEXR header
+// attribute that declares more bytes than the file holds after it, whatever
+// its type: a file cut short,
 // or one made to have the decoder allocate gigabytes for metadata it then
 // fails to read. Such a file is unreadable; checked before decoding.
 bool DeclaresDataBeyondEnd(std::span<const unsigned char> file);
