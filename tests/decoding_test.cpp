@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -129,34 +130,56 @@ TEST_F(NoTemporaryCopies, SixteenBitSamplesKeepTheirHighByteInEveryFormat) {
   }
 }
 
-// A classic little-endian TIFF of 8 x 8 uncompressed 8-bit RGBA pixels all
-// `rgba`, with ExtraSamples saying `extra_sample` (1 associated, 2
-// unassociated alpha).
-std::vector<unsigned char> RgbaTiff(cv::Vec4b rgba, int extra_sample) {
+// A classic little-endian TIFF of 8 x 8 uncompressed pixels all `pixel`
+// (its bytes: `samples` samples of `bits` each, RGB then any extra one), with
+// `fields` (tag and SHORT value, tags above 279) after the usual ones.
+std::vector<unsigned char> SmallTiff(int bits, int samples,
+                                     const std::vector<std::array<std::uint32_t, 2>>& fields,
+                                     const std::vector<unsigned char>& pixel) {
   std::vector<unsigned char> file = {'I', 'I', 42, 0, 8, 0, 0, 0};
   const auto put = [&](std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i) file.push_back(static_cast<unsigned char>(value >> (8 * i)));
   };
-  constexpr std::uint32_t kEntries = 10;
-  constexpr std::uint32_t kBits = 8 + 2 + 12 * kEntries + 4;  // after the directory
-  constexpr std::uint32_t kPixels = kBits + 8;
-  const std::uint32_t entries[kEntries][4] = {
-      {256, 3, 1, 8},         {257, 3, 1, 8},
-      {258, 3, 4, kBits},     {259, 3, 1, 1},
-      {262, 3, 1, 2},         {273, 4, 1, kPixels},
-      {277, 3, 1, 4},         {278, 3, 1, 8},
-      {279, 4, 1, 8 * 8 * 4}, {338, 3, 1, static_cast<std::uint32_t>(extra_sample)}};
-  put(kEntries, 2);
-  for (const auto& entry : entries) {
+  const auto entries = static_cast<std::uint32_t>(9 + fields.size());
+  const std::uint32_t bits_at = 8 + 2 + 12 * entries + 4;  // after the directory
+  const std::uint32_t pixels_at = bits_at + 2 * static_cast<std::uint32_t>(samples);
+  const auto n = static_cast<std::uint32_t>(samples);
+  std::vector<std::array<std::uint32_t, 4>> all = {
+      {256, 3, 1, 8}, {257, 3, 1, 8}, {258, 3, n, bits_at},
+      {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, pixels_at},
+      {277, 3, 1, n}, {278, 3, 1, 8}, {279, 4, 1, 64 * static_cast<std::uint32_t>(pixel.size())}};
+  for (const auto& [tag, value] : fields) all.push_back({tag, 3, 1, value});
+  put(entries, 2);
+  for (const auto& entry : all) {
     put(entry[0], 2);
     put(entry[1], 2);
     put(entry[2], 4);
     put(entry[3], 4);
   }
   put(0, 4);
-  for (int i = 0; i < 4; ++i) put(8, 2);
-  for (int i = 0; i < 64; ++i) file.insert(file.end(), rgba.val, rgba.val + 4);
+  for (int i = 0; i < samples; ++i) put(static_cast<std::uint32_t>(bits), 2);
+  for (int i = 0; i < 64; ++i) file.insert(file.end(), pixel.begin(), pixel.end());
   return file;
+}
+
+// 8-bit RGBA with ExtraSamples saying `extra_sample` (1 associated, 2
+// unassociated alpha).
+std::vector<unsigned char> RgbaTiff(cv::Vec4b rgba, int extra_sample) {
+  return SmallTiff(8, 4, {{338, static_cast<std::uint32_t>(extra_sample)}},
+                   {rgba[0], rgba[1], rgba[2], rgba[3]});
+}
+
+// Signed integer samples (SampleFormat 2) are taken by their bits, as the
+// library hands 8-bit ones over: 8-bit as they are, 16-bit by the high byte
+// like unsigned ones (0x8040, negative, is 128).
+TEST_F(NoTemporaryCopies, SignedSamplesAreTakenByTheirBits) {
+  const Expected<cv::Mat> bytes = DecodeColorImage(SmallTiff(8, 3, {{339, 2}}, {0x10, 0x80, 0xF0}));
+  ASSERT_TRUE(bytes.ok());
+  EXPECT_EQ(bytes.value().at<cv::Vec3b>(3, 3), cv::Vec3b(0xF0, 0x80, 0x10));
+  const Expected<cv::Mat> words =
+      DecodeColorImage(SmallTiff(16, 3, {{339, 2}}, {0xFF, 0x12, 0x40, 0x80, 0x00, 0x7F}));
+  ASSERT_TRUE(words.ok());
+  EXPECT_EQ(words.value().at<cv::Vec3b>(3, 3), cv::Vec3b(0x7F, 0x80, 0x12));
 }
 
 // Alpha is dropped and the colour kept as stored: an unassociated alpha of

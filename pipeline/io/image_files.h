@@ -32,7 +32,9 @@ Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit
 Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file);
 
 // Decodes `source` as 8-bit B, G, R with contiguous rows, from its bytes:
-// - 16-bit samples, of any format, keep their high byte;
+// - 16-bit samples, of any format, keep their high byte (signed integer
+//   samples are taken by their bits, 8-bit ones as they are; 32-bit integer
+//   samples are kUnreadable);
 // - floating-point samples (OpenEXR, PFM, floating-point TIFF, Radiance HDR)
 //   nominally 0..1 are scaled by 255, rounded half to even and clamped to
 //   0..255: +inf and anything above 1 is 255, NaN and -inf are 0;

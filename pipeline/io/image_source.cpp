@@ -60,7 +60,8 @@ Expected<cv::Mat> DecodeThroughUnnamedFile(std::vector<unsigned char>& bytes, in
   return cv::imread(path, flags);
 }
 
-// 16-bit samples as their high byte, the one rule for every format.
+// 16-bit samples as their high byte, the one rule for every format (signed
+// ones by their bits alike).
 cv::Mat HighByte(const cv::Mat& wide) {
   cv::Mat narrow(wide.size(), CV_MAKETYPE(CV_8U, wide.channels()));
   const int samples = wide.cols * wide.channels();
@@ -102,7 +103,13 @@ Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
   switch (decoded.depth()) {
     case CV_8U:
       break;
+    case CV_8S:  // signed samples by their bits, as the library gives 8-bit ones
+      decoded = cv::Mat(decoded.size(), CV_MAKETYPE(CV_8U, decoded.channels()), decoded.data,
+                        decoded.step)
+                    .clone();
+      break;
     case CV_16U:
+    case CV_16S:
       decoded = HighByte(decoded);
       break;
     case CV_16F: {
@@ -118,7 +125,7 @@ Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
       decoded = FloatLevels<double>(decoded);
       break;
     default:
-      return Error{ErrorKind::kUnreadable, ""};  // signed integer samples
+      return Error{ErrorKind::kUnreadable, ""};  // 32-bit integer samples
   }
   cv::Mat image;
   switch (decoded.channels()) {
