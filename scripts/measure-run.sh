@@ -11,9 +11,25 @@ runs=${2:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The built programs, in the build tree's tools/ and frontends/ (or at its
+# top, as older trees had them).
+program() {
+  for dir in "$build_dir/tools" "$build_dir/frontends" "$build_dir"; do
+    if [ -x "$dir/$1" ]; then
+      echo "$dir/$1"
+      return
+    fi
+  done
+  echo "measure-run.sh: $1 not built in $build_dir" >&2
+  exit 1
+}
+make_chart=$(program make-chart)
+io_floor=$(program io-floor)
+demosaic_eval=$(program demosaic-eval)
+
 width=6000
 height=4000
-"$build_dir/make-chart" "$work/chart-24mp.png" "$width" "$height"
+"$make_chart" "$work/chart-24mp.png" "$width" "$height"
 
 # Runs a program RUNS times under /usr/bin/time; prints the best wall time in
 # seconds and the largest peak resident set in KiB.
@@ -30,8 +46,8 @@ measure() {
   echo "$best $peak"
 }
 
-read -r floor_wall floor_kib < <(measure "$build_dir/io-floor" "$work/chart-24mp.png" "$work/floor.png")
-read -r run_wall run_kib < <(measure "$build_dir/demosaic-eval" "$work/chart-24mp.png" "$work/out.png")
+read -r floor_wall floor_kib < <(measure "$io_floor" "$work/chart-24mp.png" "$work/floor.png")
+read -r run_wall run_kib < <(measure "$demosaic_eval" "$work/chart-24mp.png" "$work/out.png")
 
 pixels=$((width * height))
 budget_kib=$(((12 * pixels + 64 * 1024 * 1024) / 1024))

@@ -1,13 +1,14 @@
 // Files left behind and outputs that are not plain files: references in the
 // formats the image library reads only from named files leave no copy in
 // the temporary directory, not when killed, refused, or when that directory
-// is unusable; outputs that are devices, FIFOs or standard output are
-// written in place and never replaced; replaced files keep their
+// is unusable; temporaries of killed runs are removed by the next write; outputs that are devices,
+// FIFOs or standard output are written in place and never replaced; replaced files keep their
 // permissions; another user's read-only file is left alone; the longest
 // file names work.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -116,6 +117,42 @@ TEST_F(TemporaryFileTest, OutputsInFileOnlyFormatsLeaveNothing) {
     EXPECT_EQ(Listing(dir_.path), (std::set<std::string>{"ref.png", "out" + extension}));
     fs::remove(output);
   }
+}
+
+// A run killed between naming its temporary and renaming it over an
+// existing output left ".NAME.tmp-PID-N" beside it for good (an encoder's
+// ".STEM.enc-PID-XXXXXX.EXT" likewise). The next write of that output
+// removes those of processes that no longer run, and leaves alone a running
+// process's, another output's and any other name.
+TEST_F(TemporaryFileTest, StaleTemporariesOfKilledRunsAreRemoved) {
+  const std::string reference = dir_.File("ref.png");
+  WriteFile(reference, Encode(".png", TestImage(64, 48, 8)));
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string dead = std::to_string(child);
+  const std::string live = std::to_string(getpid());
+  const std::set<std::string> stale = {
+      ".out.png.tmp-" + dead + "-0", ".out.png.tmp-" + dead + "-12",
+      ".out.png.tmp-" + dead + "-Ab12Cd", ".out.enc-" + dead + "-a1B2c3.ras"};
+  const std::set<std::string> kept = {
+      ".out.png.tmp-" + live + "-0",   ".other.png.tmp-" + dead + "-0",
+      ".out.png.tmp-x" + dead + "-0",  "out.png.tmp-" + dead + "-0",
+      ".out.png.tmp-" + dead + "-bak", ".out.enc-" + live + "-a1B2c3.ras"};
+  fs::create_directory(dir_.File("out"));
+  for (const std::string& name : stale) WriteFile(dir_.File("out/" + name), "partial");
+  for (const std::string& name : kept) WriteFile(dir_.File("out/" + name), "partial");
+  // The PNG replaces an existing output, through a temporary name; the Sun
+  // raster output is a new file, through the encoder's own.
+  const std::string output = dir_.File("out/out.png");
+  WriteFile(output, "old");
+  ExpectReport(Eval(reference, output), reference, false);
+  ExpectCompleteImage(output, cv::Size(64, 48));
+  ExpectReport(Eval(reference, dir_.File("out/out.ras")), reference, false);
+  std::set<std::string> expected = kept;
+  expected.insert({"out.png", "out.ras"});
+  EXPECT_EQ(Listing(dir_.File("out")), expected);
 }
 
 // ------------------------------------------------------- special outputs

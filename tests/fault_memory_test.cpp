@@ -1,8 +1,9 @@
 // Memory refused in time: headers written every way the decoders accept,
 // declaring images no machine holds, are refused before decoding by both
 // tools; real images too large for a memory group (cgroup v1 or v2) are
-// refused instead of the process being killed; a JPEG of endless scans is
-// refused before the decoder spends hours on it.
+// refused instead of the process being killed; metadata longer than the
+// file is refused before the decoder allocates it; a JPEG of endless scans
+// is refused before the decoder spends hours on it.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -94,8 +95,8 @@ std::string BlackTiff(std::uint32_t side) {
 }
 
 // OpenEXR: the attributes a reader needs, a data window of `side` x `side`,
-// and no pixels.
-std::string Exr(std::uint32_t side) {
+// `extra` attributes, and no pixels.
+std::string Exr(std::uint32_t side, const std::string& extra = "") {
   const auto attribute = [](const std::string& name, const std::string& type,
                             const std::string& value) {
     return name + '\0' + type + '\0' + Little(value.size(), 4) + value;
@@ -112,7 +113,8 @@ std::string Exr(std::uint32_t side) {
          attribute("channels", "chlist", channels) +
          attribute("compression", "compression", std::string(1, '\0')) +
          attribute("dataWindow", "box2i", window) + attribute("displayWindow", "box2i", window) +
-         attribute("lineOrder", "lineOrder", std::string(1, '\0')) + '\0' + std::string(64, '\0');
+         attribute("lineOrder", "lineOrder", std::string(1, '\0')) + extra + '\0' +
+         std::string(64, '\0');
 }
 
 // A bare JPEG 2000 codestream: SOC and SIZ for `side` x `side`, 3 components.
@@ -233,6 +235,60 @@ TEST_F(MemoryFaultTest, SmallTiffOfThirtyThousandSquaredIsRefusedBeforeDecoding)
   ExpectRefused(result, kNoMemory);
   EXPECT_LT(result.peak_rss_kib, kSmallRunKiB);
   EXPECT_LT(elapsed, std::chrono::seconds(10)) << "decoding was started";
+}
+
+// Metadata declaring more than the file holds: a 600-byte PNG whose last
+// text chunk declares 2 GiB made libpng take 2.1 GB and 6 s before failing
+// (inside a small memory group, the process was killed). Refused as
+// unreadable from the chunk lengths, whatever the chunk's type, before
+// decoding; likewise a TIFF whose field declares a gigabyte of values
+// (libtiff ignored the field and decoded the image) and an OpenEXR header
+// attribute declaring 2 GiB.
+TEST_F(MemoryFaultTest, MetadataLongerThanTheFileIsRefusedBeforeDecoding) {
+  const std::string png = Encode(".png", TestImage(16, 16, 6));
+  const std::string before_end = png.substr(0, png.size() - 12);
+  std::vector<ForgedHeader> files;
+  for (const std::string type : {"tEXt", "zTXt", "iTXt"}) {
+    files.push_back({type + ".png", before_end + Big(0x7FFFFFFF, 4) + type +
+                                        std::string("Comment\0", 8) + std::string(200, 'x')});
+  }
+  const std::string pixels(16 * 16, '\x80');
+  std::string tiff = Tiff({{256, 3, 16},
+                           {257, 3, 16},
+                           {258, 3, 8},
+                           {259, 3, 1},
+                           {262, 3, 1},
+                           {273, 4, 8 + 2 + 12 * 10 + 4},
+                           {277, 3, 1},
+                           {278, 3, 16},
+                           {279, 4, 16 * 16},
+                           {305, 2, 0}},  // Software: ASCII
+                          pixels);
+  ASSERT_EQ(
+      cv::imdecode(std::vector<unsigned char>(tiff.begin(), tiff.end()), cv::IMREAD_COLOR).size(),
+      cv::Size(16, 16));
+  // The Software field's count: a gigabyte of text at an offset past the end.
+  tiff.replace(8 + 2 + 12 * 9 + 4, 8, Little(1u << 30, 4) + Little(1000, 4));
+  files.push_back({"field.tif", tiff});
+  // An OpenEXR string attribute declaring 2 GiB (OpenEXR allocated it:
+  // 2.1 GB, 1.6 s).
+  files.push_back({"attribute.exr", Exr(16, std::string("comments\0string\0", 16) +
+                                                Little(0x7FFFFFFF, 4) + std::string(200, 'x'))});
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const std::string path = dir_.File(name);
+    WriteFile(path, bytes);
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramResult result = Eval(path, dir_.File("out.png"));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ExpectRefused(result, kReadError);
+    ExpectNoFile(dir_.File("out.png"));
+    EXPECT_LT(result.peak_rss_kib, kSmallRunKiB);
+    EXPECT_LT(elapsed, std::chrono::seconds(2)) << "the decoder read the chunk";
+    const ProgramResult bench = Bench({path});
+    EXPECT_NE(bench.err.find(name + ": skipped, cannot be read as an image"), std::string::npos)
+        << bench.err;
+  }
 }
 
 // Thousands of scans in a small JPEG: the decoder would go over the whole

@@ -146,6 +146,35 @@ TEST(TiffVariants, EveryIntegerTypeOfSizeIsReadAsTheDecoderReadsIt) {
   }
 }
 
+// A field whose count times its type's size runs past the end of the file
+// (a gigabyte of LONG values here) makes the file unreadable before decoding;
+// the same field with its real count passes.
+TEST(TiffVariants, FieldLongerThanTheFileIsFound) {
+  const Bytes pixels(16 * 16 * 3, 90);
+  const Bytes file = Tiff({{256, 3, {16}},
+                           {257, 3, {16}},
+                           {258, 3, {8, 8, 8}},
+                           {259, 3, {1}},
+                           {262, 3, {2}},
+                           {273, 4, {0}},
+                           {277, 3, {3}},
+                           {278, 4, {16}},
+                           {279, 4, {16 * 16 * 3}},
+                           {305, 4, {1, 2, 3}}},
+                          pixels);
+  EXPECT_EQ(Decoded(file), cv::Size(16, 16));
+  EXPECT_FALSE(DeclaresDataBeyondEnd(file));
+  Bytes forged = file;
+  const std::size_t software_count = 8 + 2 + 12 * 9 + 4;
+  for (int i = 0; i < 4; ++i) forged[software_count + i] = i == 3 ? 0x10 : 0;
+  EXPECT_TRUE(DeclaresDataBeyondEnd(forged));
+  // A directory of more entries than the file holds.
+  Bytes entries = file;
+  entries[8] = 0xFF;
+  entries[9] = 0x7F;
+  EXPECT_TRUE(DeclaresDataBeyondEnd(entries));
+}
+
 TEST(TiffVariants, BigTiffIsRead) {
   for (const std::uint16_t type : {3, 4, 16}) {
     SCOPED_TRACE("field type " + std::to_string(type));
@@ -188,7 +217,9 @@ TEST(TiffVariants, TileFarLargerThanTheImageCountsItsBuffer) {
   EXPECT_EQ(declared->width, 16u);
   EXPECT_GE(declared->decoding_bytes, std::uint64_t{16384} * 8192 * 4);
   // Strips of more rows than the image count the same way; a buffer of a
-  // gigabyte or more is refused by the decoder itself, so counts as one.
+  // gigabyte or more is refused by the decoder itself, so counts as one. The
+  // 16-bit samples are decoded at their depth (6 bytes a pixel) before being
+  // reduced to the 8-bit image (3 more).
   const Bytes stripped = Tiff({{256, 4, {20000}},
                                {257, 4, {16}},
                                {258, 3, {16, 16, 16}},
@@ -197,7 +228,7 @@ TEST(TiffVariants, TileFarLargerThanTheImageCountsItsBuffer) {
                               {});
   const std::optional<DeclaredSize> strip = ReadDeclaredSize(stripped);
   ASSERT_TRUE(strip.has_value());
-  EXPECT_EQ(strip->decoding_bytes, 3u * 20000 * 16 + (std::uint64_t{1} << 30));
+  EXPECT_EQ(strip->decoding_bytes, 9u * 20000 * 16 + (std::uint64_t{1} << 30));
 }
 
 // Floating-point samples are decoded as such, then converted: 12 bytes a
@@ -267,6 +298,26 @@ TEST(TextHeaders, PamKeywordsFollowedByAnyWhiteSpace) {
   ExpectSize(Text("P7\nWIDTH\t30000\nHEIGHT\t30000\nDEPTH 3\nMAXVAL 255\nENDHDR\n"), 30000, 30000);
 }
 
+// 16-bit samples (a largest value above 255) are decoded at that depth
+// before being reduced: 6 bytes a pixel and the 8-bit image, in PPM, PAM
+// and PNG alike; 8-bit ones take the 8-bit image alone.
+TEST(TextHeaders, SixteenBitSamplesCountTheirDepth) {
+  cv::Mat wide(5, 7, CV_16UC3, cv::Scalar(1000, 2000, 3000));
+  cv::Mat narrow(5, 7, CV_8UC3, cv::Scalar(10, 20, 30));
+  for (const char* extension : {".ppm", ".pam", ".png"}) {
+    SCOPED_TRACE(extension);
+    Bytes bytes;
+    ASSERT_TRUE(cv::imencode(extension, wide, bytes));
+    std::optional<DeclaredSize> declared = ReadDeclaredSize(bytes);
+    ASSERT_TRUE(declared.has_value());
+    EXPECT_EQ(declared->decoding_bytes, 9u * 5 * 7);
+    ASSERT_TRUE(cv::imencode(extension, narrow, bytes));
+    declared = ReadDeclaredSize(bytes);
+    ASSERT_TRUE(declared.has_value());
+    EXPECT_EQ(declared->decoding_bytes, 3u * 5 * 7);
+  }
+}
+
 TEST(TextHeaders, PamRepeatedSizeIsRefusedLikeTheDecoderRefusesIt) {
   const Bytes twice = Pam("P7\nWIDTH 4\nWIDTH 13\nHEIGHT 9\nDEPTH 3\nMAXVAL 255\nENDHDR\n", 13, 9);
   EXPECT_TRUE(cv::imdecode(twice, cv::IMREAD_COLOR).empty());
@@ -330,8 +381,12 @@ TEST(OtherHeaders, Jpeg2000ImageHeaderAndCodestream) {
   ASSERT_TRUE(cv::imencode(".jp2", image, file));
   EXPECT_EQ(Decoded(file), cv::Size(40, 33));
   ExpectSize(file, 40, 33);
-  // A 32-bit plane for each of 3 components, then 8-bit colour.
-  EXPECT_GE(ReadDeclaredSize(file)->decoding_bytes, 40u * 33 * (3 * 4 + 3));
+  // A 32-bit plane for each of 3 components, then 8-bit colour; 16-bit
+  // colour beside the planes where the samples have more than 8 bits.
+  EXPECT_EQ(ReadDeclaredSize(file)->decoding_bytes, 40u * 33 * (3 * 4 + 3));
+  cv::Mat wide(33, 40, CV_16UC3, cv::Scalar(1000, 2000, 3000));
+  ASSERT_TRUE(cv::imencode(".jp2", wide, file));
+  EXPECT_EQ(ReadDeclaredSize(file)->decoding_bytes, 40u * 33 * (3 * 4 + 6));
   // A bare codestream: SOC, then SIZ with an image offset.
   Bytes codestream = {0xFF, 0x4F, 0xFF, 0x51};
   Append(codestream, 47, 2, false);     // Lsiz

@@ -150,5 +150,98 @@ TEST(TruncatedJpeg, OtherFormatsAreNotJudged) {
   EXPECT_FALSE(IsTruncatedJpeg(Bytes(png.begin(), png.begin() + png.size() / 2)));
 }
 
+// Metadata bounds. ------------------------------------------------------------
+
+// A PNG chunk of `type` and `data` declaring `length` bytes, CRC left zero
+// (the length is checked before any CRC could be).
+Bytes PngChunk(const std::string& type, const std::string& data, std::uint32_t length) {
+  std::string chunk;
+  for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>(length >> shift);
+  chunk += type + data + std::string(4, '\0');
+  return Bytes(chunk.begin(), chunk.end());
+}
+
+TEST(MetadataBounds, WholeFilesOfEveryKindPass) {
+  const cv::Mat image = Pattern(64, 48);
+  for (const char* extension : {".png", ".jpg", ".tif", ".webp", ".bmp", ".ppm"}) {
+    EXPECT_FALSE(DeclaresDataBeyondEnd(Encode(extension, image))) << extension;
+  }
+  EXPECT_FALSE(DeclaresDataBeyondEnd(Encode(".webp", image, {cv::IMWRITE_WEBP_QUALITY, 101})));
+  // Bytes after a WebP's container are not its chunks.
+  Bytes trailing = Encode(".webp", image);
+  trailing.insert(trailing.end(), {'E', 'X', 'I', 'F', 0xFF, 0xFF, 0xFF, 0x7F});
+  EXPECT_FALSE(DeclaresDataBeyondEnd(trailing));
+}
+
+// The last chunk of a PNG declaring 2 GiB: libpng allocates it whole before
+// reading, whatever the type (text, compressed or international text, Exif,
+// a private chunk, image data). Its exact length passes.
+TEST(MetadataBounds, PngChunkLongerThanTheRestOfTheFile) {
+  const Bytes png = Encode(".png", Pattern(16, 16));
+  const Bytes before_end(png.begin(), png.end() - 12);
+  const std::string data = std::string("Comment\0", 8) + std::string(200, 'x');
+  for (const char* type : {"tEXt", "zTXt", "iTXt", "eXIf", "prVt", "IDAT"}) {
+    SCOPED_TRACE(type);
+    for (const std::uint32_t length :
+         {0x7FFFFFFFu, 0xFFFFFFFFu, static_cast<std::uint32_t>(data.size()) + 1}) {
+      Bytes file = before_end;
+      const Bytes chunk = PngChunk(type, data, length);
+      file.insert(file.end(), chunk.begin(), chunk.end());
+      EXPECT_TRUE(DeclaresDataBeyondEnd(file)) << length;
+    }
+    Bytes exact = before_end;
+    const Bytes chunk = PngChunk(type, data, static_cast<std::uint32_t>(data.size()));
+    exact.insert(exact.end(), chunk.begin(), chunk.end());
+    exact.insert(exact.end(), png.end() - 12, png.end());
+    EXPECT_FALSE(DeclaresDataBeyondEnd(exact));
+  }
+}
+
+// An Exif (APP1) or ICC (APP2) segment running past the end of a JPEG.
+TEST(MetadataBounds, JpegSegmentLongerThanTheRestOfTheFile) {
+  const Bytes jpeg = Encode(".jpg", Pattern(16, 16));
+  for (const unsigned char marker : {0xE1, 0xE2}) {
+    Bytes file = {0xFF, 0xD8, 0xFF, marker, 0xFF, 0xF0};
+    const std::string exif = marker == 0xE1 ? std::string("Exif\0\0", 6) : "ICC_PROFILE";
+    file.insert(file.end(), exif.begin(), exif.end());
+    file.insert(file.end(), jpeg.begin() + 2, jpeg.end());  // the image, inside the segment
+    EXPECT_TRUE(DeclaresDataBeyondEnd(file)) << int{marker};
+  }
+}
+
+// WebP: a chunk (Exif here) declaring more than the container holds, or a
+// container declaring more than the file.
+TEST(MetadataBounds, WebpChunkLongerThanTheContainer) {
+  Bytes file = Encode(".webp", Pattern(16, 16));
+  const Bytes exif = {'E', 'X', 'I', 'F', 0xF0, 0xFF, 0xFF, 0x7F, 'I', 'I', '*', 0};
+  file.insert(file.end(), exif.begin(), exif.end());
+  const std::uint32_t riff = static_cast<std::uint32_t>(file.size() - 8);
+  for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<unsigned char>(riff >> (8 * i));
+  EXPECT_TRUE(DeclaresDataBeyondEnd(file));
+  Bytes container = Encode(".webp", Pattern(16, 16));
+  container[7] = 0x7F;
+  EXPECT_TRUE(DeclaresDataBeyondEnd(container));
+}
+
+// OpenEXR: a header attribute of any type declaring more than the file
+// holds; one of its real size passes.
+TEST(MetadataBounds, ExrAttributeLongerThanTheRestOfTheFile) {
+  cv::Mat floats(8, 8, CV_32FC3, cv::Scalar(0.25f, 0.5f, 0.75f));
+  const Bytes exr = Encode(".exr", floats);
+  EXPECT_FALSE(DeclaresDataBeyondEnd(exr));
+  const auto with_attribute = [&](std::uint32_t size) {
+    std::string attribute = std::string("comments\0string\0", 16);
+    for (int i = 0; i < 4; ++i) attribute += static_cast<char>(size >> (8 * i));
+    attribute += "hello";
+    const std::string file = std::string(exr.begin(), exr.begin() + 8) + attribute +
+                             std::string(exr.begin() + 8, exr.end());
+    return Bytes(file.begin(), file.end());
+  };
+  EXPECT_FALSE(DeclaresDataBeyondEnd(with_attribute(5)));
+  EXPECT_TRUE(DeclaresDataBeyondEnd(with_attribute(0x7FFFFFFF)));
+  EXPECT_TRUE(DeclaresDataBeyondEnd(with_attribute(0x80000000)));  // negative
+  EXPECT_TRUE(DeclaresDataBeyondEnd(Bytes(exr.begin(), exr.begin() + 40)));
+}
+
 }  // namespace
 }  // namespace demosaic

@@ -53,7 +53,13 @@ Expected<cv::Mat> LoadImage(ImageSource& source, const LoadRequest& request) {
                                 declared->height != static_cast<std::uint64_t>(expected->height))) {
       return WrongSize(declared->width, declared->height, *expected);
     }
-    if (DecodeAndRunBytes(memory, declared->width, declared->height, declared->decoding_bytes) >
+    // The file's bytes stay held while they are decoded: in memory, or in
+    // the unnamed file they are copied to (both at once while copying).
+    const std::size_t file = source.bytes.size();
+    const std::size_t held = DecodesFromMemory(source.bytes) ? file : SaturatingSum(file, file);
+    const std::size_t decoding =
+        SaturatingSum(SaturatingProduct(declared->decoding_bytes, 1), held);
+    if (DecodeAndRunBytes(memory, declared->width, declared->height, decoding) >
         MemoryLeft(memory)) {
       return Error{ErrorKind::kOutOfMemory, ""};
     }

@@ -49,13 +49,14 @@ struct LoadRequest {
 
 // Decodes `source` (8-bit B, G, R, contiguous rows). Errors:
 // - kOutOfMemory, before decoding, for a file whose header declares a size
-//   whose decoding or run does not fit, and after decoding for any run that
-//   does not fit;
+//   whose decoding (with the file's own bytes) or run does not fit, and
+//   after decoding for any run that does not fit;
 // - kUnreadable when the file does not decode, or (detail "is W x H, the
 //   reference W x H") when a reconstruction's size is not the one expected,
 //   told from the header before decoding where it can be;
 // - kTooSmall for a reference under kMinimumSide on a side.
-// Releases the source's bytes before decoding.
+// The memory check before decoding counts the source's bytes, which are
+// held while they are decoded, and released once decoded.
 Expected<cv::Mat> LoadImage(ImageSource& source, const LoadRequest& request);
 
 // Reads the file at `path` (kUnreadable with the detail "cannot be read" for

@@ -1,7 +1,9 @@
 // Writing an output file the way cp would, but in one step: a regular file
 // is replaced whole or not at all, keeping its permissions; anything else is
 // written in place and never replaced.
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "io/descriptors.h"
 #include "io/image_files.h"
@@ -36,6 +39,82 @@ std::string HiddenName(const fs::path& directory, const std::string& name,
   hidden.append(name, 0, room);
   return hidden + suffix;
 }
+
+bool IsAlphanumeric(std::string_view text) {
+  for (const char ch : text) {
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsDecimal(std::string_view text) {
+  return !text.empty() && text.size() <= 9 &&
+         text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// True for what follows a temporary's tag when it names a process that no
+// longer runs: "PID-N" (N the attempt) or "PID-XXXXXX" (mkostemp's six
+// characters), then `extension` for an encoder's file. A process of another
+// user that still runs makes kill fail with EPERM, not ESRCH.
+bool NamesEndedProcess(std::string_view rest, std::string_view extension) {
+  if (rest.size() < extension.size() || !rest.ends_with(extension)) return false;
+  rest.remove_suffix(extension.size());
+  const std::size_t dash = rest.find('-');
+  if (dash == std::string_view::npos || !IsDecimal(rest.substr(0, dash))) return false;
+  const std::string_view unique = rest.substr(dash + 1);
+  const bool attempt = extension.empty() && IsDecimal(unique) && unique.size() <= 2;
+  if (!attempt && !(unique.size() == 6 && IsAlphanumeric(unique))) return false;
+  pid_t pid = 0;
+  for (const char digit : rest.substr(0, dash)) pid = pid * 10 + (digit - '0');
+  return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// True when `entry` is ".NAME" + tag + REST, one of the hidden names this
+// writer or the encoders give `name`'s temporaries, NAME cut short only
+// where the whole fills the directory's longest name; REST is stored.
+bool IsTemporaryOf(std::string_view entry, std::string_view name, std::string_view tag,
+                   std::size_t name_max, std::string_view& rest) {
+  const std::size_t at = entry.rfind(tag);
+  if (entry.empty() || entry[0] != '.' || at == std::string_view::npos || at == 0) return false;
+  const std::string_view stem = entry.substr(1, at - 1);
+  const bool whole = stem == name;
+  const bool cut = entry.size() == name_max && stem.size() < name.size() && name.starts_with(stem);
+  rest = entry.substr(at + tag.size());
+  return whole || cut;
+}
+
+}  // namespace
+
+void RemoveStaleTemporaries(const fs::path& path) {
+  fs::path directory = path.parent_path();
+  if (directory.empty()) directory = ".";
+  const std::string name = path.filename().string();
+  const std::string stem = path.stem().string();
+  const std::string extension = path.extension().string();
+  const std::size_t name_max = NameMax(directory);
+  DIR* listing = opendir(directory.c_str());
+  if (listing == nullptr) return;
+  const int directory_fd = dirfd(listing);
+  while (const dirent* entry = readdir(listing)) {
+    const std::string_view entry_name = entry->d_name;
+    std::string_view rest;
+    const bool stale =
+        (IsTemporaryOf(entry_name, name, ".tmp-", name_max, rest) && NamesEndedProcess(rest, "")) ||
+        (!extension.empty() && IsTemporaryOf(entry_name, stem, ".enc-", name_max, rest) &&
+         NamesEndedProcess(rest, extension));
+    if (!stale) continue;
+    struct stat info {};
+    if (fstatat(directory_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode)) {
+      unlinkat(directory_fd, entry->d_name, 0);
+    }
+  }
+  closedir(listing);
+}
+
+namespace {
 
 // Gives the unnamed file open at `fd` a fresh hidden name in `directory`,
 // stored in `temp_path`. Names taken by concurrent runs are skipped.
@@ -108,18 +187,24 @@ bool ReplaceRegularFile(const fs::path& target, std::span<const unsigned char> b
   const std::string name = target.filename().string();
 
   // An unnamed file in the target's directory: if the process dies while
-  // writing (killed, out of room), nothing is left behind. It only gets a
-  // name once its bytes are on disk, just before the rename.
+  // writing (killed, out of room), nothing is left behind. Once its bytes
+  // are on disk it gets the target's own name where there is no such file
+  // yet; only a file that replaces another needs a temporary name, just
+  // before the rename.
   int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   const bool unnamed = fd >= 0;
   std::string temp_path;
   if (!unnamed) {
     // File systems without unnamed files get a named one from the start.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-    temp_path = (directory / HiddenName(directory, name, ".tmp-XXXXXX")).string();
+    const std::string suffix = ".tmp-" + std::to_string(getpid()) + "-XXXXXX";
+    temp_path = (directory / HiddenName(directory, name, suffix)).string();
     fd = mkostemp(temp_path.data(), O_CLOEXEC);
     if (fd < 0) return false;
   }
+  // A run killed between naming its temporary and the rename left one
+  // behind; the next write of the same output removes it.
+  if (existing || !unnamed) RemoveStaleTemporaries(target);
   // The replacement keeps the replaced file's permission bits (and owner and
   // group, where the user may set them), as writing into it would have;
   // a new file gets what the umask allows.
@@ -133,9 +218,16 @@ bool ReplaceRegularFile(const fs::path& target, std::span<const unsigned char> b
     ok = fchmod(fd, NewFileMode()) == 0;
   }
   ok = ok && WriteAll(fd, bytes) && fsync(fd) == 0;
-  if (ok && unnamed) ok = LinkUnnamedFile(fd, directory, name, temp_path);
+  bool linked = false;  // named the target itself, nothing to rename
+  if (ok && unnamed && !existing) {
+    const std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
+    linked = linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    // A file that appeared meanwhile is replaced, as an existing one is.
+    ok = linked || errno == EEXIST;
+  }
+  if (ok && unnamed && !linked) ok = LinkUnnamedFile(fd, directory, name, temp_path);
   ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temp_path.c_str(), target.c_str()) == 0;
+  ok = ok && (linked || rename(temp_path.c_str(), target.c_str()) == 0);
   if (!ok && !temp_path.empty()) unlink(temp_path.c_str());
   if (ok) SyncDirectory(directory);
   return ok;

@@ -48,13 +48,14 @@ std::uint64_t Dimension(std::int64_t low, std::int64_t high) {
   return high >= low ? static_cast<std::uint64_t>(high - low) + 1 : 0;
 }
 
-// A codestream's SIZ segment, just after its SOC marker: the image area and
-// the component count.
+// A codestream's SIZ segment, just after its SOC marker: the image area,
+// the component count and whether a component has more than 8 bits.
 struct CodestreamSize {
   std::uint64_t width = 0;
   std::uint64_t height = 0;
   std::uint64_t components = 0;
   std::uint64_t tile_pixels = 0;  // 0 where unknown
+  bool wide = false;
 };
 
 std::optional<CodestreamSize> SizSegment(Bytes b, std::uint64_t at) {
@@ -63,11 +64,44 @@ std::optional<CodestreamSize> SizSegment(Bytes b, std::uint64_t at) {
   const std::uint64_t y = Big32(b, at + 12);
   const std::uint64_t x0 = Big32(b, at + 16);
   const std::uint64_t y0 = Big32(b, at + 20);
-  return CodestreamSize{x > x0 ? x - x0 : 0, y > y0 ? y - y0 : 0, Big16(b, at + 40),
-                        Mul(Big32(b, at + 24), Big32(b, at + 28))};
+  CodestreamSize size{x > x0 ? x - x0 : 0, y > y0 ? y - y0 : 0, Big16(b, at + 40),
+                      Mul(Big32(b, at + 24), Big32(b, at + 28))};
+  // Each component's precision: the low 7 bits of its first byte, less 1.
+  for (std::uint64_t c = 0; c < size.components && Has(b, at + 42 + 3 * c, 1); ++c) {
+    size.wide = size.wide || (b[at + 42 + 3 * c] & 0x7F) + 1 > 8;
+  }
+  return size;
 }
 
 }  // namespace
+
+// OpenEXR's headers: one, or for a multi-part file (version flag 0x1000)
+// several, each a run of attributes (name, type, size, value) up to an empty
+// name, the last header followed by another empty name. The decoder
+// allocates an attribute's declared size before reading its value, whatever
+// its type. True when a size is negative or runs past the end, or the
+// headers stop before their end.
+bool ExrAttributeBeyondEnd(Bytes b) {
+  if (b.size() < 8) return true;
+  const bool multipart = (Little32(b, 4) & 0x1000) != 0;
+  std::uint64_t at = 8;
+  while (true) {
+    std::uint64_t attributes = 0;
+    while (true) {
+      const std::optional<std::string_view> name = CString(b, at);
+      if (!name) return true;
+      if (name->empty()) break;
+      if (!CString(b, at) || !Has(b, at, 4)) return true;
+      const std::int64_t size = SignedLittle32(b, at);
+      at += 4;
+      if (size < 0 || !Has(b, at, static_cast<std::uint64_t>(size))) return true;
+      at += static_cast<std::uint64_t>(size);
+      ++attributes;
+    }
+    // A single-part file has one header; an empty header ends the others.
+    if (!multipart || attributes == 0) return false;
+  }
+}
 
 // OpenEXR: magic and version, then attributes (name, type, size, value) up
 // to an empty name. The decoder's image is the data window; it first reads a
@@ -147,11 +181,14 @@ std::optional<DeclaredSize> Jpeg2000Size(Bytes b) {
         // The image header box comes first in the header box.
         const std::uint64_t ihdr = at + header;
         if (Has(b, ihdr, 8 + 10) && std::memcmp(b.data() + ihdr + 4, "ihdr", 4) == 0) {
-          CodestreamSize declared{Big32(b, ihdr + 12), Big32(b, ihdr + 8), Big16(b, ihdr + 16), 0};
+          // Bits per component: 0xFF where they differ, given elsewhere.
+          const unsigned bits = Has(b, ihdr, 8 + 11) ? b[ihdr + 18] : 0xFF;
+          CodestreamSize declared{Big32(b, ihdr + 12), Big32(b, ihdr + 8), Big16(b, ihdr + 16), 0,
+                                  bits != 0xFF && (bits & 0x7F) + 1 > 8};
           size = size ? CodestreamSize{std::max(size->width, declared.width),
                                        std::max(size->height, declared.height),
                                        std::max(size->components, declared.components),
-                                       size->tile_pixels}
+                                       size->tile_pixels, size->wide || declared.wide}
                       : declared;
         }
       } else if (type == "jp2c") {
@@ -159,7 +196,7 @@ std::optional<DeclaredSize> Jpeg2000Size(Bytes b) {
           size = size ? CodestreamSize{std::max(size->width, stream->width),
                                        std::max(size->height, stream->height),
                                        std::max(size->components, stream->components),
-                                       stream->tile_pixels}
+                                       stream->tile_pixels, size->wide || stream->wide}
                       : stream;
         }
         break;
@@ -175,7 +212,10 @@ std::optional<DeclaredSize> Jpeg2000Size(Bytes b) {
   const std::uint64_t pixels = Mul(size->width, size->height);
   const std::uint64_t tile = size->tile_pixels == 0 ? pixels : std::min(size->tile_pixels, pixels);
   const std::uint64_t tile_bytes = tile < pixels ? Mul(tile, Mul(components, 4)) : 0;
-  return Declared(size->width, size->height, Add(Mul(components, 4), 3), tile_bytes);
+  // The planes are copied into the library's image, 16-bit where a component
+  // has more than 8 bits (reduced to 8 bits after the planes are gone).
+  return Declared(size->width, size->height, Add(Mul(components, 4), size->wide ? 6 : 3),
+                  tile_bytes);
 }
 
 }  // namespace demosaic::header

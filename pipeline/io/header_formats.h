@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "io/image_header.h"
 
@@ -82,7 +83,14 @@ std::optional<DeclaredSize> PamSize(Bytes b);
 std::optional<DeclaredSize> RadianceSize(Bytes b);
 std::optional<DeclaredSize> TiffSize(Bytes b);  // classic TIFF and BigTIFF
 bool TiffHasFloatingPointSamples(Bytes b);      // SampleFormat 3
+// True when the first directory runs past the end of the file, or one of
+// its fields declares values (count times the type's size) beyond it.
+bool TiffFieldsBeyondEnd(Bytes b);
+// Where the first directory's ExtraSamples values say "unassociated alpha".
+std::vector<std::size_t> TiffUnassociatedAlphaOffsets(Bytes b);
 std::optional<DeclaredSize> ExrSize(Bytes b);
+// True when an OpenEXR header attribute declares more bytes than follow it.
+bool ExrAttributeBeyondEnd(Bytes b);
 std::optional<DeclaredSize> Jpeg2000Size(Bytes b);  // JP2 files and bare codestreams
 
 }  // namespace demosaic::header

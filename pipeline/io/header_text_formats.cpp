@@ -91,8 +91,13 @@ std::optional<DeclaredSize> PfmSize(Bytes b) {
 std::optional<DeclaredSize> PnmSize(Bytes b) {
   if (b.size() >= 2 && (b[1] == 'F' || b[1] == 'f')) return PfmSize(b);
   std::size_t at = 2;
-  std::uint64_t values[2] = {0, 0};
+  // Width, height and, but for the bitmaps (P1, P4), the largest sample
+  // value: above 255 the samples take 16 bits and are decoded at that depth
+  // (6 bytes a pixel) before being reduced to 8.
+  std::uint64_t values[3] = {0, 0, 0};
+  const bool bitmap = b[1] == '1' || b[1] == '4';
   for (std::uint64_t& value : values) {
+    if (&value == &values[2] && bitmap) break;
     while (at < b.size()) {
       if (b[at] == '#') {
         while (at < b.size() && b[at] != '\n' && b[at] != '\r') ++at;
@@ -103,10 +108,13 @@ std::optional<DeclaredSize> PnmSize(Bytes b) {
       }
     }
     const std::optional<std::uint64_t> digits = Digits(b, at, b.size());
-    if (!digits) return std::nullopt;
+    if (!digits) {
+      if (&value == &values[2]) break;
+      return std::nullopt;
+    }
     value = *digits;
   }
-  return Declared(values[0], values[1], 3);
+  return Declared(values[0], values[1], values[2] > 255 ? 6 + 3 : 3);
 }
 
 // PAM ("P7"): lines of "KEYWORD value" up to ENDHDR. A keyword is at most 8
@@ -117,6 +125,7 @@ std::optional<DeclaredSize> PamSize(Bytes b) {
   if (b.size() < 3 || (b[2] != '\n' && b[2] != '\r')) return std::nullopt;
   std::optional<std::uint64_t> width;
   std::optional<std::uint64_t> height;
+  std::optional<std::uint64_t> maxval;
   std::size_t at = 3;
   while (true) {
     while (at < b.size() && IsSpace(b[at])) ++at;
@@ -133,6 +142,7 @@ std::optional<DeclaredSize> PamSize(Bytes b) {
     if (keyword == "ENDHDR") break;
     std::optional<std::uint64_t>* field = keyword == "WIDTH"    ? &width
                                           : keyword == "HEIGHT" ? &height
+                                          : keyword == "MAXVAL" ? &maxval
                                                                 : nullptr;
     // The value: after any white space, up to the line end (at most 255
     // characters). A keyword directly followed by a line break has none.
@@ -145,16 +155,21 @@ std::optional<DeclaredSize> PamSize(Bytes b) {
       if (at >= b.size() || (b[at] != '\n' && b[at] != '\r')) return std::nullopt;
     }
     if (field != nullptr) {
-      if (field->has_value()) return std::nullopt;  // the decoder refuses a repeated size
+      // The decoder refuses a repeated size; a repeated MAXVAL counts with
+      // its largest value.
+      if (field != &maxval && field->has_value()) return std::nullopt;
       std::size_t digits_at = value_at;
       const bool negative = digits_at < at && b[digits_at] == '-';
       if (negative) ++digits_at;
-      *field = negative ? 0 : Digits(b, digits_at, at).value_or(0);
+      const std::uint64_t value = negative ? 0 : Digits(b, digits_at, at).value_or(0);
+      *field = std::max(field->value_or(0), value);
     }
     ++at;
   }
   if (!width || !height) return std::nullopt;
-  return Declared(*width, *height, 3);
+  // Samples above 255 take 16 bits, decoded at that depth (6 bytes a
+  // pixel) before being reduced to 8.
+  return Declared(*width, *height, maxval.value_or(0) > 255 ? 6 + 3 : 3);
 }
 
 // Radiance HDR, as its decoder reads it with fgets into 128 bytes: the first

@@ -1,9 +1,10 @@
 // TIFF and BigTIFF: the first image directory's size, sample layout and the
-// tile or strip that the decoder reads at once, and whether its samples are
-// floating point. libtiff takes a size from
+// tile or strip that the decoder reads at once, whether its samples are
+// floating point, fields that point past the end, and unassociated alpha. libtiff takes a size from
 // any integer field type, signed ones included, so every such type is read;
 // a field given twice counts with its largest value.
 #include <algorithm>
+#include <vector>
 
 #include "io/header_formats.h"
 
@@ -19,6 +20,7 @@ enum Tag : std::uint64_t {
   kRowsPerStrip = 278,
   kTileWidth = 322,
   kTileLength = 323,
+  kExtraSamples = 338,  // 2: unassociated alpha
   kSampleFormat = 339,  // 3: IEEE floating point
 };
 
@@ -116,19 +118,40 @@ std::optional<std::uint64_t> LargestValue(const Layout& layout, std::uint64_t en
   return largest;
 }
 
-std::optional<Fields> ReadFields(Bytes b) {
+// Where the first image directory lies: its entries follow a count.
+struct Directory {
+  Layout layout;
+  std::uint64_t first_entry = 0;
+  std::uint64_t entries = 0;
+  std::uint64_t entry_size = 0;
+  // Bytes a field's values may take inside its entry; more are stored
+  // where the entry points.
+  std::uint64_t inline_bytes = 0;
+};
+
+std::optional<Directory> FirstDirectory(Bytes b) {
   if (b.size() < 8) return std::nullopt;
-  Layout layout{b[0] == 'I', b[2] == '+' || b[3] == '+', b};
+  Directory d{{b[0] == 'I', b[2] == '+' || b[3] == '+', b}};
+  const Layout& layout = d.layout;
   const std::uint64_t directory =
       layout.big_tiff ? (Has(b, 8, 8) ? layout.Unsigned(8, 8) : UINT64_MAX) : layout.Unsigned(4, 4);
   const std::uint64_t count_size = layout.big_tiff ? 8 : 2;
-  const std::uint64_t entry_size = layout.big_tiff ? 20 : 12;
+  d.entry_size = layout.big_tiff ? 20 : 12;
+  d.inline_bytes = layout.big_tiff ? 8 : 4;
   if (!Has(b, directory, count_size)) return std::nullopt;
-  const std::uint64_t entries = layout.Unsigned(directory, count_size);
+  d.entries = layout.Unsigned(directory, count_size);
+  d.first_entry = directory + count_size;
+  return d;
+}
+
+std::optional<Fields> ReadFields(Bytes b) {
+  const std::optional<Directory> directory = FirstDirectory(b);
+  if (!directory) return std::nullopt;
+  const Layout& layout = directory->layout;
   Fields fields;
-  for (std::uint64_t i = 0; i < entries; ++i) {
-    const std::uint64_t entry = directory + count_size + entry_size * i;
-    if (!Has(b, entry, entry_size)) break;
+  for (std::uint64_t i = 0; i < directory->entries; ++i) {
+    const std::uint64_t entry = Add(directory->first_entry, Mul(directory->entry_size, i));
+    if (!Has(b, entry, directory->entry_size)) break;
     const std::uint64_t tag = layout.Unsigned(entry, 2);
     if (tag < kImageWidth || tag > kSampleFormat) continue;
     if (const std::optional<std::uint64_t> value = LargestValue(layout, entry)) {
@@ -172,15 +195,57 @@ std::optional<DeclaredSize> TiffSize(Bytes b) {
       tiled ? field(kTileLength).value_or(0) : field(kRowsPerStrip).value_or(0);
   if (tile_width == 0) tile_width = *width;
   if (tile_height == 0 || (!tiled && tile_height == 0xFFFFFFFF)) tile_height = *height;
-  // Floating-point samples are decoded as such (3 of 4 bytes or more a
-  // pixel), then converted to the 8-bit image.
+  // Samples of more than 8 bits (floating point, or 16-bit integers) are
+  // decoded at their own depth (3 of 2, 4 bytes or more a pixel), then
+  // reduced to the 8-bit image.
   const bool floating = IsFloatingPoint(fields);
   const std::uint64_t samples = std::max<std::uint64_t>(4, field(kSamplesPerPixel).value_or(1));
   const std::uint64_t sample_bytes =
       std::max<std::uint64_t>(floating ? 4 : 1, field(kBitsPerSample).value_or(8) / 8);
   const std::uint64_t tile_bytes = std::min(
       Mul(Mul(tile_width, tile_height), Mul(samples, sample_bytes)), std::uint64_t{1} << 30);
-  return Declared(*width, *height, floating ? 3 * sample_bytes + 3 : 3, tile_bytes);
+  return Declared(*width, *height, sample_bytes > 1 ? 3 * sample_bytes + 3 : 3, tile_bytes);
+}
+
+bool TiffFieldsBeyondEnd(Bytes b) {
+  const std::optional<Directory> directory = FirstDirectory(b);
+  if (!directory) return false;
+  const Layout& layout = directory->layout;
+  const std::uint64_t value_field = directory->layout.big_tiff ? 12 : 8;
+  if (!Has(b, directory->first_entry, Mul(directory->entries, directory->entry_size))) return true;
+  for (std::uint64_t i = 0; i < directory->entries; ++i) {
+    const std::uint64_t entry = directory->first_entry + directory->entry_size * i;
+    const std::uint64_t count = layout.Unsigned(entry + 4, directory->inline_bytes);
+    const std::uint64_t bytes = Mul(count, TypeOf(layout.Unsigned(entry + 2, 2)).size);
+    if (bytes <= directory->inline_bytes) continue;
+    if (!Has(b, layout.Unsigned(entry + value_field, directory->inline_bytes), bytes)) return true;
+  }
+  return false;
+}
+
+std::vector<std::size_t> TiffUnassociatedAlphaOffsets(Bytes b) {
+  std::vector<std::size_t> offsets;
+  const std::optional<Directory> directory = FirstDirectory(b);
+  if (!directory) return offsets;
+  const Layout& layout = directory->layout;
+  const std::uint64_t value_field = directory->layout.big_tiff ? 12 : 8;
+  for (std::uint64_t i = 0; i < directory->entries; ++i) {
+    const std::uint64_t entry = Add(directory->first_entry, Mul(directory->entry_size, i));
+    if (!Has(b, entry, directory->entry_size)) break;
+    // ExtraSamples is an array of SHORT, one per extra sample.
+    if (layout.Unsigned(entry, 2) != kExtraSamples || layout.Unsigned(entry + 2, 2) != 3) continue;
+    const std::uint64_t count = layout.Unsigned(entry + 4, directory->inline_bytes);
+    const std::uint64_t bytes = Mul(count, 2);
+    const std::uint64_t at = bytes <= directory->inline_bytes
+                                 ? entry + value_field
+                                 : layout.Unsigned(entry + value_field, directory->inline_bytes);
+    if (!Has(b, at, bytes)) continue;
+    for (std::uint64_t v = 0; v < count; ++v) {
+      if (layout.Unsigned(at + 2 * v, 2) == 2)
+        offsets.push_back(static_cast<std::size_t>(at + 2 * v));
+    }
+  }
+  return offsets;
 }
 
 }  // namespace demosaic::header

@@ -38,6 +38,7 @@ bool EncoderNeedsAFile(const std::string& extension) {
 // where the output goes rather than in a directory shared by everyone.
 bool EncodeThroughFile(const fs::path& path, const cv::Mat& image,
                        std::vector<unsigned char>& bytes) {
+  RemoveStaleTemporaries(path);
   fs::path directory = path.parent_path();
   if (directory.empty()) directory = ".";
   const std::string extension = path.extension().string();

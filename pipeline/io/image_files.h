@@ -1,7 +1,7 @@
-// Image files: reading a reference's bytes, decoding them as 8-bit colour
-// without ever copying them into a shared directory, and writing a file so
-// that it is never left half-written and nothing that is not a plain file is
-// ever replaced.
+// Image files: reading a reference's bytes, decoding those very bytes as
+// 8-bit colour without ever copying them into a shared directory, and
+// writing a file so that it is never left half-written and nothing that is
+// not a plain file is ever replaced.
 #pragma once
 
 #include <cstddef>
@@ -15,46 +15,43 @@
 
 namespace demosaic {
 
-// A reference as read for decoding: its bytes, for the checks made before
-// decoding, and a descriptor through which the decoder reads it again: the
-// file itself when it is a regular file, else an unnamed copy in memory.
-// Some of the image library's decoders (Radiance HDR, OpenEXR, PFM, Sun
-// raster) only read named files and, given bytes, first copy them into the
-// shared temporary directory, where the copy outlives a killed run; reading
-// through the descriptor makes no copy at all. Owns its descriptor.
+// A reference as read for decoding: its bytes, which are both checked and
+// decoded, so that what is decoded is what was checked even if the file is
+// changed in place meanwhile. The decoder never opens the file again.
 struct ImageSource {
   std::vector<unsigned char> bytes;
-  int fd = -1;
-  std::string path;  // the regular file's own name, "" for a copy
-
-  ImageSource() = default;
-  ImageSource(ImageSource&& other) noexcept;
-  ImageSource& operator=(ImageSource&& other) noexcept;
-  ImageSource(const ImageSource&) = delete;
-  ImageSource& operator=(const ImageSource&) = delete;
-  ~ImageSource();
 };
 
-// Opens the file at `path` (a regular file or a pipe; not a directory or a
-// device: kUnreadable) and reads it whole. More than `limit` bytes is
+// Reads the file at `path` (a regular file or a pipe; not a directory or a
+// device: kUnreadable) whole, and closes it. More than `limit` bytes is
 // kOutOfMemory.
 Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit);
 
-// A source of bytes already in memory: an unnamed in-memory file holding a
-// copy of them. kOutOfMemory when the copy cannot be made.
+// A source holding a copy of bytes already in memory. kOutOfMemory when the
+// copy cannot be made.
 Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file);
 
-// Decodes `source` as 8-bit B, G, R with contiguous rows: 16-bit samples
-// scaled as the library does (the high byte), floating-point samples (OpenEXR,
-// PFM, Radiance HDR) from 0..1 to 0..255 rounded and clamped, grey expanded,
-// alpha dropped. A JPEG cut short or of more than kMaxJpegScans scans is
-// kUnreadable; memory that runs out while decoding is kOutOfMemory.
-// Releases `source.bytes` before decoding. Never prints; the codecs behind
-// the library may write warnings to file descriptor 2, which front ends
-// redirect.
+// Decodes `source` as 8-bit B, G, R with contiguous rows, from its bytes:
+// - 16-bit samples, of any format, keep their high byte (signed integer
+//   samples are taken by their bits, 8-bit ones as they are; 32-bit integer
+//   samples are kUnreadable);
+// - floating-point samples (OpenEXR, PFM, floating-point TIFF, Radiance HDR)
+//   nominally 0..1 are scaled by 255, rounded half to even and clamped to
+//   0..255: +inf and anything above 1 is 255, NaN and -inf are 0;
+// - grey is expanded; alpha is dropped and the colour kept as stored (a TIFF
+//   with unassociated alpha is not premultiplied);
+// - a file whose metadata declares more than the file holds
+//   (DeclaresDataBeyondEnd), a JPEG cut short or of more than kMaxJpegScans
+//   scans is kUnreadable, before decoding;
+// - memory that runs out while decoding is kOutOfMemory.
+// The formats whose decoder only reads named files (see DecodesFromMemory)
+// are decoded from an unnamed in-memory file holding the same bytes; no file
+// is ever made in the temporary directory. Releases `source.bytes` before
+// returning. Never prints; the codecs behind the library may write warnings
+// to file descriptor 2, which front ends redirect.
 Expected<cv::Mat> DecodeColorImage(ImageSource& source);
 
-// The same for bytes in memory, through an unnamed in-memory file.
+// The same for bytes in memory (copied first).
 Expected<cv::Mat> DecodeColorImage(std::span<const unsigned char> file);
 
 // True when `output` names the existing file `reference` (same path, another
@@ -73,9 +70,11 @@ Status EncodeImage(const std::string& path, const cv::Mat& image,
 
 // Writes `bytes` to the file at `path`, as cp would but in one step:
 // - a regular file (or none) is replaced: the bytes go to an unnamed file
-//   beside it, are flushed to disk, and only then get a name and are renamed
-//   over it; a replaced file keeps its permission bits (and owner, where
-//   allowed); one the user may not write is not replaced;
+//   beside it and are flushed to disk; then a new file gets the path's name
+//   directly, and an existing one is replaced by a rename from a hidden
+//   temporary name (".NAME.tmp-PID-N"); a replaced file keeps its
+//   permission bits (and owner, where allowed); one the user may not write
+//   is not replaced;
 // - anything else (a device such as /dev/null, a FIFO, a terminal), directly
 //   or through symbolic links, is written in place and never replaced; a
 //   path naming standard output's own file (/dev/stdout redirected to a
@@ -85,6 +84,16 @@ Status EncodeImage(const std::string& path, const cv::Mat& image,
 // behind and an existing file is unchanged (but for a device or FIFO written
 // in part).
 Status WriteFileAtomically(const std::filesystem::path& path, std::span<const unsigned char> bytes);
+
+// Removes, from the directory of `path`, the hidden temporaries that a run
+// killed while writing or encoding `path` left behind: ".NAME.tmp-PID-N"
+// (or ".NAME.tmp-PID-XXXXXX" where the file system has no unnamed files) and
+// the encoders' ".STEM.enc-PID-XXXXXX.EXT", NAME or STEM cut short where the
+// whole fills the directory's longest name, and only where no process PID
+// runs any more. Regular files only; anything else, and any file it may not
+// remove, is left alone. Called by WriteFileAtomically before it names a
+// temporary of its own, and by EncodeImage before an encoder's file.
+void RemoveStaleTemporaries(const std::filesystem::path& path);
 
 // EncodeImage, then WriteFileAtomically.
 Status SaveImageAtomically(const std::string& path, const cv::Mat& image);

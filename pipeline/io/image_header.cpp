@@ -1,6 +1,6 @@
 // Which header reader a file's signature calls for, the readers of the
-// binary formats with fixed headers (PNG, BMP, WebP, Sun raster), and the
-// JPEG checks.
+// binary formats with fixed headers (PNG, BMP, WebP, Sun raster), the JPEG
+// checks, the bounds of metadata chunks, and which decoders read memory.
 #include "io/image_header.h"
 
 #include "io/header_formats.h"
@@ -8,18 +8,50 @@
 namespace demosaic {
 namespace {
 
+using header::Add;
 using header::Big16;
 using header::Big32;
 using header::Bytes;
 using header::Declared;
+using header::Has;
 using header::Little16;
 using header::Little32;
 using header::StartsWith;
 
 std::optional<DeclaredSize> PngSize(Bytes b) {
-  // Signature, then the IHDR chunk: length, type, width, height.
-  if (b.size() < 24 || std::memcmp(b.data() + 12, "IHDR", 4) != 0) return std::nullopt;
-  return Declared(Big32(b, 16), Big32(b, 20), 3);
+  // Signature, then the IHDR chunk: length, type, width, height, bit depth.
+  // 16-bit samples are decoded at that depth (6 bytes a pixel), then reduced.
+  if (b.size() < 25 || std::memcmp(b.data() + 12, "IHDR", 4) != 0) return std::nullopt;
+  return Declared(Big32(b, 16), Big32(b, 20), b[24] == 16 ? 6 + 3 : 3);
+}
+
+// PNG chunks: length, type, data, CRC, up to IEND. libpng allocates a
+// chunk's declared length before reading its data, whatever its type.
+bool PngChunkBeyondEnd(Bytes b) {
+  std::size_t at = 8;
+  while (b.size() - at >= 8) {
+    const std::uint64_t length = Big32(b, at);
+    if (!Has(b, at, Add(length, 12))) return true;
+    if (std::memcmp(b.data() + at + 4, "IEND", 4) == 0) break;
+    at += static_cast<std::size_t>(length) + 12;
+  }
+  return false;
+}
+
+// WebP: the RIFF size, then chunks of a type, a little-endian size and the
+// data padded to an even length (frames, ICC profile, Exif, XMP, animation).
+// Bytes after the container are not its chunks; the decoder ignores them.
+bool WebpChunkBeyondEnd(Bytes b) {
+  const std::uint64_t riff_end = Add(Little32(b, 4), 8);
+  if (!Has(b, 0, riff_end)) return true;
+  const Bytes riff = b.first(static_cast<std::size_t>(riff_end));
+  std::size_t at = 12;
+  while (at <= riff.size() && riff.size() - at >= 8) {
+    const std::uint64_t size = Little32(riff, at + 4);
+    if (!Has(riff, at + 8, size)) return true;
+    at += 8 + static_cast<std::size_t>(size) + static_cast<std::size_t>(size % 2);
+  }
+  return false;
 }
 
 std::optional<DeclaredSize> BmpSize(Bytes b) {
@@ -65,6 +97,10 @@ std::optional<DeclaredSize> WebpSize(Bytes b) {
   return std::nullopt;
 }
 
+bool IsWebp(Bytes b) {
+  return StartsWith(b, "RIFF", 4) && b.size() >= 12 && std::memcmp(b.data() + 8, "WEBP", 4) == 0;
+}
+
 bool IsExr(Bytes b) {
   return StartsWith(b, "\x76\x2F\x31\x01", 4);
 }
@@ -96,14 +132,32 @@ std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file
   if (IsPfm(file)) return header::PnmSize(file);
   if (StartsWith(file, "P7", 2)) return header::PamSize(file);
   if (StartsWith(file, "\x59\xA6\x6A\x95", 4)) return SunRasterSize(file);
-  if (StartsWith(file, "RIFF", 4) && file.size() >= 12 &&
-      std::memcmp(file.data() + 8, "WEBP", 4) == 0) {
-    return WebpSize(file);
-  }
+  if (IsWebp(file)) return WebpSize(file);
   if (StartsWith(file, "#?", 2)) return header::RadianceSize(file);
   if (IsExr(file)) return header::ExrSize(file);
   if (IsJpeg2000(file)) return header::Jpeg2000Size(file);
   return std::nullopt;
+}
+
+bool DeclaresDataBeyondEnd(std::span<const unsigned char> file) {
+  if (StartsWith(file, "\x89PNG\r\n\x1a\n", 8)) return PngChunkBeyondEnd(file);
+  // A JPEG segment's length has 16 bits; one that runs past the end leaves
+  // the stream without its end marker.
+  if (header::IsJpeg(file)) return !header::WalkJpeg(file).complete;
+  if (IsTiff(file)) return header::TiffFieldsBeyondEnd(file);
+  if (IsWebp(file)) return WebpChunkBeyondEnd(file);
+  if (IsExr(file)) return header::ExrAttributeBeyondEnd(file);
+  return false;
+}
+
+bool DecodesFromMemory(std::span<const unsigned char> file) {
+  // The one decoder among those that follow PNG's in the library's own
+  // order (DICOM) that reads only named files looks for this mark.
+  if (file.size() >= 132 && std::memcmp(file.data() + 128, "DICM", 4) == 0) return false;
+  return StartsWith(file, "\x89PNG\r\n\x1a\n", 8) || header::IsJpeg(file) ||
+         StartsWith(file, "BM", 2) ||
+         (file.size() >= 2 && file[0] == 'P' && file[1] >= '1' && file[1] <= '7') || IsTiff(file) ||
+         IsWebp(file) || IsJpeg2000(file);
 }
 
 bool IsTruncatedJpeg(std::span<const unsigned char> file) {

@@ -1,6 +1,7 @@
 // What the first bytes of an image file tell before any decoding: the pixel
-// size it declares and the memory its decoding takes, whether a JPEG stream
-// runs to its end marker and how many scans it makes the decoder run.
+// size it declares and the memory its decoding takes, whether its metadata
+// fits in the file, whether a JPEG stream runs to its end marker and how many
+// scans it makes the decoder run.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,21 @@ struct DeclaredSize {
 // is given twice); nothing for other formats or a header too short or
 // malformed to tell. The file may still fail to decode. Only reads `file`.
 std::optional<DeclaredSize> ReadDeclaredSize(std::span<const unsigned char> file);
+
+// True for a PNG chunk, JPEG segment, TIFF field (count times the size of
+// its type), WebP chunk (the RIFF container included) or OpenEXR header
+// attribute that declares more bytes than the file holds after it, whatever
+// its type: a file cut short,
+// or one made to have the decoder allocate gigabytes for metadata it then
+// fails to read. Such a file is unreadable; checked before decoding.
+bool DeclaresDataBeyondEnd(std::span<const unsigned char> file);
+
+// True for the formats whose decoder in the image library reads bytes in
+// memory (PNG, JPEG, BMP, PBM/PGM/PPM, PAM, TIFF, WebP, JPEG 2000). The others
+// (Radiance HDR, OpenEXR, PFM, Sun raster, DICOM, anything unknown) only read
+// named files: given bytes, the library would copy them into the shared
+// temporary directory first.
+bool DecodesFromMemory(std::span<const unsigned char> file);
 
 // True for a file that starts like a JPEG but whose marker structure stops
 // before the end-of-image marker. The JPEG decoder accepts such a file and

@@ -1,5 +1,7 @@
-// Reading a reference and decoding it through a descriptor: the file itself
-// or an unnamed in-memory copy, never a named copy in a shared directory.
+// Reading a reference whole and decoding the very bytes that were checked:
+// from memory where the decoder reads memory, else from an unnamed in-memory
+// file holding them; never from the file's name or descriptor again, never
+// from a named copy in a shared directory.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -15,6 +19,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "io/descriptors.h"
+#include "io/header_formats.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
 
@@ -32,35 +37,95 @@ int OpenUnnamedFile() {
   return open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
-// A new unnamed file holding `file`, in `source.fd`. Memory files fail with
-// ENOSPC or ENOMEM when memory runs out.
-Status CopyToUnnamedFile(std::span<const unsigned char> file, ImageSource& source) {
-  source.fd = OpenUnnamedFile();
-  if (source.fd < 0) return Error{ErrorKind::kUnreadable, "no unnamed file to decode from"};
-  if (!WriteAll(source.fd, file)) return Error{ErrorKind::kOutOfMemory, ""};
-  return {};
+// Owns a descriptor for the length of a decoding.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// Decodes through an unnamed file holding `bytes`, for the decoders that
+// only open named files: they open it as /proc/self/fd/N. The bytes are
+// released once copied, so that the file is all that is held while
+// decoding. Memory files fail with ENOSPC or ENOMEM when memory runs out.
+Expected<cv::Mat> DecodeThroughUnnamedFile(std::vector<unsigned char>& bytes, int flags) {
+  Descriptor file{OpenUnnamedFile()};
+  if (file.fd < 0) return Error{ErrorKind::kUnreadable, "no unnamed file to decode from"};
+  if (!WriteAll(file.fd, bytes)) return Error{ErrorKind::kOutOfMemory, ""};
+  std::vector<unsigned char>().swap(bytes);
+  const std::string path = "/proc/self/fd/" + std::to_string(file.fd);
+  if (access(path.c_str(), R_OK) != 0)
+    return Error{ErrorKind::kUnreadable, "no /proc to decode from"};
+  return cv::imread(path, flags);
 }
 
-// The name the decoder opens: the descriptor's entry in /proc, which reaches
-// the very file read (even if its name has been replaced since), or the
-// regular file's own name where /proc is missing.
-std::string DecoderPath(const ImageSource& source) {
-  const std::string fd_path = "/proc/self/fd/" + std::to_string(source.fd);
-  if (access(fd_path.c_str(), R_OK) == 0) return fd_path;
-  return source.path;
+// 16-bit samples as their high byte, the one rule for every format (signed
+// ones by their bits alike).
+cv::Mat HighByte(const cv::Mat& wide) {
+  cv::Mat narrow(wide.size(), CV_MAKETYPE(CV_8U, wide.channels()));
+  const int samples = wide.cols * wide.channels();
+  for (int y = 0; y < wide.rows; ++y) {
+    const auto* in = wide.ptr<std::uint16_t>(y);
+    auto* out = narrow.ptr<std::uint8_t>(y);
+    for (int x = 0; x < samples; ++x) out[x] = static_cast<std::uint8_t>(in[x] >> 8);
+  }
+  return narrow;
 }
 
-// The decoded image as 8-bit B, G, R. Floating-point samples have the
-// nominal range 0 to 1: scaled by 255, rounded and clamped as the library
-// converts (a NaN becomes 0).
+// A floating-point sample of nominal range 0..1 as an 8-bit level: scaled
+// by 255 in the sample's own precision (as the library's conversion does,
+// so that finite samples keep the levels they always had), clamped, then
+// rounded half to even. NaN is 0; +inf and everything above 1 is 255.
+template <class Real>
+std::uint8_t FloatLevel(Real sample) {
+  if (std::isnan(sample)) return 0;
+  const Real scaled = sample * Real{255};
+  if (scaled <= Real{0}) return 0;
+  if (scaled >= Real{255}) return 255;
+  return static_cast<std::uint8_t>(std::nearbyint(scaled));
+}
+
+template <class Real>
+cv::Mat FloatLevels(const cv::Mat& real) {
+  cv::Mat narrow(real.size(), CV_MAKETYPE(CV_8U, real.channels()));
+  const int samples = real.cols * real.channels();
+  for (int y = 0; y < real.rows; ++y) {
+    const Real* in = real.ptr<Real>(y);
+    auto* out = narrow.ptr<std::uint8_t>(y);
+    for (int x = 0; x < samples; ++x) out[x] = FloatLevel(in[x]);
+  }
+  return narrow;
+}
+
+// The decoded image, at its own depth, as 8-bit B, G, R.
 Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
-  const int depth = decoded.depth();
-  if (depth == CV_32F || depth == CV_64F || depth == CV_16F) {
-    cv::Mat scaled;
-    decoded.convertTo(scaled, CV_8U, 255.0);
-    decoded = scaled;
-  } else if (depth != CV_8U) {
-    return Error{ErrorKind::kUnreadable, ""};
+  switch (decoded.depth()) {
+    case CV_8U:
+      break;
+    case CV_8S:  // signed samples by their bits, as the library gives 8-bit ones
+      decoded = cv::Mat(decoded.size(), CV_MAKETYPE(CV_8U, decoded.channels()), decoded.data,
+                        decoded.step)
+                    .clone();
+      break;
+    case CV_16U:
+    case CV_16S:
+      decoded = HighByte(decoded);
+      break;
+    case CV_16F: {
+      cv::Mat single;  // half to single precision is exact
+      decoded.convertTo(single, CV_32F);
+      decoded = FloatLevels<float>(single);
+      break;
+    }
+    case CV_32F:
+      decoded = FloatLevels<float>(decoded);
+      break;
+    case CV_64F:
+      decoded = FloatLevels<double>(decoded);
+      break;
+    default:
+      return Error{ErrorKind::kUnreadable, ""};  // 32-bit integer samples
   }
   cv::Mat image;
   switch (decoded.channels()) {
@@ -80,102 +145,32 @@ Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
   return image;
 }
 
-}  // namespace
-
-ImageSource::ImageSource(ImageSource&& other) noexcept
-    : bytes(std::move(other.bytes)), fd(other.fd), path(std::move(other.path)) {
-  other.fd = -1;
-}
-
-ImageSource& ImageSource::operator=(ImageSource&& other) noexcept {
-  if (this != &other) {
-    if (fd >= 0) close(fd);
-    bytes = std::move(other.bytes);
-    fd = other.fd;
-    path = std::move(other.path);
-    other.fd = -1;
-  }
-  return *this;
-}
-
-ImageSource::~ImageSource() {
-  if (fd >= 0) close(fd);
-}
-
-Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit) {
+// Decodes `bytes`, which it may alter and releases before converting.
+Expected<cv::Mat> DecodeBytes(std::vector<unsigned char>& bytes) {
   const Error unreadable{ErrorKind::kUnreadable, ""};
-  const Error out_of_memory{ErrorKind::kOutOfMemory, ""};
-  ImageSource source;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return unreadable;
-  source.fd = fd;
-  struct stat info {};
-  // Regular files and pipes only: a directory has no bytes, and a device
-  // such as /dev/zero never ends.
-  if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
-    return unreadable;
+  if (bytes.empty()) return unreadable;
+  if (DeclaresDataBeyondEnd(bytes) || CountJpegScans(bytes) > kMaxJpegScans) return unreadable;
+  // libtiff premultiplies colour by an alpha marked unassociated when it
+  // hands 8-bit samples over; marked as an unspecified extra sample, the
+  // alpha is dropped and the colour kept as stored.
+  for (const std::size_t at : header::TiffUnassociatedAlphaOffsets(bytes)) {
+    bytes[at] = 0;
+    bytes[at + 1] = 0;
   }
-  const bool regular = S_ISREG(info.st_mode);
-  std::vector<unsigned char>& bytes = source.bytes;
+  // Every format at its own depth, reduced to 8 bits here by one rule.
+  const int flags = cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH;
   try {
-    constexpr std::size_t kChunk = 1 << 16;
-    if (regular) {
-      if (static_cast<std::uint64_t>(info.st_size) > limit) return out_of_memory;
-      bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+    Expected<cv::Mat> decoded = cv::Mat();
+    if (DecodesFromMemory(bytes) && bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
+      const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8U, bytes.data());
+      decoded = cv::imdecode(buffer, flags);
+    } else {
+      decoded = DecodeThroughUnnamedFile(bytes, flags);
     }
-    while (true) {
-      if (bytes.size() > limit - std::min(limit, kChunk)) return out_of_memory;
-      const std::size_t done = bytes.size();
-      bytes.resize(done + kChunk);
-      const ssize_t n = read(fd, bytes.data() + done, kChunk);
-      if (n < 0 && errno == EINTR) {
-        bytes.resize(done);
-        continue;
-      }
-      bytes.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-      if (n < 0) return unreadable;
-      if (n == 0) break;
-    }
-  } catch (const std::bad_alloc&) {
-    return out_of_memory;
-  }
-  if (regular) {
-    source.path = path;
-    return source;
-  }
-  // A pipe cannot be read twice: the decoder reads an unnamed copy.
-  close(source.fd);
-  source.fd = -1;
-  if (const Status copied = CopyToUnnamedFile(bytes, source); !copied.ok()) return copied.error();
-  return source;
-}
-
-Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file) {
-  ImageSource source;
-  if (const Status copied = CopyToUnnamedFile(file, source); !copied.ok()) return copied.error();
-  try {
-    source.bytes.assign(file.begin(), file.end());
-  } catch (const std::bad_alloc&) {
-    return Error{ErrorKind::kOutOfMemory, ""};
-  }
-  return source;
-}
-
-Expected<cv::Mat> DecodeColorImage(ImageSource& source) {
-  const Error unreadable{ErrorKind::kUnreadable, ""};
-  const std::span<const unsigned char> file = source.bytes;
-  if (file.empty() || source.fd < 0) return unreadable;
-  if (IsTruncatedJpeg(file) || CountJpegScans(file) > kMaxJpegScans) return unreadable;
-  const int flags =
-      HasFloatingPointSamples(file) ? cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH : cv::IMREAD_COLOR;
-  // The decoder reads the file again; the bytes are no longer needed.
-  std::vector<unsigned char>().swap(source.bytes);
-  const std::string path = DecoderPath(source);
-  if (path.empty()) return unreadable;
-  try {
-    cv::Mat decoded = cv::imread(path, flags);
-    if (decoded.empty()) return unreadable;
-    return ToEightBitColour(std::move(decoded));
+    std::vector<unsigned char>().swap(bytes);
+    if (!decoded.ok()) return decoded;
+    if (decoded.value().empty()) return unreadable;
+    return ToEightBitColour(std::move(decoded).value());
   } catch (const std::exception&) {
     // Running out of memory is reported as such; any other failure of a
     // decoder means the file does not decode.
@@ -187,10 +182,66 @@ Expected<cv::Mat> DecodeColorImage(ImageSource& source) {
   }
 }
 
+}  // namespace
+
+Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit) {
+  const Error unreadable{ErrorKind::kUnreadable, ""};
+  const Error out_of_memory{ErrorKind::kOutOfMemory, ""};
+  ImageSource source;
+  Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return unreadable;
+  struct stat info {};
+  // Regular files and pipes only: a directory has no bytes, and a device
+  // such as /dev/zero never ends.
+  if (fstat(file.fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
+    return unreadable;
+  }
+  std::vector<unsigned char>& bytes = source.bytes;
+  try {
+    constexpr std::size_t kChunk = 1 << 16;
+    if (S_ISREG(info.st_mode)) {
+      if (static_cast<std::uint64_t>(info.st_size) > limit) return out_of_memory;
+      bytes.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+    }
+    while (true) {
+      if (bytes.size() > limit - std::min(limit, kChunk)) return out_of_memory;
+      const std::size_t done = bytes.size();
+      bytes.resize(done + kChunk);
+      const ssize_t n = read(file.fd, bytes.data() + done, kChunk);
+      if (n < 0 && errno == EINTR) {
+        bytes.resize(done);
+        continue;
+      }
+      bytes.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0) return unreadable;
+      if (n == 0) break;
+    }
+  } catch (const std::bad_alloc&) {
+    return out_of_memory;
+  }
+  return source;
+}
+
+Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file) {
+  ImageSource source;
+  try {
+    source.bytes.assign(file.begin(), file.end());
+  } catch (const std::bad_alloc&) {
+    return Error{ErrorKind::kOutOfMemory, ""};
+  }
+  return source;
+}
+
+Expected<cv::Mat> DecodeColorImage(ImageSource& source) {
+  Expected<cv::Mat> decoded = DecodeBytes(source.bytes);
+  std::vector<unsigned char>().swap(source.bytes);
+  return decoded;
+}
+
 Expected<cv::Mat> DecodeColorImage(std::span<const unsigned char> file) {
   Expected<ImageSource> source = ImageSourceOfBytes(file);
   if (!source.ok()) return source.error();
-  return DecodeColorImage(source.value());
+  return DecodeBytes(source.value().bytes);
 }
 
 }  // namespace demosaic
