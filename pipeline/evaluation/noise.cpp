@@ -26,9 +26,9 @@ Expected<double> ParseParameter(std::string_view text, std::string_view level) {
   const bool plain = !text.empty() && (text.front() >= '0' && text.front() <= '9');
   if (!plain || read.ec != std::errc() || read.ptr != end || !std::isfinite(value) || value < 0.0 ||
       value > kLargestParameter) {
-    return Error{ErrorKind::kInvalidArgument, "'" + std::string(level) + "': '" +
-                                                  std::string(text) +
-                                                  "' is not a decimal number from 0 to 10000"};
+    std::string detail(1, '\'');
+    detail.append(level).append("': '").append(text);
+    return Error{ErrorKind::kInvalidArgument, detail + "' is not a decimal number from 0 to 10000"};
   }
   return value;
 }
@@ -82,7 +82,9 @@ std::string NoiseName(const NoiseLevel& level) {
 
 Expected<std::vector<NoiseLevel>> ParseNoiseLevels(std::string_view text) {
   const auto problem = [&](const std::string& what) {
-    return Error{ErrorKind::kInvalidArgument, "'" + std::string(text) + "': " + what};
+    std::string detail(1, '\'');
+    detail.append(text).append("': ").append(what);
+    return Error{ErrorKind::kInvalidArgument, detail};
   };
   if (text == "none") return std::vector<NoiseLevel>{NoiseLevel{}};
   const std::size_t colon = text.find(':');

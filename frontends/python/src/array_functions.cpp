@@ -13,6 +13,7 @@
 #include "demosaic/demosaic.h"
 #include "evaluation/failure.h"
 #include "evaluation/figures.h"
+#include "evaluation/noise.h"
 #include "numpy_views.h"
 
 namespace demosaic::python {
@@ -50,9 +51,24 @@ NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
   return named;
 }
 
+// The one noise level `noise` names (None: no noise); ValueError otherwise.
+NoiseLevel NoiseArgument(const py::object& noise) {
+  if (noise.is_none()) return NoiseLevel{};
+  if (!py::isinstance<py::str>(noise)) throw py::type_error("noise must be a str or None");
+  const std::string text = noise.cast<std::string>();
+  const Expected<std::vector<NoiseLevel>> levels = ParseNoiseLevels(text);
+  if (!levels.ok()) throw py::value_error("noise " + levels.error().detail);
+  if (levels.value().size() != 1) {
+    throw py::value_error("noise '" + text + "': one level at a time (call once per level)");
+  }
+  return levels.value().front();
+}
+
 py::array SampleMosaicOfArray(const py::object& image, const std::string& pattern_name,
-                              const std::string& order_name) {
+                              const std::string& order_name, const py::object& noise,
+                              std::uint64_t seed, const std::string& name) {
   const BayerPattern pattern = ParsePatternArgument(pattern_name);
+  const NoiseLevel level = NoiseArgument(noise);
   const ReadableImage reference = ReadImage(image, "image", ParseOrderArgument(order_name));
   py::array_t<std::uint8_t> mosaic = NewMosaicArray(reference.view.width, reference.view.height);
   const MosaicView output =
@@ -62,6 +78,10 @@ py::array SampleMosaicOfArray(const py::object& image, const std::string& patter
   {
     const py::gil_scoped_release release;
     SampleMosaic(reference.view, output, pattern);
+    const std::size_t width = static_cast<std::size_t>(reference.view.width);
+    AddNoise(
+        std::span(mosaic.mutable_data(), width * static_cast<std::size_t>(reference.view.height)),
+        reference.view.width, reference.view.height, width, level, NoiseKey(seed, name, level));
   }
   return mosaic;
 }
@@ -162,14 +182,22 @@ Args:
     pattern: the 2 x 2 filter tile, its colours read row by row from the
         top-left pixel: "GRBG" (default), "RGGB", "BGGR" or "GBRG".
     order: "BGR" (default) or "RGB".
+    noise: None (default) or one level, as demosaic-bench's --noise takes it:
+        "gaussian:S" (standard deviation S on the 8-bit scale) or
+        "poisson-gaussian:A,B" (variance A x value + B), added after sampling,
+        rounded and clamped to 0..255.
+    seed: the noise's seed (default 0), an integer from 0 to 2**64 - 1.
+    name: the image's name (default ""); with the same name, seed and level
+        the mosaic is byte for byte the one demosaic-bench reconstructs
+        (there, the image's file name, as its table shows it).
 
 Returns:
     A new height x width uint8 array.
 
 Raises:
     TypeError: ``image`` is not a uint8 numpy array of 3 axes.
-    ValueError: its last axis is not 3 channels, or an unknown pattern or
-        order.
+    ValueError: its last axis is not 3 channels, or an unknown pattern,
+        order or noise level.
 
 Views whose pixels are adjacent within each row (crops, row slices) are read
 in place; others (``image[:, :, ::-1]``, ``image[:, ::2]``, flipped rows) are
@@ -241,7 +269,8 @@ while measuring.)";
 
 void AddArrayFunctions(py::module_& module) {
   module.def("sample_mosaic", &SampleMosaicOfArray, py::arg("image"), py::arg("pattern") = "GRBG",
-             py::arg("order") = "BGR", kSampleMosaicDoc);
+             py::arg("order") = "BGR", py::arg("noise") = py::none(), py::arg("seed") = 0,
+             py::arg("name") = "", kSampleMosaicDoc);
   module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern") = "GRBG",
              py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
