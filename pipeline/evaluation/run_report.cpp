@@ -203,9 +203,12 @@ int FinishRunReport(RunReport& report) {
       std::fflush(report.messages);
       report.bar = "writing";
     }
-    const Status written = WriteReportPage(
-        report.plan.report.dir, MakeReportPage(report.plan.layout, std::move(report.report_images),
-                                               report.results, report.skipped));
+    ReportPage contents = MakeReportPage(report.plan.layout, std::move(report.report_images),
+                                         report.results, report.skipped);
+    contents.comparisons = report.comparisons;
+    contents.noise = layout.noise;
+    contents.seed = options.seed;
+    const Status written = WriteReportPage(report.plan.report.dir, contents);
     ClearBar(report);
     report.bar.clear();
     if (written.ok()) {
