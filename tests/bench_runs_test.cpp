@@ -222,7 +222,7 @@ TEST(BenchMetrics, ColumnsHoldTheLibrarysFigures) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"image", "width", "height", "method", "PSNR_R",
                                                "PSNR_G", "PSNR_B", "CPSNR", "SSIM", "DE2000",
-                                               "milliseconds", "pattern", "border"}));
+                                               "milliseconds", "pattern", "border", "noise"}));
   cv::Mat output;
   cv::cvtColor(SampleMosaicOf(image, BayerPattern::kGRBG), output, cv::COLOR_BayerGRBG2BGR);
   EXPECT_EQ(Number(rows[1][8]), ComputeSsim(ImageViewOf(image), ImageViewOf(output), 3));

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "report/error_map.h"
 #include "evaluation/image_list.h"
 #include "evaluation/mat_views.h"
 #include "evaluation/methods.h"
+#include "report/error_map.h"
 #include "report/table.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
@@ -88,6 +88,8 @@ std::vector<Row> TableRows(const std::string& out, std::size_t figures, int head
   std::vector<Row> rows;
   const std::vector<std::string> lines = Split(out, '\n');
   for (std::size_t i = static_cast<std::size_t>(header_lines); i < lines.size(); ++i) {
+    // The table ends at its first empty line; the paired comparisons follow.
+    if (lines[i].empty()) break;
     const std::vector<std::string> words = Words(lines[i]);
     if (words.size() < figures + 1) continue;
     rows.push_back({words[0], std::vector<std::string>(words.end() - static_cast<long>(figures),
@@ -298,7 +300,8 @@ TEST(CsvFormat, NamesWithTabsLineBreaksOrEdgeSpacesAreQuoted) {
   const TableLayout layout = Layout({{"bilinear"}}, false, {"x"});
   const auto first_field = [&](const std::string& name) {
     const std::string line = CsvLines(layout, Result(name, 9, 8, {{1, 2, 3, 4}}, {5}));
-    return line.substr(0, line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none\n").size());
+    return line.substr(0,
+                       line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none\n").size());
   };
   EXPECT_EQ(first_field("a\tb.png"), "\"a\tb.png\"");
   EXPECT_EQ(first_field("a\nb.png"), "\"a\nb.png\"");

@@ -47,11 +47,11 @@ TEST(OneEvaluation, InPlaceAndSeparateOutputsAgreeBitForBit) {
     request.timed = false;
     EvaluationOutputs in_place;
     in_place.reconstruction_files = {dir.File("in-place.png")};
-    const ImageOutcome first = EvaluateReference({"scene.png", png}, request, in_place);
+    const ImageOutcome first = EvaluateReference({"scene.png", png, "scene.png"}, request, in_place);
     request.timed = true;
     EvaluationOutputs separate;
     separate.reconstruction_files = {dir.File("separate.png")};
-    const ImageOutcome second = EvaluateReference({"scene.png", png}, request, separate);
+    const ImageOutcome second = EvaluateReference({"scene.png", png, "scene.png"}, request, separate);
     ASSERT_TRUE(first.status.ok() && second.status.ok());
     const QualityFigures& a = first.methods.at(0).figures.psnr;
     const QualityFigures& b = second.methods.at(0).figures.psnr;
@@ -76,7 +76,7 @@ TEST(OneEvaluation, OutputNamingTheReferenceIsRefusedFirst) {
   outputs.error_map_files = {"", dir.File("./ref.png")};
   std::error_code ignored;
   const auto before = std::filesystem::last_write_time(reference, ignored);
-  const ImageOutcome outcome = EvaluateReference({reference, {}}, EvaluationRequest{}, outputs);
+  const ImageOutcome outcome = EvaluateReference({reference, {}, "reference"}, EvaluationRequest{}, outputs);
   ASSERT_FALSE(outcome.status.ok());
   EXPECT_EQ(outcome.status.error().kind, ErrorKind::kOverwritesReference);
   EXPECT_EQ(std::filesystem::last_write_time(reference, ignored), before);
