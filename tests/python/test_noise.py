@@ -44,6 +44,7 @@ def test_noisy_mosaic_is_the_benchs_byte_for_byte(bench_binary, scratch):
         mosaic = demosaic.sample_mosaic(image, noise=level, seed=9, name="shot.ppm")
         saved = _core.load_image(str(scratch / "out" / f"shot.method.{tag}.png"))
         assert np.array_equal(demosaic.reconstruct(mosaic), saved), level
+        assert np.array_equal(demosaic.reconstruct(mosaic, threads=3), saved), level
         other = demosaic.sample_mosaic(image, noise=level, seed=9, name="other.ppm")
         assert not np.array_equal(other, mosaic)
 
