@@ -419,6 +419,13 @@ TEST(BenchBaseline, FailIfWorseGuardsTheMeanCpsnr) {
   const ProgramResult equal = RunProgram(
       {kBench, "--noise", "gaussian:3", "--baseline", csv, "--fail-if-worse", "0.5", input});
   EXPECT_EQ(equal.exit_status, 0) << equal.err;
+  // Another noise level shares nothing with the baseline: a guard that
+  // compared nothing fails.
+  const ProgramResult unrelated = RunProgram(
+      {kBench, "--noise", "gaussian:4", "--baseline", csv, "--fail-if-worse", "0.5", input});
+  EXPECT_EQ(unrelated.exit_status, 1) << unrelated.err;
+  EXPECT_NE(unrelated.out.find("3 images only in the baseline"), std::string::npos)
+      << unrelated.out;
   // 1 dB better is within a limit of 1.5.
   EXPECT_EQ(RunProgram({kBench, "--noise", "gaussian:3", "--baseline", better, "--fail-if-worse",
                         "1.5", input})

@@ -175,6 +175,16 @@ int FinishRunReport(RunReport& report) {
         RunMessage(report, "worse than the baseline: " + regression);
         regressed = true;
       }
+      // A guard that compared nothing must not pass.
+      const bool compared =
+          std::any_of(change.changes.begin(), change.changes.end(),
+                      [](const BaselineChange& c) { return c.figure == Figure::kCpsnr; });
+      if (!compared) {
+        RunMessage(report,
+                   "--fail-if-worse: no method's CPSNR was measured on an image of the "
+                   "baseline at the same noise level");
+        regressed = true;
+      }
     }
   }
   if (!options.summary_path.empty()) {
