@@ -163,8 +163,11 @@ constexpr const char* kDescription =
     "the same PSNR function over the same interior.\n\n"
     "Standard output: one row per image with each method's CPSNR in dB, a mean row (the mean\n"
     "of the per-image dB figures) and each method's reconstruction throughput in megapixels\n"
-    "per second (reconstruction alone, one thread). Exit status: 0 when every image was\n"
-    "measured and every file written, 1 otherwise, 2 for a bad command line.\n";
+    "per second (reconstruction alone, one thread). With --noise, one block of rows per noise\n"
+    "level; with two or more methods, each is compared with the first (mean difference, 95 %\n"
+    "paired-bootstrap interval, wins, ties and losses). Exit status: 0 when every image was\n"
+    "measured and every file written, 1 otherwise (or a method worse than --baseline by more\n"
+    "than --fail-if-worse), 2 for a bad command line.\n";
 
 int DefaultJobs() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
