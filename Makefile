@@ -23,8 +23,8 @@ SANITIZE_BUILD_DIR ?= build-sanitize
 ARM64_BUILD_DIR ?= build-arm64
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo bench install clean sanitize-build test-sanitize fuzz \
-        arm64-deps test-arm64
+.PHONY: all deps configure build test demo bench noise-sweep install clean sanitize-build \
+        test-sanitize fuzz arm64-deps test-arm64
 
 all: build
 
@@ -66,6 +66,11 @@ bench: build
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-run.sh $(BUILD_DIR)
+	@bash scripts/noise-sweep.sh $(BUILD_DIR)
+
+# The README's noise sweep over the Kodak set beside the checkout.
+noise-sweep: build
+	@bash scripts/noise-sweep.sh $(BUILD_DIR)
 
 sanitize-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   demosaic::EvaluationOutputs outputs;
   outputs.reconstruction_files = {output.string()};
   const demosaic::ImageOutcome run =
-      demosaic::EvaluateReference({"fuzzed", file}, request, outputs, kMemoryCeiling);
+      demosaic::EvaluateReference({"fuzzed", file, "fuzzed"}, request, outputs, kMemoryCeiling);
 
   if (run.status.ok()) {
     if (!run.unwritten.empty()) Fail("run measured but did not save its output");

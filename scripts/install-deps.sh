@@ -13,6 +13,7 @@ packages=(
   libbenchmark-dev  # Google Benchmark, for the speed benchmark
   time              # /usr/bin/time, for the peak-memory measurement
   libcli11-dev      # option parsing of demosaic-bench
+  libssl-dev        # libcrypto: the SHA-256 of each reference in --summary
   clang             # libFuzzer targets and the sanitizer build
   libclang-rt-dev
   chromium          # the HTML report's browser test: headless Chromium,

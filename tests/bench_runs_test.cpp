@@ -16,6 +16,7 @@
 #include "demosaic/demosaic.h"
 #include "evaluation/mat_views.h"
 #include "evaluation/methods.h"
+#include "report/table.h"
 #include "support/plain_method.h"
 #include "support/run_program.h"
 #include "support/shared_data.h"
@@ -221,7 +222,7 @@ TEST(BenchMetrics, ColumnsHoldTheLibrarysFigures) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"image", "width", "height", "method", "PSNR_R",
                                                "PSNR_G", "PSNR_B", "CPSNR", "SSIM", "DE2000",
-                                               "milliseconds", "pattern", "border"}));
+                                               "milliseconds", "pattern", "border", "noise"}));
   cv::Mat output;
   cv::cvtColor(SampleMosaicOf(image, BayerPattern::kGRBG), output, cv::COLOR_BayerGRBG2BGR);
   EXPECT_EQ(Number(rows[1][8]), ComputeSsim(ImageViewOf(image), ImageViewOf(output), 3));
@@ -278,6 +279,183 @@ TEST(BenchNumbers, AreDecimal) {
     EXPECT_EQ(RunProgram({kBench, "--border", bad, path}).exit_status, 2) << bad;
   }
   EXPECT_EQ(RunProgram({kBench, "--jobs", "0", path}).exit_status, 2);
+}
+
+// ---------------------------------------------------------------- noise
+
+// Three small scenes in a directory, for the noise runs.
+std::string NoiseInputs(const ScratchDir& dir) {
+  fs::create_directory(dir.File("in"));
+  Write(dir, "in/a.png", Scene(40, 32));
+  Write(dir, "in/b.png", Noise(36, 30, 5));
+  Write(dir, "in/c.png", Scene(48, 28));
+  return dir.File("in");
+}
+
+// Every saved file of a directory, by name.
+std::map<std::string, std::string> SavedFiles(const std::string& directory) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+  }
+  return files;
+}
+
+// The CSV without its milliseconds column, which is the only thing that
+// changes from run to run.
+std::string CsvWithoutTimes(const std::string& path) {
+  std::string text;
+  for (std::vector<std::string> row : ReadCsv(path)) {
+    if (row.size() > 10) row.erase(row.end() - 4);
+    for (const std::string& field : row) text += field + "|";
+    text += "\n";
+  }
+  return text;
+}
+
+// The same seed gives the same noisy mosaics, hence the same saved
+// reconstructions and figures, for every number of jobs; another seed
+// differs.
+TEST(BenchNoise, SameSeedSameBytesForEveryJobCountAndAnotherSeedDiffers) {
+  ScratchDir dir;
+  const std::string input = NoiseInputs(dir);
+  std::vector<std::map<std::string, std::string>> saved;
+  std::vector<std::string> csvs;
+  for (const std::string jobs : {"1", "2", "3"}) {
+    const std::string save = dir.File("save" + jobs);
+    const std::string csv = dir.File("f" + jobs + ".csv");
+    const ProgramResult bench = RunProgram({kBench, "--noise", "gaussian:5,20", "--seed", "42",
+                                            "--jobs", jobs, "--save", save, "--csv", csv, input});
+    ASSERT_EQ(bench.exit_status, 0) << bench.err;
+    saved.push_back(SavedFiles(save));
+    csvs.push_back(CsvWithoutTimes(csv));
+  }
+  ASSERT_EQ(saved[0].size(), 3u * 3u * 2u * 2u);  // images, methods, levels, file kinds
+  EXPECT_TRUE(saved[0].contains("a.method.gaussian-5.png"));
+  EXPECT_TRUE(saved[0].contains("a.bilinear.gaussian-20.err.png"));
+  EXPECT_EQ(saved[1], saved[0]);
+  EXPECT_EQ(saved[2], saved[0]);
+  EXPECT_EQ(csvs[1], csvs[0]);
+  EXPECT_EQ(csvs[2], csvs[0]);
+
+  const ProgramResult other = RunProgram(
+      {kBench, "--noise", "gaussian:5,20", "--seed", "43", "--save", dir.File("other"), input});
+  ASSERT_EQ(other.exit_status, 0) << other.err;
+  const std::map<std::string, std::string> different = SavedFiles(dir.File("other"));
+  for (const auto& [name, bytes] : different) {
+    EXPECT_NE(bytes, saved[0].at(name)) << name;
+  }
+}
+
+// gaussian:0 is the clean mosaic: the same reconstructions and figures as a
+// run without noise; each level is a block of the table and of the CSV.
+TEST(BenchNoise, ZeroNoiseEqualsNoNoiseAndLevelsAreBlocks) {
+  ScratchDir dir;
+  const std::string input = NoiseInputs(dir);
+  const ProgramResult clean =
+      RunProgram({kBench, "--save", dir.File("clean"), "--csv", dir.File("clean.csv"), input});
+  ASSERT_EQ(clean.exit_status, 0) << clean.err;
+  const ProgramResult zero = RunProgram({kBench, "--noise", "gaussian:0,8", "--save",
+                                         dir.File("zero"), "--csv", dir.File("zero.csv"), input});
+  ASSERT_EQ(zero.exit_status, 0) << zero.err;
+  for (const std::string name : {"a", "b", "c"}) {
+    for (const std::string method : {"method", "bilinear", "edge-aware"}) {
+      EXPECT_EQ(ReadFileBytes(dir.File("zero/" + name + "." + method + ".gaussian-0.png")),
+                ReadFileBytes(dir.File("clean/" + name + "." + method + ".png")))
+          << name << " " << method;
+    }
+  }
+  const std::vector<std::vector<std::string>> clean_rows = ReadCsv(dir.File("clean.csv"));
+  const std::vector<std::vector<std::string>> zero_rows = ReadCsv(dir.File("zero.csv"));
+  ASSERT_EQ(zero_rows.size(), 1 + 2 * (clean_rows.size() - 1));
+  EXPECT_EQ(zero_rows[0].back(), "noise");
+  for (std::size_t i = 1; i < clean_rows.size(); ++i) {
+    EXPECT_EQ(clean_rows[i].back(), "none");
+    EXPECT_EQ(zero_rows[i].back(), "gaussian:0");
+    EXPECT_EQ(zero_rows[i + clean_rows.size() - 1].back(), "gaussian:8");
+    for (std::size_t k = 4; k < 8; ++k) EXPECT_EQ(zero_rows[i][k], clean_rows[i][k]);
+  }
+  // A line naming the level before each block, a mean row in each.
+  const std::size_t first = zero.out.find("noise: gaussian:0\n");
+  const std::size_t second = zero.out.find("noise: gaussian:8\n");
+  ASSERT_NE(first, std::string::npos) << zero.out;
+  ASSERT_NE(second, std::string::npos) << zero.out;
+  EXPECT_NE(zero.out.substr(first, second - first).find("\nmean "), std::string::npos);
+  EXPECT_NE(zero.out.substr(second).find("\nmean "), std::string::npos);
+  EXPECT_EQ(clean.out.find("noise:"), std::string::npos);
+}
+
+// ------------------------------------------------------------ baseline
+
+// The CSV with `decibels` added to the method's CPSNR on every line.
+std::string ShiftedCpsnr(const std::string& path, double decibels) {
+  const std::vector<std::vector<std::string>> rows = ReadCsv(path);
+  std::string text;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::vector<std::string> row = rows[i];
+    if (i > 0 && row[3] == "method") row[7] = FullPrecision(Number(row[7]) + decibels);
+    for (std::size_t k = 0; k < row.size(); ++k) text += (k == 0 ? "" : ",") + row[k];
+    text += "\n";
+  }
+  return text;
+}
+
+TEST(BenchBaseline, FailIfWorseGuardsTheMeanCpsnr) {
+  ScratchDir dir;
+  const std::string input = NoiseInputs(dir);
+  const std::string csv = dir.File("old.csv");
+  ASSERT_EQ(RunProgram({kBench, "--noise", "gaussian:3", "--csv", csv, input}).exit_status, 0);
+  const auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir.File(name), std::ios::binary) << text;
+    return dir.File(name);
+  };
+  const std::string better = write("better.csv", ShiftedCpsnr(csv, 1.0));
+  const ProgramResult worse = RunProgram(
+      {kBench, "--noise", "gaussian:3", "--baseline", better, "--fail-if-worse", "0.5", input});
+  EXPECT_EQ(worse.exit_status, 1) << worse.err;
+  EXPECT_NE(worse.err.find("worse than the baseline: method: mean CPSNR"), std::string::npos)
+      << worse.err;
+  EXPECT_NE(worse.out.find("change against the baseline"), std::string::npos);
+  const ProgramResult equal = RunProgram(
+      {kBench, "--noise", "gaussian:3", "--baseline", csv, "--fail-if-worse", "0.5", input});
+  EXPECT_EQ(equal.exit_status, 0) << equal.err;
+  // Another noise level shares nothing with the baseline: a guard that
+  // compared nothing fails.
+  const ProgramResult unrelated = RunProgram(
+      {kBench, "--noise", "gaussian:4", "--baseline", csv, "--fail-if-worse", "0.5", input});
+  EXPECT_EQ(unrelated.exit_status, 1) << unrelated.err;
+  EXPECT_NE(unrelated.out.find("3 images only in the baseline"), std::string::npos)
+      << unrelated.out;
+  // 1 dB better is within a limit of 1.5.
+  EXPECT_EQ(RunProgram({kBench, "--noise", "gaussian:3", "--baseline", better, "--fail-if-worse",
+                        "1.5", input})
+                .exit_status,
+            0);
+}
+
+// A baseline that is not this tool's CSV with this run's columns is refused
+// before any image is read: nothing is written.
+TEST(BenchBaseline, OtherFilesAreRefusedBeforeAnyImage) {
+  ScratchDir dir;
+  const std::string input = NoiseInputs(dir);
+  const std::string csv = dir.File("old.csv");
+  ASSERT_EQ(RunProgram({kBench, "--csv", csv, input}).exit_status, 0);
+  std::ofstream(dir.File("other.csv")) << "name,score\na.png,3\n";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--baseline", dir.File("other.csv")},
+        std::vector<std::string>{"--baseline", csv, "--metrics", "psnr,ssim"},
+        std::vector<std::string>{"--baseline", csv, "--border", "4"},
+        std::vector<std::string>{"--baseline", dir.File("missing.csv")},
+        std::vector<std::string>{"--fail-if-worse", "0.5"}}) {
+    std::vector<std::string> command{kBench, "--csv", dir.File("new.csv")};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.push_back(input);
+    const ProgramResult bench = RunProgram(command);
+    EXPECT_EQ(bench.exit_status, 2) << arguments[0] << " " << arguments[1];
+    EXPECT_NE(bench.err.find("--"), std::string::npos) << bench.err;
+    EXPECT_EQ(bench.out, "");
+    EXPECT_FALSE(fs::exists(dir.File("new.csv")));
+  }
 }
 
 }  // namespace

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "demosaic/demosaic.h"
-#include "report/error_map.h"
 #include "evaluation/image_list.h"
 #include "evaluation/mat_views.h"
 #include "evaluation/methods.h"
+#include "report/error_map.h"
 #include "report/table.h"
 #include "support/run_program.h"
 #include "support/sanitizer.h"
@@ -88,6 +88,8 @@ std::vector<Row> TableRows(const std::string& out, std::size_t figures, int head
   std::vector<Row> rows;
   const std::vector<std::string> lines = Split(out, '\n');
   for (std::size_t i = static_cast<std::size_t>(header_lines); i < lines.size(); ++i) {
+    // The table ends at its first empty line; the paired comparisons follow.
+    if (lines[i].empty()) break;
     const std::vector<std::string> words = Words(lines[i]);
     if (words.size() < figures + 1) continue;
     rows.push_back({words[0], std::vector<std::string>(words.end() - static_cast<long>(figures),
@@ -255,7 +257,7 @@ TEST(MissingCells, ShowDashesHaveNoMeanAndEmptyCsvFields) {
   EXPECT_EQ(Words(FormatThroughputRow(layout, images)),
             (std::vector<std::string>{"MP/s", "0.1", "-"}));  // 128 pixels in 2 ms
   EXPECT_EQ(CsvLines(layout, images[1]),
-            "b,8,8,method,40,44,48,41,1,GRBG,3\nb,8,8,mine,,,,,,GRBG,3\n");
+            "b,8,8,method,40,44,48,41,1,GRBG,3,none\nb,8,8,mine,,,,,,GRBG,3,none\n");
 }
 
 // Metrics beyond PSNR get a column each, in the table with their own
@@ -273,8 +275,8 @@ TEST(MetricColumns, FollowTheMetricsAskedFor) {
             (std::vector<std::string>{"a", "8", "x", "8", "21.00", "0.9123", "0.1250"}));
   EXPECT_EQ(CsvHeader(layout),
             "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,SSIM,zipper,milliseconds,"
-            "pattern,border\n");
-  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3\n");
+            "pattern,border,noise\n");
+  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3,none\n");
 }
 
 TEST(CsvFormat, NumbersReadBackExactly) {
@@ -288,7 +290,7 @@ TEST(CsvFormat, NamesWithCommasOrQuotesAreQuoted) {
   const ImageResult image = Result("a,\"b\".png", 9, 8, {{1, 2, 3, 4}}, {5});
   const TableLayout layout =
       Layout({{"bilinear"}}, false, {image.name}, {}, BayerPattern::kRGGB, 10);
-  EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10\n");
+  EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10,none\n");
 }
 
 // A tab or a line break in a file name must not split the name into
@@ -298,7 +300,8 @@ TEST(CsvFormat, NamesWithTabsLineBreaksOrEdgeSpacesAreQuoted) {
   const TableLayout layout = Layout({{"bilinear"}}, false, {"x"});
   const auto first_field = [&](const std::string& name) {
     const std::string line = CsvLines(layout, Result(name, 9, 8, {{1, 2, 3, 4}}, {5}));
-    return line.substr(0, line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3\n").size());
+    return line.substr(0,
+                       line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none\n").size());
   };
   EXPECT_EQ(first_field("a\tb.png"), "\"a\tb.png\"");
   EXPECT_EQ(first_field("a\nb.png"), "\"a\nb.png\"");
@@ -409,7 +412,7 @@ TEST(BenchTool, MethodFiguresEqualDemosaicEvalReport) {
         << name;
     bool found = false;
     for (const std::vector<std::string>& line : lines) {
-      if (line.size() != 11 || line[0] != name || line[3] != "method") continue;
+      if (line.size() != 12 || line[0] != name || line[3] != "method") continue;
       found = true;
       for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(TwoDecimals(std::strtod(line[4 + k].c_str(), nullptr)), expected[k]) << name;
@@ -456,7 +459,7 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string text = ReadFileBytes(csv);
   ASSERT_TRUE(text.starts_with(
-      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border\n"))
+      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise\n"))
       << text;
   const std::vector<std::vector<std::string>> lines = ReadCsv(csv);
   ASSERT_EQ(lines.size(), 5u) << text;
@@ -465,12 +468,13 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
                                                                   {"flat.png", "bilinear"},
                                                                   {"flat.png", "method"}};
   for (std::size_t i = 0; i < order.size(); ++i) {
-    ASSERT_EQ(lines[i + 1].size(), 11u) << text;
+    ASSERT_EQ(lines[i + 1].size(), 12u) << text;
     EXPECT_EQ(lines[i + 1][0], order[i].first);
     EXPECT_EQ(lines[i + 1][3], order[i].second);
     EXPECT_GE(std::strtod(lines[i + 1][8].c_str(), nullptr), 0.0);
     EXPECT_EQ(lines[i + 1][9], "GRBG");
     EXPECT_EQ(lines[i + 1][10], "4");
+    EXPECT_EQ(lines[i + 1][11], "none");
   }
   EXPECT_EQ(lines[1][1], "33");
   EXPECT_EQ(lines[1][2], "21");

@@ -55,7 +55,7 @@ double EnergyAbove(const cv::Mat& image, double cutoff) {
 std::vector<MethodOutcome> Evaluate(const cv::Mat& chart) {
   std::vector<unsigned char> png;
   EXPECT_TRUE(cv::imencode(".png", chart, png));
-  const ImageOutcome outcome = EvaluateReference({"chart.png", png}, EvaluationRequest{}, {});
+  const ImageOutcome outcome = EvaluateReference({"chart.png", png, "chart.png"}, EvaluationRequest{}, {});
   EXPECT_TRUE(outcome.status.ok());
   return outcome.methods;
 }

@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "evaluation/image_evaluation.h"
+#include "evaluation/mat_views.h"
+#include "evaluation/methods.h"
+#include "evaluation/noise.h"
 #include "evaluation/run_report.h"
 #include "support/child_process.h"
 #include "support/run_program.h"
@@ -47,11 +50,13 @@ TEST(OneEvaluation, InPlaceAndSeparateOutputsAgreeBitForBit) {
     request.timed = false;
     EvaluationOutputs in_place;
     in_place.reconstruction_files = {dir.File("in-place.png")};
-    const ImageOutcome first = EvaluateReference({"scene.png", png}, request, in_place);
+    const ImageOutcome first =
+        EvaluateReference({"scene.png", png, "scene.png"}, request, in_place);
     request.timed = true;
     EvaluationOutputs separate;
     separate.reconstruction_files = {dir.File("separate.png")};
-    const ImageOutcome second = EvaluateReference({"scene.png", png}, request, separate);
+    const ImageOutcome second =
+        EvaluateReference({"scene.png", png, "scene.png"}, request, separate);
     ASSERT_TRUE(first.status.ok() && second.status.ok());
     const QualityFigures& a = first.methods.at(0).figures.psnr;
     const QualityFigures& b = second.methods.at(0).figures.psnr;
@@ -66,6 +71,43 @@ TEST(OneEvaluation, InPlaceAndSeparateOutputsAgreeBitForBit) {
   }
 }
 
+// With noise, an untimed request for the method alone does not reconstruct
+// in place (the noisy mosaic must exist): its figures are those of the
+// reference's mosaic with the level's noise, keyed by the reference's name,
+// reconstructed and measured against the clean reference; later levels are
+// their own blocks, and a clean level equals no noise at all.
+TEST(OneEvaluation, NoisyMosaicIsReconstructedAndMeasuredAgainstTheCleanReference) {
+  const cv::Mat scene = testing::Scene(45, 38);
+  const std::vector<unsigned char> png = Png(scene);
+  const NoiseLevel level{NoiseKind::kGaussian, 6.0, 0.0};
+  EvaluationRequest request;
+  request.methods = {Method::kDirectional};
+  request.timed = false;
+  request.noise = {level, NoiseLevel{}};
+  request.seed = 11;
+  const ImageOutcome outcome = EvaluateReference({"scene.png", png, "scene.png"}, request, {});
+  ASSERT_TRUE(outcome.status.ok());
+  ASSERT_EQ(outcome.later_levels.size(), 1u);
+
+  cv::Mat mosaic = SampleMosaicOf(scene, request.pattern);
+  AddNoise(std::span<std::uint8_t>(mosaic.data, mosaic.total()), mosaic.cols, mosaic.rows,
+           mosaic.step[0], level, NoiseKey(11, "scene.png", level));
+  cv::Mat output(scene.rows, scene.cols, CV_8UC3, cv::Scalar::all(0));
+  Reconstruct(Method::kDirectional, request.pattern, mosaic, output);
+  const MethodFigures expected =
+      MeasureFigures(ImageViewOf(scene), ImageViewOf(output), request.border, request.metrics);
+  EXPECT_EQ(outcome.methods.at(0).figures.psnr.cpsnr, expected.psnr.cpsnr);
+  EXPECT_EQ(outcome.methods.at(0).figures.psnr.psnr_g, expected.psnr.psnr_g);
+
+  EvaluationRequest clean = request;
+  clean.noise = {NoiseLevel{}};
+  const ImageOutcome reference = EvaluateReference({"scene.png", png, "scene.png"}, clean, {});
+  ASSERT_TRUE(reference.status.ok());
+  EXPECT_EQ(outcome.later_levels[0].at(0).figures.psnr.cpsnr,
+            reference.methods.at(0).figures.psnr.cpsnr);
+  EXPECT_LT(expected.psnr.cpsnr, reference.methods.at(0).figures.psnr.cpsnr);
+}
+
 // An output that names the reference is refused before anything is read or
 // written, whatever the request.
 TEST(OneEvaluation, OutputNamingTheReferenceIsRefusedFirst) {
@@ -76,7 +118,8 @@ TEST(OneEvaluation, OutputNamingTheReferenceIsRefusedFirst) {
   outputs.error_map_files = {"", dir.File("./ref.png")};
   std::error_code ignored;
   const auto before = std::filesystem::last_write_time(reference, ignored);
-  const ImageOutcome outcome = EvaluateReference({reference, {}}, EvaluationRequest{}, outputs);
+  const ImageOutcome outcome =
+      EvaluateReference({reference, {}, "reference"}, EvaluationRequest{}, outputs);
   ASSERT_FALSE(outcome.status.ok());
   EXPECT_EQ(outcome.status.error().kind, ErrorKind::kOverwritesReference);
   EXPECT_EQ(std::filesystem::last_write_time(reference, ignored), before);

@@ -202,6 +202,15 @@ TEST(ReportInBrowser, EveryImageLoads) {
   EXPECT_EQ(probe.Count("sections"), static_cast<int>(kImageNames.size()));
 }
 
+// The paired comparisons with the first method: an interval plot per figure
+// column, drawn at a readable width, a dot per other method in each.
+TEST(ReportInBrowser, ComparisonsDrawAnIntervalPlotPerFigure) {
+  REQUIRE_PROBED_REPORT();
+  EXPECT_EQ(probe.Count("interval_plots"), kColumnsPerMethod);
+  EXPECT_EQ(probe.Count("interval_dots"), kColumnsPerMethod * (kMethods - 1));
+  EXPECT_GT(probe.Count("interval_plot_width"), 250);
+}
+
 TEST(ReportInBrowser, TableHasARowPerImageTheMeanRowAndAColumnGroupPerMethod) {
   REQUIRE_PROBED_REPORT();
   EXPECT_EQ(probe.Count("body_rows"), static_cast<int>(kImageNames.size()));

@@ -3,12 +3,16 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <thread>
 
 #include "evaluation/figures.h"
+#include "evaluation/noise.h"
 
 namespace demosaic::bench {
 namespace {
@@ -113,6 +117,38 @@ Expected<MetricSet> ParseMetricsOption(const std::string& list) {
   return metrics;
 }
 
+// Every level of every --noise argument, in the order given, each once;
+// {none} without the option.
+Expected<std::vector<NoiseLevel>> ParseNoiseOption(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return std::vector<NoiseLevel>{NoiseLevel{}};
+  std::vector<NoiseLevel> levels;
+  std::vector<std::string> names;
+  for (const std::string& argument : arguments) {
+    Expected<std::vector<NoiseLevel>> parsed = ParseNoiseLevels(argument);
+    if (!parsed.ok()) return Usage("--noise " + parsed.error().detail);
+    for (const NoiseLevel& level : parsed.value()) {
+      const std::string name = NoiseName(level);
+      if (std::find(names.begin(), names.end(), name) != names.end()) {
+        return Usage("--noise: the level " + name + " is given twice");
+      }
+      names.push_back(name);
+      levels.push_back(level);
+    }
+  }
+  return levels;
+}
+
+Expected<double> ParseDecibels(const std::string& text) {
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const std::from_chars_result read = std::from_chars(text.data(), end, value);
+  if (text.empty() || text.front() < '0' || text.front() > '9' || read.ec != std::errc() ||
+      read.ptr != end || !std::isfinite(value)) {
+    return Usage("--fail-if-worse: '" + text + "' is not a decimal number of dB, 0 or more");
+  }
+  return value;
+}
+
 // An option given with an empty value names nothing to write.
 Status CheckNamed(const std::string& value, std::size_t count, const std::string& option,
                   const std::string& what) {
@@ -127,8 +163,11 @@ constexpr const char* kDescription =
     "the same PSNR function over the same interior.\n\n"
     "Standard output: one row per image with each method's CPSNR in dB, a mean row (the mean\n"
     "of the per-image dB figures) and each method's reconstruction throughput in megapixels\n"
-    "per second (reconstruction alone, one thread). Exit status: 0 when every image was\n"
-    "measured and every file written, 1 otherwise, 2 for a bad command line.\n";
+    "per second (reconstruction alone, one thread). With --noise, one block of rows per noise\n"
+    "level; with two or more methods, each is compared with the first (mean difference, 95 %\n"
+    "paired-bootstrap interval, wins, ties and losses). Exit status: 0 when every image was\n"
+    "measured and every file written, 1 otherwise (or a method worse than --baseline by more\n"
+    "than --fail-if-worse), 2 for a bad command line.\n";
 
 int DefaultJobs() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -206,6 +245,33 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
                  "file:// with no network")
       ->type_name("DIR");
 
+  std::vector<std::string> noise_arguments;
+  app.add_option("--noise", noise_arguments,
+                 "Add noise to every mosaic after sampling, one block of rows per level: "
+                 "gaussian:S[,S...] (standard deviation S on the 8-bit scale), "
+                 "poisson-gaussian:A,B[,A,B...] (variance A x value + B), none (the clean "
+                 "mosaic). Repeatable; every method reconstructs the same noisy mosaic and is "
+                 "measured against the clean reference")
+      ->type_name("LEVELS");
+  std::string seed_text = "0";
+  app.add_option("--seed", seed_text,
+                 "Seed of the noise and of the bootstrap, in decimal (default 0); the noise of "
+                 "a site depends only on the seed, the image's name, the level and the site")
+      ->type_name("N");
+  app.add_option("--summary", options.summary_path,
+                 "Write a JSON summary to FILE: the options, each method's means, the paired "
+                 "comparisons with the first method and each reference's SHA-256")
+      ->type_name("FILE");
+  app.add_option("--baseline", options.baseline_path,
+                 "Compare each method's means with an earlier CSV of this tool (same columns, "
+                 "tile and border), over the images both runs share")
+      ->type_name("OLD.csv");
+  std::string fail_text;
+  app.add_option("--fail-if-worse", fail_text,
+                 "With --baseline: exit 1 when a method's mean CPSNR at any noise level is more "
+                 "than DB below the baseline's")
+      ->type_name("DB");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -236,8 +302,23 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
     if (!compared.ok()) return compared.error();
     options.compared.push_back(std::move(compared).value());
   }
+  Expected<std::vector<NoiseLevel>> noise = ParseNoiseOption(noise_arguments);
+  if (!noise.ok()) return noise.error();
+  options.noise = std::move(noise).value();
+  const std::optional<std::int64_t> seed =
+      ParseDecimal(seed_text, std::numeric_limits<std::int64_t>::max());
+  if (!seed) return Usage("--seed: '" + seed_text + "' is not a decimal count");
+  options.seed = static_cast<std::uint64_t>(*seed);
+  if (app.count("--fail-if-worse") > 0) {
+    if (app.count("--baseline") == 0) return Usage("--fail-if-worse needs --baseline");
+    const Expected<double> decibels = ParseDecibels(fail_text);
+    if (!decibels.ok()) return decibels.error();
+    options.fail_if_worse = decibels.value();
+  }
   for (const Status& named :
-       {CheckNamed(options.csv_path, app.count("--csv"), "--csv", "file name"),
+       {CheckNamed(options.summary_path, app.count("--summary"), "--summary", "file name"),
+        CheckNamed(options.baseline_path, app.count("--baseline"), "--baseline", "file name"),
+        CheckNamed(options.csv_path, app.count("--csv"), "--csv", "file name"),
         CheckNamed(options.save_dir, app.count("--save"), "--save", "directory name"),
         CheckNamed(options.report_dir, app.count("--report"), "--report", "directory name")}) {
     if (!named.ok()) return named.error();

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   outputs.reconstruction_files = {argv[2]};
   demosaic::ImageOutcome outcome;
   try {
-    outcome = demosaic::EvaluateReference({reference_path, {}}, ToolRequest(), outputs);
+    outcome = demosaic::EvaluateReference({reference_path, {}, reference_path}, ToolRequest(), outputs);
   } catch (const std::exception& e) {
     std::fprintf(messages, "demosaic-eval: internal error: %s\n", e.what());
     return kExitFailure;

@@ -31,15 +31,21 @@ constexpr std::size_t kSavingBytesPerPixel = 1 + 3 + 3;
 // and no second image.
 bool ReconstructsInPlace(const EvaluationRequest& request, const EvaluationOutputs& outputs) {
   const MetricSet psnr_only;
-  return !request.timed && request.methods.size() == 1 &&
-         request.methods.front() == Method::kDirectional && request.compared.empty() &&
-         request.metrics.ssim == psnr_only.ssim && request.metrics.de2000 == psnr_only.de2000 &&
-         request.metrics.zipper == psnr_only.zipper && outputs.report.dir.empty() &&
+  return !request.timed && !AddsNoise(request) && request.noise.size() == 1 &&
+         request.methods.size() == 1 && request.methods.front() == Method::kDirectional &&
+         request.compared.empty() && request.metrics.ssim == psnr_only.ssim &&
+         request.metrics.de2000 == psnr_only.de2000 && request.metrics.zipper == psnr_only.zipper &&
+         outputs.report.dir.empty() &&
          std::all_of(outputs.error_map_files.begin(), outputs.error_map_files.end(),
                      [](const std::string& file) { return file.empty(); });
 }
 
 }  // namespace
+
+bool AddsNoise(const EvaluationRequest& request) {
+  return std::any_of(request.noise.begin(), request.noise.end(),
+                     [](const NoiseLevel& level) { return level.kind != NoiseKind::kNone; });
+}
 
 RunMemory PlannedMemory(const EvaluationRequest& request, const EvaluationOutputs& outputs) {
   if (ReconstructsInPlace(request, outputs)) {
@@ -124,19 +130,34 @@ Expected<cv::Mat> LoadCompared(const ComparedSource& compared, const std::string
                                        (detail.empty() ? "cannot be read as an image" : detail)};
 }
 
-// One mosaic, every method's reconstruction of it, and the compared methods'
-// files, each measured and written as asked.
-void EvaluateMethods(const cv::Mat& reference, const std::string& stem,
-                     const EvaluationRequest& request, const EvaluationOutputs& outputs,
-                     std::size_t memory_ceiling, ImageOutcome& outcome) {
-  const bool reporting = !outputs.report.dir.empty();
+// The mosaic of one noise level: sampled from the clean reference, then the
+// level's noise added, keyed by the reference's name.
+cv::Mat NoisyMosaicOf(const cv::Mat& reference, const EvaluationRequest& request,
+                      const NoiseLevel& level, const std::string& name) {
+  cv::Mat mosaic = SampleMosaicOf(reference, request.pattern);
+  if (level.kind != NoiseKind::kNone) {
+    const std::size_t stride = mosaic.step[0];
+    const std::size_t bytes = stride * static_cast<std::size_t>(mosaic.rows);
+    AddNoise(std::span<std::uint8_t>(mosaic.ptr<std::uint8_t>(), bytes), mosaic.cols, mosaic.rows,
+             stride, level, NoiseKey(request.seed, name, level));
+  }
+  return mosaic;
+}
+
+// One mosaic of noise level `level`, every built-in method's reconstruction
+// of it, measured against the clean reference and written as asked, appended
+// to `methods`; `kept` gets the reconstructions when the report needs them.
+void EvaluateLevel(const cv::Mat& reference, const std::string& name, std::size_t level,
+                   const EvaluationRequest& request, const EvaluationOutputs& outputs,
+                   bool reporting, std::vector<MethodOutcome>& methods, std::vector<cv::Mat>& kept,
+                   std::vector<std::string>& unwritten) {
   const ConstImageView reference_view = ImageViewOf(reference);
-  const cv::Mat mosaic = SampleMosaicOf(reference, request.pattern);
+  const cv::Mat mosaic = NoisyMosaicOf(reference, request, request.noise[level], name);
+  const std::size_t first_file = level * request.methods.size();
   // Every method writes into an image whose pages were touched before its
   // clock starts, so that each time is the method's own and not the
   // system's first-touch page faults: one image reused, or a fresh one per
   // method where the report keeps them all.
-  std::vector<cv::Mat> kept;
   cv::Mat output;
   for (std::size_t m = 0; m < request.methods.size(); ++m) {
     if (reporting || output.empty()) {
@@ -149,13 +170,27 @@ void EvaluateMethods(const cv::Mat& reference, const std::string& stem,
     method.milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
     method.figures =
         MeasureFigures(reference_view, ImageViewOf(output), request.border, request.metrics);
-    outcome.methods.push_back(method);
-    SaveOutput(FileOf(outputs.reconstruction_files, m), output, outputs, outcome.unwritten);
-    if (const std::string file = FileOf(outputs.error_map_files, m); !file.empty()) {
-      SaveOutput(file, MakeErrorMap(reference, output, request.border), outputs, outcome.unwritten);
+    methods.push_back(method);
+    SaveOutput(FileOf(outputs.reconstruction_files, first_file + m), output, outputs, unwritten);
+    if (const std::string file = FileOf(outputs.error_map_files, first_file + m); !file.empty()) {
+      SaveOutput(file, MakeErrorMap(reference, output, request.border), outputs, unwritten);
     }
     if (reporting) kept.push_back(output);
   }
+}
+
+// Every noise level's mosaic, every method's reconstruction of it, and the
+// compared methods' files, each measured and written as asked. The report
+// shows the first level.
+void EvaluateMethods(const cv::Mat& reference, const std::string& stem, const std::string& name,
+                     const EvaluationRequest& request, const EvaluationOutputs& outputs,
+                     std::size_t memory_ceiling, ImageOutcome& outcome) {
+  const bool reporting = !outputs.report.dir.empty();
+  const ConstImageView reference_view = ImageViewOf(reference);
+  std::vector<cv::Mat> kept;
+  std::vector<MethodOutcome> compared_outcomes;
+  EvaluateLevel(reference, name, 0, request, outputs, reporting, outcome.methods, kept,
+                outcome.unwritten);
   for (std::size_t k = 0; k < request.compared.size(); ++k) {
     const ComparedSource& compared = request.compared[k];
     MethodOutcome method;
@@ -166,15 +201,27 @@ void EvaluateMethods(const cv::Mat& reference, const std::string& stem,
     } else {
       method.figures = MeasureFigures(reference_view, ImageViewOf(image.value()), request.border,
                                       request.metrics);
-      const std::string file = FileOf(outputs.error_map_files, request.methods.size() + k);
+      const std::string file =
+          FileOf(outputs.error_map_files, request.noise.size() * request.methods.size() + k);
       if (!file.empty()) {
         SaveOutput(file, MakeErrorMap(reference, image.value(), request.border), outputs,
                    outcome.unwritten);
       }
     }
-    outcome.methods.push_back(method);
+    compared_outcomes.push_back(method);
     // An unmeasured method has an empty image: the report shows no crop.
     if (reporting) kept.push_back(image.ok() ? std::move(image).value() : cv::Mat());
+  }
+  outcome.methods.insert(outcome.methods.end(), compared_outcomes.begin(), compared_outcomes.end());
+  // A compared method's files are the same at every level: measured once,
+  // shown at each.
+  for (std::size_t level = 1; level < request.noise.size(); ++level) {
+    std::vector<MethodOutcome> methods;
+    std::vector<cv::Mat> unused;
+    EvaluateLevel(reference, name, level, request, outputs, false, methods, unused,
+                  outcome.unwritten);
+    methods.insert(methods.end(), compared_outcomes.begin(), compared_outcomes.end());
+    outcome.later_levels.push_back(std::move(methods));
   }
   if (reporting) {
     std::vector<std::string> names;
@@ -242,13 +289,14 @@ ImageOutcome EvaluateReference(const ReferenceInput& reference, const Evaluation
       EvaluateInPlace(image, request, outputs, outcome);
     } else {
       const std::string stem = std::filesystem::path(reference.path).stem().string();
-      EvaluateMethods(image, stem, request, outputs, memory_ceiling, outcome);
+      EvaluateMethods(image, stem, reference.name, request, outputs, memory_ceiling, outcome);
     }
   } catch (...) {
     // Anything but running out of memory is a fault for the caller to
     // report as such.
     outcome.status = OutOfMemoryOrRethrow();
     outcome.methods.clear();
+    outcome.later_levels.clear();
     outcome.unmeasured.clear();
   }
   return outcome;

@@ -19,6 +19,7 @@
 #include "evaluation/figures.h"
 #include "evaluation/image_loading.h"
 #include "evaluation/methods.h"
+#include "evaluation/noise.h"
 #include "io/status.h"
 #include "report/html_report.h"
 
@@ -41,14 +42,28 @@ struct EvaluationRequest {
   // untimed evaluation that keeps nothing but the method's reconstruction
   // and its PSNR reconstructs in place: no mosaic, no second image.
   bool timed = true;
+  // The noise levels, each evaluated in turn on the one decoded reference:
+  // each level's noise is added to a freshly sampled mosaic, which every
+  // built-in method reconstructs; the reference stays clean. The noise at a
+  // site depends on `seed`, the reference's name, the level and the site
+  // only. A request with noise never reconstructs in place.
+  std::vector<NoiseLevel> noise{NoiseLevel{}};
+  std::uint64_t seed = 0;
+  // Also give the SHA-256 of the reference file (a regular file only).
+  bool hash_reference = false;
 };
+
+// True when some level of the request adds noise.
+bool AddsNoise(const EvaluationRequest& request);
 
 // What to write of the evaluation. Empty names write nothing.
 struct EvaluationOutputs {
-  // Per built-in method, in the request's order: where its reconstruction
-  // is saved.
+  // Per noise level, per built-in method in the request's order (index
+  // level x methods + method): where its reconstruction is saved.
   std::vector<std::string> reconstruction_files;
-  // Per method, built-in then compared: where its error map is saved.
+  // Where error maps are saved: per noise level, per built-in method (as
+  // above), then per compared method (whose files do not depend on the
+  // level: saved once).
   std::vector<std::string> error_map_files;
   // The report's images of this reference (report.dir empty: no report):
   // image `report_index` of the run, in the folder named after `report_name`.
@@ -65,7 +80,10 @@ struct ImageOutcome {
   Status status;
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::vector<MethodOutcome> methods;   // built-in then compared
+  std::vector<MethodOutcome> methods;  // built-in then compared, at the first noise level
+  // The same for each further noise level of the request, in its order.
+  std::vector<std::vector<MethodOutcome>> later_levels;
+  std::string sha256;                   // lower-case hex, when asked and the reference is a file
   std::vector<std::string> unmeasured;  // "NAME: PATH problem", per compared method not measured
   std::vector<std::string> unwritten;   // "PATH (reason)", per file not written
   ImageSection report;                  // what the report shows of it
@@ -77,6 +95,8 @@ struct ImageOutcome {
 struct ReferenceInput {
   std::string path;
   std::span<const unsigned char> bytes;
+  // The name that keys its noise (the run's image name, a file name).
+  std::string name;
 };
 
 // What an evaluation holds beyond the decoded reference: the mosaic, the

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "evaluation/file_digest.h"
 #include "evaluation/output_destinations.h"
 #include "io/writable.h"
 
@@ -18,23 +19,38 @@ Error Usage(std::string problem) {
   return {ErrorKind::kInvalidArgument, std::move(problem)};
 }
 
-// The CSV file goes into a directory that exists (or into the --save
-// directory, made below) and is not a directory itself.
-Status CheckCsvPath(const RunOptions& options) {
-  if (options.csv_path.empty()) return {};
+// A file of the run (the CSV, the summary) goes into a directory that
+// exists (or into the --save directory, made below) and is not a directory
+// itself.
+Status CheckFilePath(const RunOptions& options, const std::string& path,
+                     const std::string& option) {
+  if (path.empty()) return {};
   std::error_code error;
-  fs::path directory = fs::path(options.csv_path).parent_path();
+  fs::path directory = fs::path(path).parent_path();
   if (directory.empty()) directory = ".";
   const bool in_save_dir =
       !options.save_dir.empty() &&
       fs::weakly_canonical(directory, error) == fs::weakly_canonical(options.save_dir, error);
   if (!fs::is_directory(directory, error) && !in_save_dir) {
-    return Usage("--csv: directory '" + directory.string() + "' does not exist");
+    return Usage(option + ": directory '" + directory.string() + "' does not exist");
   }
-  if (fs::is_directory(options.csv_path, error)) {
-    return Usage("--csv: '" + options.csv_path + "' is a directory");
+  if (fs::is_directory(path, error)) {
+    return Usage(option + ": '" + path + "' is a directory");
   }
   return {};
+}
+
+// "NAME.METHOD" without noise, "NAME.METHOD.TAG" with it: each level's
+// reconstructions under a name of their own.
+std::string SavedStem(const std::string& name, Method method, const NoiseLevel& level) {
+  std::string stem = name + "." + std::string(MethodName(method));
+  if (level.kind == NoiseKind::kNone) return stem;
+  std::string tag = NoiseName(level);
+  for (char& ch : tag) {
+    if (ch == ':') ch = '-';
+    if (ch == ',') ch = '_';
+  }
+  return stem + "." + tag;
 }
 
 // The files each output option claims, for the checks against the inputs
@@ -45,13 +61,19 @@ std::vector<OutputClaim> ClaimsOf(const RunOptions& options,
   if (!options.csv_path.empty()) {
     claims.push_back({"--csv", options.csv_path, false, {}, HasImageExtension(options.csv_path)});
   }
+  if (!options.summary_path.empty()) {
+    claims.push_back(
+        {"--summary", options.summary_path, false, {}, HasImageExtension(options.summary_path)});
+  }
   if (!options.save_dir.empty()) {
     OutputClaim save{"--save", options.save_dir, true, {}, false};
     for (const std::string& name : save_names) {
-      for (const Method method : options.methods) {
-        const std::string stem = name + "." + std::string(MethodName(method));
-        save.names.push_back(stem + ".png");
-        save.names.push_back(stem + ".err.png");
+      for (const NoiseLevel& level : options.noise) {
+        for (const Method method : options.methods) {
+          const std::string stem = SavedStem(name, method, level);
+          save.names.push_back(stem + ".png");
+          save.names.push_back(stem + ".err.png");
+        }
       }
       for (const ComparedMethod& compared : options.compared) {
         save.names.push_back(name + "." + compared.name + ".err.png");
@@ -117,7 +139,11 @@ Status CheckWritable(const RunOptions& options) {
 // another. Creates the --save and --report directories.
 Status CheckDestinations(const RunOptions& options, const std::vector<InputFile>& inputs,
                          const std::vector<std::string>& save_names) {
-  if (const Status csv = CheckCsvPath(options); !csv.ok()) return csv;
+  if (const Status csv = CheckFilePath(options, options.csv_path, "--csv"); !csv.ok()) return csv;
+  if (const Status summary = CheckFilePath(options, options.summary_path, "--summary");
+      !summary.ok()) {
+    return summary;
+  }
   if (const Status claims =
           CheckOutputClaims(ClaimsOf(options, save_names), InputsOf(options, inputs));
       !claims.ok()) {
@@ -156,6 +182,9 @@ EvaluationRequest RequestOf(const RunOptions& options) {
   request.methods = options.methods;
   request.metrics = options.metrics;
   request.timed = true;
+  request.noise = options.noise;
+  request.seed = options.seed;
+  request.hash_reference = !options.summary_path.empty();
   for (const ComparedMethod& compared : options.compared) {
     request.compared.push_back({compared.name, ListComparedFiles(compared.directory)});
   }
@@ -196,6 +225,13 @@ Expected<RunPlan> PlanRun(const RunOptions& options) {
   for (const InputFile& input : plan.inputs) names.push_back(input.name);
   plan.layout = MakeTableLayout(ColumnsOf(options), options.metrics, options.detail,
                                 options.pattern, options.border, names);
+  plan.layout.noise.clear();
+  for (const NoiseLevel& level : options.noise) plan.layout.noise.push_back(NoiseName(level));
+  if (!options.baseline_path.empty()) {
+    Expected<BaselineTable> baseline = ReadBaseline(options.baseline_path, plan.layout);
+    if (!baseline.ok()) return Usage("--baseline: " + baseline.error().detail);
+    plan.baseline = std::move(baseline).value();
+  }
   plan.request = RequestOf(options);
   return plan;
 }
@@ -205,13 +241,17 @@ EvaluationOutputs OutputsOf(const RunPlan& plan, std::size_t index) {
   const RunOptions& options = plan.options;
   const std::string& name = plan.save_names[index];
   if (!options.save_dir.empty()) {
-    const std::string stem = (fs::path(options.save_dir) / name).string() + ".";
-    for (const Method method : options.methods) {
-      outputs.reconstruction_files.push_back(stem + std::string(MethodName(method)) + ".png");
-      outputs.error_map_files.push_back(stem + std::string(MethodName(method)) + ".err.png");
+    const fs::path directory(options.save_dir);
+    for (const NoiseLevel& level : options.noise) {
+      for (const Method method : options.methods) {
+        const std::string stem = (directory / SavedStem(name, method, level)).string();
+        outputs.reconstruction_files.push_back(stem + ".png");
+        outputs.error_map_files.push_back(stem + ".err.png");
+      }
     }
     for (const ComparedMethod& compared : options.compared) {
-      outputs.error_map_files.push_back(stem + compared.name + ".err.png");
+      outputs.error_map_files.push_back((directory / name).string() + "." + compared.name +
+                                        ".err.png");
     }
   }
   outputs.report = plan.report;
@@ -231,7 +271,11 @@ ImageOutcome EvaluateInput(const InputFile& input, const EvaluationRequest& requ
     outcome.status = Error{ErrorKind::kOther, "no such file or directory"};
   } else {
     try {
-      outcome = EvaluateReference({input.path.string(), {}}, request, outputs, memory_ceiling);
+      outcome = EvaluateReference({input.path.string(), {}, input.name}, request, outputs,
+                                  memory_ceiling);
+      if (outcome.status.ok() && request.hash_reference) {
+        outcome.sha256 = FileSha256(input.path).value_or("");
+      }
     } catch (const std::exception& e) {
       outcome = ImageOutcome{};
       outcome.status = Error{ErrorKind::kOther, std::string("error: ") + e.what()};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "evaluation/image_evaluation.h"
 #include "evaluation/image_list.h"
 #include "evaluation/methods.h"
+#include "evaluation/noise.h"
 #include "io/status.h"
+#include "report/baseline.h"
 #include "report/html_report.h"
 #include "report/table.h"
 
@@ -38,6 +41,12 @@ struct RunOptions {
   std::string csv_path;    // empty: no CSV file
   std::string save_dir;    // empty: nothing saved
   std::string report_dir;  // empty: no HTML report
+  // Noise levels, one block of rows each; {none} is the clean mosaic alone.
+  std::vector<NoiseLevel> noise{NoiseLevel{}};
+  std::uint64_t seed = 0;               // of the noise and of the bootstrap
+  std::string summary_path;             // empty: no JSON summary
+  std::string baseline_path;            // empty: no comparison with an earlier CSV
+  std::optional<double> fail_if_worse;  // dB of mean CPSNR a method may lose
 };
 
 struct RunPlan {
@@ -46,19 +55,23 @@ struct RunPlan {
   std::vector<std::string> save_names;  // per input
   EvaluationRequest request;
   TableLayout layout;
-  ReportTarget report;  // report.dir empty: no report
+  ReportTarget report;     // report.dir empty: no report
+  BaselineTable baseline;  // read before any image when --baseline is given
 };
 
 // Expands the paths into the run's images and checks, before any image is
 // read, where every file of the run goes: the CSV file's directory, the
 // --save and --report directories (created here), none of them among the
 // inputs (the images and the compared methods' directories, which are only
-// read) or on one another. kInvalidArgument with the problem, worded to
-// follow the program's name, otherwise.
+// read) or on one another; and reads the --baseline CSV (refused unless it is
+// this tool's CSV with this run's columns, tile and border). kInvalidArgument
+// with the problem, worded to follow the program's name, otherwise.
 Expected<RunPlan> PlanRun(const RunOptions& options);
 
 // What image `index` of the plan writes: its reconstructions and error maps
-// under --save, its images in the report, never over an input.
+// under --save (per noise level: NAME.METHOD.png without noise,
+// NAME.METHOD.TAG.png with it, TAG the level's name with ':' as '-' and ','
+// as '_'), its images in the report, never over an input.
 EvaluationOutputs OutputsOf(const RunPlan& plan, std::size_t index);
 
 // The evaluation request of a run with these options, compared methods'

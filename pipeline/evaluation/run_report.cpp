@@ -3,12 +3,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <span>
 #include <utility>
 
 #include "evaluation/failure.h"
 #include "io/image_files.h"
 #include "io/standard_output.h"
+#include "report/baseline.h"
+#include "report/run_summary.h"
 
 namespace demosaic {
 namespace {
@@ -70,6 +73,13 @@ void PrintNext(RunReport& report, std::size_t index, ImageOutcome outcome) {
     return;
   }
   ImageResult result{input.name, outcome.width, outcome.height, std::move(outcome.methods)};
+  for (std::size_t level = 0; level < report.later_results.size(); ++level) {
+    std::vector<MethodOutcome> methods;
+    if (level < outcome.later_levels.size()) methods = std::move(outcome.later_levels[level]);
+    report.later_results[level].push_back({input.name, outcome.width, outcome.height, methods});
+  }
+  report.sha256.push_back(outcome.sha256);
+  report.paths.push_back(input.path.string());
   ClearBar(report);
   PutTable(report, FormatImageRow(report.plan.layout, result));
   report.csv += CsvLines(report.plan.layout, result);
@@ -98,7 +108,9 @@ RunReport StartRunReport(RunPlan plan, std::FILE* messages) {
   report.terminal = isatty(fileno(messages)) == 1;
   report.waiting.resize(report.plan.inputs.size());
   report.csv = CsvHeader(report.plan.layout);
+  report.later_results.resize(report.plan.layout.noise.size() - 1);
   PutTable(report, FormatTableHeader(report.plan.layout));
+  if (ShowsNoise(report.plan.layout)) PutTable(report, FormatNoiseLine(report.plan.layout, 0));
   if (!report.plan.inputs.empty()) DrawBar(report);
   return report;
 }
@@ -126,9 +138,66 @@ int FinishRunReport(RunReport& report) {
   ClearBar(report);
   report.bar.clear();
   const RunOptions& options = report.plan.options;
+  const TableLayout& layout = report.plan.layout;
+  std::vector<std::vector<ImageResult>> levels{report.results};
+  levels.insert(levels.end(), report.later_results.begin(), report.later_results.end());
+  bool regressed = false;
   if (!report.results.empty()) {
-    PutTable(report, FormatMeanRow(report.plan.layout, report.results) +
-                         FormatThroughputRow(report.plan.layout, report.results));
+    PutTable(report, FormatMeanRow(layout, report.results));
+    std::vector<ImageResult> all = report.results;
+    for (std::size_t level = 1; level < levels.size(); ++level) {
+      std::string block = "\n" + FormatNoiseLine(layout, level);
+      for (const ImageResult& image : levels[level]) {
+        block += FormatImageRow(layout, image);
+        report.csv += CsvLines(layout, image, level);
+      }
+      PutTable(report, block + FormatMeanRow(layout, levels[level]));
+      all.insert(all.end(), levels[level].begin(), levels[level].end());
+    }
+    PutTable(report, FormatThroughputRow(layout, all));
+    const std::vector<PairedComparison> comparisons =
+        CompareWithFirst(layout, levels, layout.csv_figures, options.seed);
+    std::vector<PairedComparison> shown;
+    for (const PairedComparison& comparison : comparisons) {
+      if (std::find(layout.figures.begin(), layout.figures.end(), comparison.figure) !=
+          layout.figures.end()) {
+        shown.push_back(comparison);
+      }
+    }
+    PutTable(report, FormatPairedComparisons(shown, layout, options.seed));
+    report.comparisons = comparisons;
+  }
+  if (!options.baseline_path.empty()) {
+    const BaselineComparison change = CompareWithBaseline(report.plan.baseline, layout, levels);
+    PutTable(report, FormatBaselineComparison(change, layout, options.baseline_path));
+    if (options.fail_if_worse) {
+      for (const std::string& regression : RegressionsOf(change, *options.fail_if_worse)) {
+        RunMessage(report, "worse than the baseline: " + regression);
+        regressed = true;
+      }
+      // A guard that compared nothing must not pass.
+      const bool compared =
+          std::any_of(change.changes.begin(), change.changes.end(),
+                      [](const BaselineChange& c) { return c.figure == Figure::kCpsnr; });
+      if (!compared) {
+        RunMessage(report,
+                   "--fail-if-worse: no method's CPSNR was measured on an image of the "
+                   "baseline at the same noise level");
+        regressed = true;
+      }
+    }
+  }
+  if (!options.summary_path.empty()) {
+    std::vector<SummaryReference> references;
+    for (std::size_t k = 0; k < report.results.size(); ++k) {
+      references.push_back({report.results[k].name, report.paths[k], report.sha256[k]});
+    }
+    const std::string json = SummaryJson(report.plan, levels, references, report.comparisons);
+    const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(json.data()),
+                                               json.size());
+    if (!WriteFileAtomically(options.summary_path, bytes).ok()) {
+      report.unwritten.push_back(options.summary_path + " (cannot be written)");
+    }
   }
   if (!options.csv_path.empty()) {
     const std::span<const unsigned char> bytes(
@@ -144,9 +213,12 @@ int FinishRunReport(RunReport& report) {
       std::fflush(report.messages);
       report.bar = "writing";
     }
-    const Status written = WriteReportPage(
-        report.plan.report.dir, MakeReportPage(report.plan.layout, std::move(report.report_images),
-                                               report.results, report.skipped));
+    ReportPage contents = MakeReportPage(report.plan.layout, std::move(report.report_images),
+                                         report.results, report.skipped);
+    contents.comparisons = report.comparisons;
+    contents.noise = layout.noise;
+    contents.seed = options.seed;
+    const Status written = WriteReportPage(report.plan.report.dir, contents);
     ClearBar(report);
     report.bar.clear();
     if (written.ok()) {
@@ -164,7 +236,7 @@ int FinishRunReport(RunReport& report) {
   RunMessage(report, SummaryLine(report));
   const bool complete = report.skipped.empty() && report.unwritten.empty() &&
                         report.unmeasured.empty() && !report.plan.inputs.empty() &&
-                        report.table.ok();
+                        report.table.ok() && !regressed;
   return complete ? kExitAllMeasured : kExitSomeFailed;
 }
 

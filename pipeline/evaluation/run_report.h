@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "evaluation/image_evaluation.h"
+#include "evaluation/paired_comparison.h"
 #include "evaluation/run_plan.h"
 #include "io/status.h"
 #include "report/html_report.h"
@@ -29,7 +30,12 @@ struct RunReport {
   std::vector<std::optional<ImageOutcome>> waiting;  // finished, not yet printed
   std::size_t done = 0;
   std::size_t printed = 0;
-  std::vector<ImageResult> results;  // measured, in input order
+  std::vector<ImageResult> results;  // measured, in input order, at the first noise level
+  // The same for each further noise level, printed in blocks at the end.
+  std::vector<std::vector<ImageResult>> later_results;
+  std::vector<std::string> sha256;            // per result, "" when not hashed
+  std::vector<std::string> paths;             // per result, the file measured
+  std::vector<PairedComparison> comparisons;  // made at the finish
   std::vector<ReportImage> report_images;
   std::vector<ReportSkip> skipped;      // path and reason
   std::vector<std::string> unwritten;   // "PATH (reason)"
@@ -49,9 +55,12 @@ RunReport StartRunReport(RunPlan plan, std::FILE* messages);
 // prints every row that is now next in input order, with its messages.
 void AcceptOutcome(RunReport& report, std::size_t index, ImageOutcome outcome);
 
-// After every outcome: the mean and throughput rows, the CSV file, the
-// report's page and the summary line. Returns the exit status:
-// kExitAllMeasured when every image was measured, printed and written,
+// After every outcome: the first level's mean row, each further noise
+// level's block (its line, rows and mean row), the throughput row, the paired
+// comparisons, the change against the baseline, the CSV file, the summary
+// file, the report's page and the summary line. Returns the exit status:
+// kExitAllMeasured when every image was measured, printed and written (and
+// no method fell more than --fail-if-worse below the baseline),
 // kExitSomeFailed otherwise (no images at all included).
 int FinishRunReport(RunReport& report);
 

@@ -50,6 +50,8 @@ th button::after { content: "\2195"; color: #a0a6b4; font-size: 0.8em; margin-le
 th[aria-sort="ascending"] button::after { content: "\2191"; color: var(--ink); }
 th[aria-sort="descending"] button::after { content: "\2193"; color: var(--ink); }
 .chart-scroll { overflow-x: auto; }
+.interval-chart { overflow-x: auto; }
+.interval-plot { width: 100%; max-width: 35rem; height: auto; display: block; }
 .dot-chart { width: 100%; max-width: 35rem; height: auto; display: block; font-size: 12.5px; }
 .dot-chart .grid { stroke: #e6e8ee; }
 .dot-chart .rule { stroke: #f0f1f5; }

@@ -11,6 +11,7 @@
 #include "report/error_map.h"
 #include "report/report_assets.h"
 #include "report/report_chart.h"
+#include "report/report_comparisons.h"
 #include "report/table.h"
 
 namespace demosaic {
@@ -150,6 +151,14 @@ std::string Settings(const ReportPage& page) {
     methods += (m == 0 ? "" : " ") + Swatch(m) + EscapeHtml(page.methods[m]);
   }
   item("Methods", methods);
+  const bool noisy = page.noise.size() > 1 || page.noise.front() != "none";
+  if (noisy) {
+    std::string levels;
+    for (const std::string& level : page.noise) levels += (levels.empty() ? "" : ", ") + level;
+    item("Noise", EscapeHtml(levels) + " (seed " + std::to_string(page.seed) +
+                      "); the table, the chart and the regions show " +
+                      EscapeHtml(page.noise.front()) + ", the comparisons every level");
+  }
   item("Images", std::to_string(page.images.size()) + " measured, " +
                      std::to_string(page.skipped.size()) + " skipped");
   item("Date", EscapeHtml(page.date));
@@ -351,6 +360,8 @@ std::string RenderReportPage(const ReportPage& page) {
   html += Settings(page);
   html += Table(page, means);
   if (!page.images.empty()) html += Charts(page, means);
+  html += ComparisonSection(page.columns, page.comparisons,
+                            page.noise.size() > 1 || page.noise.front() != "none", page.seed);
   html += Images(page);
   html += Skipped(page);
   html += "</main>\n<script>" + std::string(kReportScript) + "</script>\n</body>\n</html>\n";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "demosaic/reconstruct.h"
+#include "evaluation/paired_comparison.h"
 #include "report/report_columns.h"
 #include "report/report_images.h"
 
@@ -39,6 +40,12 @@ struct ReportPage {
   std::vector<ReportSkip> skipped;
   std::string date;     // when the report was written
   std::string version;  // of the program
+  // Every method against the first (the figures of `columns` are shown),
+  // per noise level; `noise` the levels, the first the one the table, the
+  // chart and the regions show.
+  std::vector<PairedComparison> comparisons;
+  std::vector<std::string> noise{"none"};
+  std::uint64_t seed = 0;
 };
 
 // For each method and column, the mean of the images' values (the mean of

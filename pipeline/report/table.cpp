@@ -114,6 +114,14 @@ std::string FormatTableHeader(const TableLayout& layout) {
   return text + Lead(layout, "image", "size") + Cells(layout, headings) + "\n";
 }
 
+bool ShowsNoise(const TableLayout& layout) {
+  return layout.noise.size() > 1 || (layout.noise.size() == 1 && layout.noise.front() != "none");
+}
+
+std::string FormatNoiseLine(const TableLayout& layout, std::size_t level) {
+  return "noise: " + layout.noise.at(level) + "\n";
+}
+
 std::string FormatImageRow(const TableLayout& layout, const ImageResult& image) {
   std::vector<std::vector<std::string>> cells;
   for (const MethodOutcome& outcome : image.methods) {
@@ -201,14 +209,16 @@ std::string CsvHeader(const TableLayout& layout) {
     header += ',';
     header += FigureName(figure);
   }
-  return header + ",milliseconds,pattern,border\n";
+  return header + ",milliseconds,pattern,border,noise\n";
 }
 
-std::string CsvLines(const TableLayout& layout, const ImageResult& image) {
+std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::size_t level) {
   std::string settings = ",";
   settings += PatternName(layout.pattern);
   settings += ',';
   settings += std::to_string(layout.border);
+  settings += ',';
+  settings += CsvField(layout.noise.at(level));
   settings += '\n';
   std::string lines;
   for (std::size_t m = 0; m < layout.methods.size(); ++m) {

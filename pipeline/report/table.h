@@ -41,7 +41,16 @@ struct TableLayout {
   BayerPattern pattern = BayerPattern::kGRBG;
   std::int32_t border = kFrameWidth;
   std::size_t name_width = 5;  // the widest image name, at least "image"
+  // The run's noise levels by name ("none", "gaussian:5", ...), one block of
+  // rows each, in this order.
+  std::vector<std::string> noise{"none"};
 };
+
+// True when the table names its noise levels: a line before each block.
+bool ShowsNoise(const TableLayout& layout);
+
+// The line before noise level `level`'s block: "noise: gaussian:5".
+std::string FormatNoiseLine(const TableLayout& layout, std::size_t level);
 
 TableLayout MakeTableLayout(const std::vector<MethodColumn>& methods, const MetricSet& metrics,
                             bool detail, BayerPattern pattern, std::int32_t border,
@@ -67,9 +76,9 @@ std::vector<std::optional<double>> Throughput(const TableLayout& layout,
 std::string FormatThroughputRow(const TableLayout& layout, const std::vector<ImageResult>& images);
 
 // The CSV file: a header line, then one line per image and method, each
-// ending with the tile and the border.
+// ending with the tile, the border and the noise level (layout.noise[level]).
 std::string CsvHeader(const TableLayout& layout);
-std::string CsvLines(const TableLayout& layout, const ImageResult& image);
+std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::size_t level = 0);
 
 // One CSV field: quoted (with doubled quotes) when it holds a comma, a quote,
 // a tab or a line break, as CSV readers expect.

@@ -66,6 +66,12 @@ return {
   group_spans: groups.map(g => g.colSpan).join('|'),
   row_names: body.map(r => r.cells[1].textContent).join('|'),
   sections: document.querySelectorAll('section.image').length,
+  interval_plots: document.querySelectorAll('#comparisons svg.interval-plot').length,
+  interval_dots: document.querySelectorAll('#comparisons svg.interval-plot circle').length,
+  interval_plot_width: (() => {
+    const plot = document.querySelector('#comparisons svg.interval-plot');
+    return plot ? Math.round(plot.getBoundingClientRect().width) : 0;
+  })(),
   text_length: document.body ? document.body.innerText.length : 0,
 };
 """

@@ -23,7 +23,9 @@ import pytest
 from conftest import scene, write_ppm
 from demosaic import evaluate
 
-CSV_HEADER = "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border"
+CSV_HEADER = (
+    "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise"
+)
 
 
 def session_processes(session: int) -> list[psutil.Process]:

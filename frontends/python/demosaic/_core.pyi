@@ -16,10 +16,21 @@ Order: TypeAlias = Literal["BGR", "RGB"] | str
 UInt8Array: TypeAlias = numpy.typing.NDArray[numpy.uint8]
 PathLike: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
-def sample_mosaic(image: UInt8Array, pattern: Pattern, order: Order = "BGR") -> UInt8Array:
+def sample_mosaic(
+    image: UInt8Array,
+    pattern: Pattern,
+    order: Order = "BGR",
+    noise: str | None = None,
+    seed: int = 0,
+    name: str = "",
+) -> UInt8Array:
     """Samples the Bayer mosaic (H x W uint8) of an H x W x 3 uint8 image
     through the tile ``pattern`` (any letter case; no default: pass the same
     tile to ``reconstruct``).
+
+    ``noise="gaussian:5"`` or ``"poisson-gaussian:A,B"`` adds that noise
+    after sampling, the same bytes as demosaic-bench's ``--noise`` for the
+    same ``seed`` and image ``name``.
 
     ``order="RGB"`` for arrays in R, G, B order (imageio, Pillow); the default
     "BGR" is OpenCV's. TypeError for a wrong dtype or rank, ValueError for a

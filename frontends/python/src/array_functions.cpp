@@ -13,6 +13,7 @@
 #include "demosaic/demosaic.h"
 #include "evaluation/failure.h"
 #include "evaluation/figures.h"
+#include "evaluation/noise.h"
 #include "numpy_views.h"
 
 namespace demosaic::python {
@@ -50,18 +51,38 @@ NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
   return named;
 }
 
+// The one noise level `noise` names (None: no noise); ValueError otherwise.
+NoiseLevel NoiseArgument(const py::object& noise) {
+  if (noise.is_none()) return NoiseLevel{};
+  if (!py::isinstance<py::str>(noise)) throw py::type_error("noise must be a str or None");
+  const std::string text = noise.cast<std::string>();
+  const Expected<std::vector<NoiseLevel>> levels = ParseNoiseLevels(text);
+  if (!levels.ok()) throw py::value_error("noise " + levels.error().detail);
+  if (levels.value().size() != 1) {
+    throw py::value_error("noise '" + text + "': one level at a time (call once per level)");
+  }
+  return levels.value().front();
+}
+
 py::array SampleMosaicOfArray(const py::object& image, const std::string& pattern_name,
-                              const std::string& order_name) {
+                              const std::string& order_name, const py::object& noise,
+                              std::uint64_t seed, const std::string& name) {
   const BayerPattern pattern = ParsePatternArgument(pattern_name);
+  const NoiseLevel level = NoiseArgument(noise);
   const ReadableImage reference = ReadImage(image, "image", ParseOrderArgument(order_name));
   py::array_t<std::uint8_t> mosaic = NewMosaicArray(reference.view.width, reference.view.height);
   const MosaicView output =
       MakeMosaicView(std::span(mosaic.mutable_data(),
                                PackedMosaicBytes(reference.view.width, reference.view.height)),
                      reference.view.width, reference.view.height, pattern);
+  const std::size_t width = static_cast<std::size_t>(reference.view.width);
+  const std::span<std::uint8_t> samples(mosaic.mutable_data(),
+                                        width * static_cast<std::size_t>(reference.view.height));
   {
     const py::gil_scoped_release release;
     SampleMosaic(reference.view, output);
+    AddNoise(samples, reference.view.width, reference.view.height, width, level,
+             NoiseKey(seed, name, level));
   }
   return mosaic;
 }
@@ -163,14 +184,22 @@ Args:
         top-left pixel: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter case.
         Required: ``reconstruct`` must be given the same tile.
     order: "BGR" (default) or "RGB".
+    noise: None (default) or one level, as demosaic-bench's --noise takes it:
+        "gaussian:S" (standard deviation S on the 8-bit scale) or
+        "poisson-gaussian:A,B" (variance A x value + B), added after sampling,
+        rounded and clamped to 0..255.
+    seed: the noise's seed (default 0), an integer from 0 to 2**64 - 1.
+    name: the image's name (default ""); with the same name, seed and level
+        the mosaic is byte for byte the one demosaic-bench reconstructs
+        (there, the image's file name, as its table shows it).
 
 Returns:
     A new height x width uint8 array.
 
 Raises:
     TypeError: ``image`` is not a uint8 numpy array of 3 axes.
-    ValueError: its last axis is not 3 channels, or an unknown pattern or
-        order.
+    ValueError: its last axis is not 3 channels, or an unknown pattern,
+        order or noise level.
 
 Views whose pixels are adjacent within each row (crops, row slices) are read
 in place; others (``image[:, :, ::-1]``, ``image[:, ::2]``, flipped rows) are
@@ -246,7 +275,8 @@ void AddArrayFunctions(py::module_& module) {
   // The tile has no default: sampling with one tile and reconstructing with
   // another would give a plausible but wrong image without any error.
   module.def("sample_mosaic", &SampleMosaicOfArray, py::arg("image"), py::arg("pattern"),
-             py::arg("order") = "BGR", kSampleMosaicDoc);
+             py::arg("order") = "BGR", py::arg("noise") = py::none(), py::arg("seed") = 0,
+             py::arg("name") = "", kSampleMosaicDoc);
   module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern"),
              py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
