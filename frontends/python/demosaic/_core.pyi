@@ -54,7 +54,7 @@ def measure(
     reconstruction: UInt8Array,
     border: int = 3,
     order: Order = "BGR",
-    metrics: str | Sequence[str] = "psnr,ssim,de2000,zipper",
+    metrics: str | Sequence[str] = "psnr",
 ) -> dict[str, float]:
     """PSNR_R, PSNR_G, PSNR_B and CPSNR in dB (``math.inf`` where a channel is
     exact), SSIM, DE2000 and zipper over the pixels at least ``border`` from

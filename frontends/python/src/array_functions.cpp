@@ -240,10 +240,14 @@ constexpr const char* kMeasureDoc = R"(Measures a reconstruction against its ref
 
 PSNR of each channel and the colour PSNR (from the mean of the three
 channels' squared errors), in dB for 8-bit data, over the pixels at least
-``border`` from every edge: the figures ``demosaic-eval`` prints; with them,
-the structural similarity (SSIM), the mean CIEDE2000 colour difference
-(DE2000) and the share of pixels with zipper artefacts (zipper), as
-``demosaic-bench --metrics`` measures them.
+``border`` from every edge: the figures ``demosaic-eval`` prints, and what
+``demosaic-bench`` measures unless told otherwise. Asked for, the structural
+similarity (SSIM), the mean CIEDE2000 colour difference (DE2000) and the
+share of pixels with zipper artefacts (zipper), as ``demosaic-bench
+--metrics`` measures them.
+
+What each costs, one thread, on a 24-megapixel image: PSNR about 30 ms,
+SSIM about 1 s, the zipper share about 1.5 s and CIEDE2000 about 4 s.
 
 Args:
     reference: height x width x 3 uint8 numpy array, the original image.
@@ -252,8 +256,8 @@ Args:
         method's black frame (published tables often use 10).
     order: channel order of both arrays, "BGR" (default) or "RGB".
     metrics: a comma-separated string or a list or tuple naming a subset of
-        "psnr", "ssim", "de2000", "zipper"
-        (default all four; "psnr" alone is the quickest by far).
+        "psnr", "ssim", "de2000", "zipper" (default "psnr", the bench's
+        default, by far the quickest).
 
 Returns:
     A dict with the float figures asked for: "PSNR_R", "PSNR_G", "PSNR_B",
@@ -281,7 +285,7 @@ void AddArrayFunctions(py::module_& module) {
              py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
              py::arg("border") = kFrameWidth, py::arg("order") = "BGR",
-             py::arg("metrics") = "psnr,ssim,de2000,zipper", kMeasureDoc);
+             py::arg("metrics") = "psnr", kMeasureDoc);
 }
 
 }  // namespace demosaic::python
