@@ -58,15 +58,21 @@ def run_evaluate(scratch: pathlib.Path, *arguments, stderr=subprocess.PIPE, env=
     finally:
         if process.poll() is None:
             os.killpg(process.pid, 9)
+    expect_nothing_left(process.pid, temporary)
+    return process.returncode, stdout.decode(), (stderr_bytes or b"").decode()
+
+
+def expect_nothing_left(session: int, temporary: pathlib.Path) -> None:
+    """No process of the session still running, nothing in its temporary
+    folder."""
     deadline = time.monotonic() + 10
-    while session_processes(process.pid) and time.monotonic() < deadline:
+    while session_processes(session) and time.monotonic() < deadline:
         time.sleep(0.1)
-    left = session_processes(process.pid)
+    left = session_processes(session)
     for straggler in left:
         straggler.kill()
     assert not left, f"worker processes left running: {[p.cmdline() for p in left]}"
     assert list(temporary.iterdir()) == [], "scratch files left behind"
-    return process.returncode, stdout.decode(), (stderr_bytes or b"").decode()
 
 
 def run_bench(bench_binary, *arguments, cwd=None):
@@ -413,14 +419,7 @@ def test_sigterm_stops_the_run_like_an_interruption(small_set, scratch):
     assert process.returncode == 143, stderr.decode()
     assert b"demosaic.evaluate: terminated" in stderr
     assert (scratch / "out.csv").read_text() == "earlier run\n"
-    deadline = time.monotonic() + 10
-    while session_processes(process.pid) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    left = session_processes(process.pid)
-    for straggler in left:
-        straggler.kill()
-    assert not left, "worker processes left running"
-    assert list(temporary.iterdir()) == [], "scratch files left behind"
+    expect_nothing_left(process.pid, temporary)
 
 
 @pytest.mark.parametrize(
