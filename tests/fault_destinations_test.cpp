@@ -2,6 +2,7 @@
 // cannot be written, found before any image is read; names so long that the
 // saved files' derived names would not fit; a FIFO waiting in a compared
 // method's folder.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,31 @@ TEST_F(DestinationTest, UnwritableDestinationsAreRefusedBeforeAnyImageIsRead) {
         << result.err;
     EXPECT_EQ(result.out, "") << "refused before the run's table starts";
   }
+}
+
+// Two runs into one report folder at once: the second is refused while the
+// first holds the folder, so that a page and its images come from one run.
+TEST_F(DestinationTest, ASecondRunIntoABusyReportFolderIsRefused) {
+  const std::string fifo = dir_.File("slow.png");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  WriteFile(dir_.File("other.png"), Encode(".png", TestImage(16, 12, 4)));
+  BackgroundProgram first(
+      {DEMOSAIC_BENCH_BINARY, "--jobs", "1", "--report", dir_.File("report"), fifo}, temp_.Apply());
+  // The first run is evaluating once it reads the FIFO: a writer can then
+  // open it without waiting.
+  int writer = -1;
+  for (int attempt = 0; attempt < 600 && writer < 0; ++attempt) {
+    writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer < 0) usleep(50000);
+  }
+  ASSERT_GE(writer, 0) << "the first run never started reading";
+  const ProgramResult second = Bench({"--report", dir_.File("report"), dir_.File("other.png")});
+  close(writer);  // the first run reads an empty file, skips it and ends
+  EXPECT_EQ(second.exit_status, 2) << second.err;
+  EXPECT_NE(second.err.find("is being written by another run"), std::string::npos) << second.err;
+  EXPECT_EQ(first.Wait().exit_status, 1);
+  const ProgramResult after = Bench({"--report", dir_.File("report"), dir_.File("other.png")});
+  EXPECT_EQ(after.exit_status, 0) << "the folder is free once the first run has ended";
 }
 
 // An image whose name leaves no room for ".edge-aware.err.png" within the

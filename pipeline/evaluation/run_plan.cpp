@@ -1,7 +1,13 @@
 // Planning a run: its images, its destinations and each image's evaluation.
 #include "evaluation/run_plan.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -166,6 +172,29 @@ Status CheckDestinations(const RunOptions& options, const std::vector<InputFile>
   return CheckWritable(options);
 }
 
+// An exclusive lock on the report folder, released when the last copy of
+// the plan is gone: two runs writing one report at once would leave a page
+// of one run beside the images of the other. A folder another run holds is
+// refused, not waited for.
+Expected<std::shared_ptr<const int>> LockReportDirectory(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return Usage("--report: cannot open directory '" + dir + "': " + std::strerror(errno));
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(fd);
+    if (error == EWOULDBLOCK) {
+      return Usage("--report: '" + dir + "' is being written by another run");
+    }
+    return Usage("--report: cannot lock directory '" + dir + "': " + std::strerror(error));
+  }
+  return std::shared_ptr<const int>(new int(fd), [](const int* held) {
+    close(*held);
+    delete held;
+  });
+}
+
 std::vector<MethodColumn> ColumnsOf(const RunOptions& options) {
   std::vector<MethodColumn> columns;
   for (const Method method : options.methods) columns.push_back({std::string(MethodName(method))});
@@ -215,6 +244,9 @@ Expected<RunPlan> PlanRun(const RunOptions& options) {
     return destinations.error();
   }
   if (!options.report_dir.empty()) {
+    Expected<std::shared_ptr<const int>> lock = LockReportDirectory(options.report_dir);
+    if (!lock.ok()) return lock.error();
+    plan.report_lock = std::move(lock).value();
     plan.report = {options.report_dir, FindInputFolders(options.paths, plan.inputs),
                    plan.inputs.size()};
     if (const Status report = CheckReportDestination(plan.report, options.csv_path); !report.ok()) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ struct RunPlan {
   TableLayout layout;
   ReportTarget report;     // report.dir empty: no report
   BaselineTable baseline;  // read before any image when --baseline is given
+  // Held for the whole run: the report folder's lock, so that a page and
+  // its images always come from one run.
+  std::shared_ptr<const int> report_lock;
 };
 
 // Expands the paths into the run's images and checks, before any image is
