@@ -17,12 +17,12 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cfa/sample_row.h"
 #include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
+#include "engine/engine_threads.h"
 #include "engine/stages.h"
 #include "quality/measured_region.h"
 #include "quality/squared_errors.h"
@@ -258,10 +258,7 @@ void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
     work.sink.rows = engine::WholeImage(output);
     ReconstructRows(work, mosaic.pattern, share(k), share(k + 1), band, level);
   };
-  std::vector<std::jthread> helpers;
-  helpers.reserve(static_cast<std::size_t>(threads - 1));
-  for (int k = 1; k < threads; ++k) helpers.emplace_back(run, k);
-  run(0);
+  engine::RunOnThreads(threads, run);
 }
 
 QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
