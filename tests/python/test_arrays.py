@@ -241,6 +241,11 @@ VIEWS = {
     "columns flipped": lambda a: a[:40, ::-1],
     "transposed": lambda a: a[:50, :40].transpose(1, 0, 2),
     "fortran order": lambda a: np.asfortranarray(a[:30, :40]),
+    # Rows that overlap one another within the buffer (each starts one pixel
+    # after the last): legal for numpy, read from a packed copy.
+    "overlapping rows": lambda a: np.lib.stride_tricks.as_strided(
+        a, shape=(20, 30, 3), strides=(a.strides[1], a.strides[1], a.strides[2])
+    ),
 }
 
 

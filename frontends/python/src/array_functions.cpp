@@ -203,7 +203,12 @@ Raises:
 
 Views whose pixels are adjacent within each row (crops, row slices) are read
 in place; others (``image[:, :, ::-1]``, ``image[:, ::2]``, flipped rows) are
-copied first. The GIL is released while sampling.)";
+copied first. The GIL is released while sampling.
+
+An array made with ``numpy.lib.stride_tricks.as_strided`` must keep every
+row inside its buffer: numpy cannot tell, and the library reads what the
+strides name (the caller's contract; rows that overlap, or run backwards,
+are safe: they are copied first).)";
 
 constexpr const char* kReconstructDoc = R"(Reconstructs a full-colour image from a Bayer mosaic.
 
@@ -234,7 +239,9 @@ Raises:
 The GIL is released during the reconstruction, so Python threads
 reconstructing different images run in parallel. A mosaic view whose samples
 are not adjacent within a row (``mosaic[:, ::2]``, flipped rows) is copied
-first; crops and row slices are read in place.)";
+first; crops and row slices are read in place. An array made with
+``numpy.lib.stride_tricks.as_strided`` must keep every row inside its
+buffer: numpy cannot tell, and the library reads what the strides name.)";
 
 constexpr const char* kMeasureDoc = R"(Measures a reconstruction against its reference.
 
@@ -270,8 +277,8 @@ Raises:
     ValueError: the shapes differ, not 3 channels, a negative border or one
         that leaves no pixel to measure, an unknown order or metric.
 
-Strided views are read as ``sample_mosaic`` reads them; the GIL is released
-while measuring.)";
+Strided views are read as ``sample_mosaic`` reads them (with the same
+contract for ``as_strided`` arrays); the GIL is released while measuring.)";
 
 }  // namespace
 
@@ -284,8 +291,8 @@ void AddArrayFunctions(py::module_& module) {
   module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern"),
              py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
-             py::arg("border") = kFrameWidth, py::arg("order") = "BGR",
-             py::arg("metrics") = "psnr", kMeasureDoc);
+             py::arg("border") = kFrameWidth, py::arg("order") = "BGR", py::arg("metrics") = "psnr",
+             kMeasureDoc);
 }
 
 }  // namespace demosaic::python
