@@ -2,23 +2,13 @@
 # configures, builds and runs the example consumer in CONSUMER_SOURCE against
 # that prefix alone, as another project on the machine would: once through
 # the CMake package, once with plain g++ and pkg-config's flags.
-foreach(variable BUILD_DIR CONSUMER_SOURCE WORK_DIR CXX_COMPILER)
-  if(NOT DEFINED ${variable})
-    message(FATAL_ERROR "${variable} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/script_support.cmake)
+require_variables(BUILD_DIR CONSUMER_SOURCE WORK_DIR CXX_COMPILER)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 set(consumer_build ${WORK_DIR}/consumer-build)
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(last_output "${out}" PARENT_SCOPE)
-endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component library)
 foreach(expected include/demosaic/demosaic.h include/demosaic/version.h

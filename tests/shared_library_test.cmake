@@ -5,24 +5,14 @@
 # standard-library template), each of them present. Then installs it and
 # builds and runs the example consumer in CONSUMER_SOURCE against it.
 cmake_minimum_required(VERSION 3.21)
-foreach(variable SOURCE_DIR CONSUMER_SOURCE WORK_DIR CXX_COMPILER NM READELF)
-  if(NOT DEFINED ${variable})
-    message(FATAL_ERROR "${variable} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/script_support.cmake)
+require_variables(SOURCE_DIR CONSUMER_SOURCE WORK_DIR CXX_COMPILER NM READELF)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 set(build ${WORK_DIR}/build)
 set(prefix ${WORK_DIR}/prefix)
 set(consumer_build ${WORK_DIR}/consumer-build)
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(last_output "${out}" PARENT_SCOPE)
-endfunction()
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DBUILD_SHARED_LIBS=ON
