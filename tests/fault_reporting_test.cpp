@@ -5,7 +5,8 @@
 // floating-point, 16-bit and RGBA references are measured by their colours
 // whatever the container; --border and --jobs are decimal; links that lead
 // nowhere are reported; names with tabs and line breaks keep the report's
-// line and the CSV's rows.
+// line and the CSV's rows; few descriptors and a small stack limit are
+// limits the tools live with or name.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "support/fault_support.h"
+#include "support/sanitizer.h"
 
 namespace demosaic::testing {
 namespace {
@@ -100,6 +102,47 @@ TEST_F(ReportingTest, FileSizeLimitIsAWriteErrorNotADeath) {
   EXPECT_NE(bench.err.find("f.csv (cannot be written)"), std::string::npos) << bench.err;
   ExpectNoFile(dir_.File("f.csv"));
   EXPECT_EQ(Listing(dir_.path), (std::set<std::string>{"ref.png"}));
+}
+
+// ulimit -n: demosaic-eval says what stopped it; the bench evaluates fewer
+// images at once instead of failing them.
+TEST_F(ReportingTest, FewDescriptorsAreReportedAndTheBenchRunsFewerImagesAtOnce) {
+  RunOptions limited;
+  // Standard input, output and error, and the copy of standard error the
+  // tools keep: the reference cannot be opened.
+  limited.limits.push_back({RLIMIT_NOFILE, 4});
+  const ProgramResult eval = Eval(reference_, dir_.File("out.png"), limited);
+  EXPECT_EQ(eval.out, "Too many open files.");
+  EXPECT_EQ(eval.exit_status, 255);
+  ExpectNoFile(dir_.File("out.png"));
+
+  std::vector<std::string> arguments = {"--jobs",           "8",        "--save",
+                                        dir_.File("saved"), "--report", dir_.File("report")};
+  for (int k = 0; k < 3; ++k) {
+    const std::string name = dir_.File("ref" + std::to_string(k) + ".png");
+    WriteFile(name, Encode(".png", TestImage(64, 48, 20 + k)));
+    arguments.push_back(name);
+  }
+  limited.limits = {{RLIMIT_NOFILE, 12}};
+  const ProgramResult bench = Bench(arguments, limited);
+  EXPECT_EQ(bench.exit_status, 0) << bench.err;
+  EXPECT_NE(bench.err.find("few file descriptors left (ulimit -n)"), std::string::npos)
+      << bench.err;
+  EXPECT_NE(bench.err.find("3 images measured, 0 skipped"), std::string::npos) << bench.err;
+  EXPECT_TRUE(fs::exists(dir_.File("saved/ref2.method.png")));
+  EXPECT_TRUE(fs::exists(dir_.File("report/index.html")));
+}
+
+// ulimit -s: the bench's run and its jobs get stacks of the size they need,
+// whatever the limit the process was started under.
+TEST_F(ReportingTest, ASmallStackLimitDoesNotKillTheBench) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's runtime needs the default stack";
+  RunOptions limited;
+  limited.limits.push_back({RLIMIT_STACK, 16 * 1024});
+  const ProgramResult bench = Bench(
+      {"--jobs", "2", "--metrics", "psnr,ssim,de2000,zipper", reference_, reference_}, limited);
+  EXPECT_EQ(bench.signal, 0) << "killed by signal " << bench.signal;
+  EXPECT_EQ(bench.exit_status, 0) << bench.err;
 }
 
 // ------------------------------------------------------- bench outputs

@@ -22,6 +22,8 @@ std::string ToolMessage(ErrorKind kind) {
       return "Output would overwrite the reference.";
     case ErrorKind::kUnwritable:
       return "Error in image writing.";
+    case ErrorKind::kTooManyFiles:
+      return "Too many open files.";
     case ErrorKind::kInvalidArgument:
     case ErrorKind::kOther:
       break;
@@ -39,12 +41,29 @@ std::string SkipReason(const Error& error) {
       return error.detail.empty() ? "too small: " + MinimumSizeText() : error.detail;
     case ErrorKind::kOverwritesReference:
       return "would overwrite an input image";
+    case ErrorKind::kTooManyFiles:
+      return "too many open files";
     case ErrorKind::kUnwritable:
     case ErrorKind::kInvalidArgument:
     case ErrorKind::kOther:
       break;
   }
   return error.detail;
+}
+
+namespace {
+constexpr std::string_view kTooManyFilesNote = " (too many open files)";
+}  // namespace
+
+std::string UnwrittenNote(const std::string& path, const Status& status) {
+  const bool descriptors = !status.ok() && status.error().kind == ErrorKind::kTooManyFiles;
+  std::string note = path;
+  note += descriptors ? kTooManyFilesNote : std::string_view(" (cannot be written)");
+  return note;
+}
+
+bool NoteIsTooManyFiles(std::string_view note) {
+  return note.ends_with(kTooManyFilesNote);
 }
 
 }  // namespace demosaic

@@ -22,4 +22,13 @@ std::string MinimumSizeText();
 // small for the border and the figures asked for).
 std::string SkipReason(const Error& error);
 
+// "PATH (cannot be written)", or "PATH (too many open files)" when the
+// write failed for want of a descriptor: how a file not written is named in
+// the run's summary.
+std::string UnwrittenNote(const std::string& path, const Status& status);
+
+// True for a note of UnwrittenNote's that a run with fewer images at once
+// could have avoided (no descriptor left).
+bool NoteIsTooManyFiles(std::string_view note);
+
 }  // namespace demosaic

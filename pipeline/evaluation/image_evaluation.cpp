@@ -90,7 +90,9 @@ void SaveOutput(const std::string& file, const cv::Mat& image, const EvaluationO
       return;
     }
   }
-  if (!SaveImageAtomically(file, image).ok()) unwritten.push_back(file + " (cannot be written)");
+  if (const Status saved = SaveImageAtomically(file, image); !saved.ok()) {
+    unwritten.push_back(UnwrittenNote(file, saved));
+  }
 }
 
 std::string FileOf(const std::vector<std::string>& files, std::size_t index) {

@@ -269,21 +269,11 @@ bool WriteFile(const fs::path& path, std::span<const unsigned char> bytes) {
 }  // namespace
 
 Status WriteFileAtomically(const fs::path& path, std::span<const unsigned char> bytes) {
+  errno = 0;
   if (WriteFile(path, bytes)) return {};
+  // Every open is the last call before WriteFile gives up on it.
+  if (OutOfDescriptors(errno)) return Error{ErrorKind::kTooManyFiles, path.string()};
   return Error{ErrorKind::kUnwritable, path.string()};
-}
-
-bool WriteAll(int fd, std::span<const unsigned char> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace demosaic

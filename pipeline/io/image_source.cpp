@@ -51,12 +51,19 @@ struct Descriptor {
 // decoding. Memory files fail with ENOSPC or ENOMEM when memory runs out.
 Expected<cv::Mat> DecodeThroughUnnamedFile(std::vector<unsigned char>& bytes, int flags) {
   Descriptor file{OpenUnnamedFile()};
+  if (file.fd < 0 && OutOfDescriptors(errno)) return Error{ErrorKind::kTooManyFiles, ""};
   if (file.fd < 0) return Error{ErrorKind::kUnreadable, "no unnamed file to decode from"};
   if (!WriteAll(file.fd, bytes)) return Error{ErrorKind::kOutOfMemory, ""};
   std::vector<unsigned char>().swap(bytes);
   const std::string path = "/proc/self/fd/" + std::to_string(file.fd);
-  if (access(path.c_str(), R_OK) != 0)
-    return Error{ErrorKind::kUnreadable, "no /proc to decode from"};
+  // The decoder opens the file once more and says only that it could not
+  // read it; a descriptor taken and given back first tells a limit of the
+  // run from a file that does not decode.
+  Descriptor probe{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (probe.fd < 0 && OutOfDescriptors(errno)) return Error{ErrorKind::kTooManyFiles, ""};
+  if (probe.fd < 0) return Error{ErrorKind::kUnreadable, "no /proc to decode from"};
+  close(probe.fd);
+  probe.fd = -1;
   return cv::imread(path, flags);
 }
 
@@ -189,6 +196,7 @@ Expected<ImageSource> OpenImageSource(const std::string& path, std::size_t limit
   const Error out_of_memory{ErrorKind::kOutOfMemory, ""};
   ImageSource source;
   Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0 && OutOfDescriptors(errno)) return Error{ErrorKind::kTooManyFiles, path};
   if (file.fd < 0) return unreadable;
   struct stat info {};
   // Regular files and pipes only: a directory has no bytes, and a device

@@ -17,6 +17,7 @@ enum class ErrorKind {
   kTooSmall,             // no interior to reconstruct, or none for the border and figures asked
   kOverwritesReference,  // an output names the reference or another input
   kUnwritable,           // a file or stream that could not be written
+  kTooManyFiles,         // no file descriptor left to open one (EMFILE, ENFILE)
   kInvalidArgument,      // a command-line value, a destination or an argument refused up front
   kOther,                // anything else (a missing file, a fault): the detail says what
 };

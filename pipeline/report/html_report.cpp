@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "demosaic/version.h"
+#include "evaluation/failure.h"
 #include "io/image_files.h"
 #include "report/report_columns.h"
-
 
 namespace demosaic {
 namespace {
@@ -122,8 +122,8 @@ Status WriteReportPage(const std::filesystem::path& dir, const ReportPage& page)
   const std::filesystem::path path = dir / "index.html";
   const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(html.data()),
                                              html.size());
-  if (!WriteFileAtomically(path, bytes).ok()) {
-    return Error{ErrorKind::kUnwritable, path.string() + " (cannot be written)"};
+  if (const Status written = WriteFileAtomically(path, bytes); !written.ok()) {
+    return Error{written.error().kind, UnwrittenNote(path.string(), written)};
   }
   return {};
 }

@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 #include <system_error>
 
+#include "evaluation/failure.h"
 #include "io/image_files.h"
 #include "report/error_map.h"
 
@@ -53,8 +54,8 @@ std::pair<std::uintmax_t, std::uintmax_t> FolderId(const struct stat& status) {
 void WriteFile(const std::filesystem::path& report_dir, const std::string& relative,
                const cv::Mat& image, std::vector<std::string>& unwritten) {
   const std::filesystem::path path = report_dir / relative;
-  if (!SaveImageAtomically(path.string(), image).ok()) {
-    unwritten.push_back(path.string() + " (cannot be written)");
+  if (const Status saved = SaveImageAtomically(path.string(), image); !saved.ok()) {
+    unwritten.push_back(UnwrittenNote(path.string(), saved));
   }
 }
 

@@ -456,6 +456,27 @@ def test_a_closed_standard_stream_still_gives_the_csv(closed, small_set, scratch
     assert result.returncode == (1 if closed == "stdout" else 0), result.stderr
 
 
+def test_a_removed_working_folder_still_gives_the_csv(small_set, scratch):
+    # The folder is removed by the child itself, after it has started in it:
+    # the workers cannot start in it, and the run goes on from elsewhere.
+    gone = scratch / "gone"
+    gone.mkdir()
+    temporary = scratch / "tmp"
+    temporary.mkdir()
+    result = subprocess.run(
+        [sys.executable, "-c",
+         "import os, sys; os.rmdir(os.getcwd()); "
+         "from demosaic import evaluate; sys.exit(evaluate.main(sys.argv[1:]))",
+         str(small_set), "scene0.ppm", "--csv", str(scratch / "out.csv"), "--workers", "1"],
+        capture_output=True, cwd=gone, env=dict(os.environ, TMPDIR=str(temporary)), timeout=120,
+    )
+    assert b"Traceback" not in result.stderr, result.stderr
+    # The relative name meant the removed folder's file: missing.
+    assert b"scene0.ppm: skipped, no such file or directory" in result.stderr
+    assert len((scratch / "out.csv").read_text().splitlines()) == 1 + 3 * 3
+    assert result.returncode == 1
+
+
 def test_all_images_skipped_fails_as_the_bench_does(scratch, bench_binary):
     (scratch / "broken.png").write_bytes(b"not an image")
     status, _, _ = run_evaluate(scratch, scratch / "broken.png", "--csv", scratch / "out.csv")

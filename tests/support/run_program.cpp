@@ -88,6 +88,9 @@ pid_t StartProgram(const std::vector<std::string>& argv, const RunOptions& optio
       if (procs < 0 || !WritePid(procs, getpid())) _exit(126);
       close(procs);
     }
+    // The program gets standard input, output and error alone, as from a
+    // shell: a descriptor limit then means what it says.
+    close_range(3, ~0U, 0);
     for (const auto& [resource, value] : options.limits) {
       const rlimit limit{value, value};
       if (setrlimit(resource, &limit) != 0) _exit(127);

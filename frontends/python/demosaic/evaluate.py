@@ -184,7 +184,7 @@ def dask_client(workers: int | None, scheduler: str | None) -> Iterator[object]:
     # Workers keep their scratch files in a folder of their own, removed with
     # the cluster, rather than in a shared dask-worker-space left behind.
     with tempfile.TemporaryDirectory(prefix="demosaic-dask-") as scratch:
-        with LocalCluster(
+        with started_in_existing_folder(scratch), LocalCluster(
             n_workers=workers,
             threads_per_worker=1,
             processes=True,
@@ -192,6 +192,34 @@ def dask_client(workers: int | None, scheduler: str | None) -> Iterator[object]:
             local_directory=scratch,
         ) as cluster, Client(cluster) as client:
             yield client
+
+
+@contextlib.contextmanager
+def started_in_existing_folder(fallback: str) -> Iterator[None]:
+    """Worker processes start in the working folder, and cannot start at all
+    where it no longer exists (removed after the run was started). They are
+    then started in `fallback`, and the removed folder is the working folder
+    again on leaving. Tasks get paths from the root, and relative inputs in a
+    removed folder are already reported missing, so no path changes meaning.
+    The import path's entry for the working folder ("", as `python -c` puts
+    it) names nothing any more: the workers are started without it."""
+    try:
+        os.getcwd()
+    except FileNotFoundError:
+        pass
+    else:
+        yield
+        return
+    removed = os.open(".", os.O_RDONLY | os.O_DIRECTORY)
+    import_path = list(sys.path)
+    try:
+        os.chdir(fallback)
+        sys.path[:] = [entry for entry in import_path if entry != ""]
+        yield
+    finally:
+        sys.path[:] = import_path
+        os.fchdir(removed)
+        os.close(removed)
 
 
 def check_workers(client: object) -> str:
