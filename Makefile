@@ -61,11 +61,14 @@ demo: build
 
 # Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
 # PSNR, then a whole demosaic-eval run against the I/O floor, with its peak
-# memory.
+# memory, and the bench's throughput column and metrics cost against the
+# engine (with `vips copy` as a reference point).
 bench: build
+	@bash scripts/install-packages.sh libvips-tools
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-run.sh $(BUILD_DIR)
+	@bash scripts/measure-bench.sh $(BUILD_DIR)
 	@bash scripts/noise-sweep.sh $(BUILD_DIR)
 
 # The README's noise sweep over the Kodak set beside the checkout.

@@ -13,6 +13,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <string_view>
 
+#include "io/memory.h"
+
 namespace demosaic {
 namespace {
 
@@ -104,6 +106,7 @@ Status SaveImageAtomically(const std::string& path, const cv::Mat& image) {
   try {
     const std::size_t raw = image.total() * image.elemSize();
     encoded.reserve(raw + raw / 64 + (std::size_t{1} << 16));
+    AdviseHugePages(encoded.data(), encoded.capacity());
   } catch (const std::exception&) {
     return Error{ErrorKind::kUnwritable, path};
   }

@@ -17,11 +17,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 
 #include "io/descriptors.h"
 #include "io/header_formats.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
+#include "io/memory.h"
 
 namespace demosaic {
 namespace {
@@ -105,6 +107,28 @@ cv::Mat FloatLevels(const cv::Mat& real) {
   return narrow;
 }
 
+// True for a PNG of at most 8 bits a sample and for a JPEG, which the
+// decoder gives as 8-bit colour.
+bool DecodesToEightBits(std::span<const unsigned char> bytes) {
+  constexpr unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (bytes.size() > 24 && std::equal(kPng, kPng + 8, bytes.begin())) return bytes[24] <= 8;
+  return bytes.size() > 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
+}
+
+// A blank 8-bit B, G, R image of the size the header of `bytes` declares,
+// its pages advised huge and not yet touched; empty when the header does not
+// tell, or declares another depth.
+cv::Mat ImageForDecoding(std::span<const unsigned char> bytes) {
+  const std::optional<DeclaredSize> declared = ReadDeclaredSize(bytes);
+  if (!declared || !DecodesToEightBits(bytes) || declared->width > INT_MAX / 3 ||
+      declared->height > INT_MAX) {
+    return {};
+  }
+  cv::Mat image(static_cast<int>(declared->height), static_cast<int>(declared->width), CV_8UC3);
+  AdviseHugePages(image.data, image.total() * image.elemSize());
+  return image;
+}
+
 // The decoded image, at its own depth, as 8-bit B, G, R.
 Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
   switch (decoded.depth()) {
@@ -170,7 +194,11 @@ Expected<cv::Mat> DecodeBytes(std::vector<unsigned char>& bytes) {
     Expected<cv::Mat> decoded = cv::Mat();
     if (DecodesFromMemory(bytes) && bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
       const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8U, bytes.data());
-      decoded = cv::imdecode(buffer, flags);
+      // The decoder writes into an image made here, on huge pages, when the
+      // header says what it will be; otherwise (or if the header was wrong)
+      // it makes its own.
+      cv::Mat image = ImageForDecoding(bytes);
+      decoded = cv::imdecode(buffer, flags, &image);
     } else {
       decoded = DecodeThroughUnnamedFile(bytes, flags);
     }

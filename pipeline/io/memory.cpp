@@ -2,10 +2,12 @@
 // memory groups and its resource limits.
 #include "io/memory.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -14,6 +16,22 @@
 #include "io/cgroup_memory.h"
 
 namespace demosaic {
+
+void AdviseHugePages(void* data, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + bytes) & ~(kHugePage - 1);
+  if (data == nullptr || end <= first) return;
+  // Refused (EINVAL where the kernel has no transparent huge pages): the
+  // buffer is used with ordinary pages, as it would be without the hint.
+  static_cast<void>(madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE));
+#else
+  static_cast<void>(data);
+  static_cast<void>(bytes);
+#endif
+}
 
 std::size_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product = 0;

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# What demosaic-bench's own figures say against the engine's, on a
+# 24-megapixel chart (the bundled chart scaled to 6000 x 4000):
+# - its throughput column for the method (reconstruction alone) against
+#   engine-benchmark's one-thread figure, measured in the same run: the
+#   column should be at least two thirds of it;
+# - the wall time of a run with every figure (PSNR, SSIM, CIEDE2000, zipper)
+#   against a PSNR-only run: the aim is at most twice;
+# - `vips copy` of the same PNG (libvips, a pipeline people pick for speed)
+#   as a reference point for the I/O, where vips is installed.
+# Usage: scripts/measure-bench.sh BUILD_DIR [RUNS]
+set -euo pipefail
+build_dir=${1:-build}
+runs=${2:-3}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+program() {
+  for dir in "$build_dir/tools" "$build_dir/frontends" "$build_dir"; do
+    if [ -x "$dir/$1" ]; then
+      echo "$dir/$1"
+      return
+    fi
+  done
+  echo "measure-bench.sh: $1 not built in $build_dir" >&2
+  exit 1
+}
+make_chart=$(program make-chart)
+bench=$(program demosaic-bench)
+engine_benchmark=$(program engine-benchmark)
+
+chart="$work/chart-24mp.png"
+"$make_chart" "$chart" 6000 4000
+
+# The engine alone, one thread, output reused (Google Benchmark's JSON).
+"$engine_benchmark" --benchmark_filter='BM_ReconstructFromMosaic/one_thread/size:2' \
+  --benchmark_min_time=0.5 --benchmark_format=json >"$work/engine.json" 2>/dev/null
+engine_mps=$(python3 -c 'import json, sys
+runs = json.load(open(sys.argv[1]))["benchmarks"]
+print(max(r["Mpix"] for r in runs))' "$work/engine.json")
+
+# The bench's throughput for the method: its milliseconds column, best of
+# RUNS runs of one job.
+best_ms=""
+for _ in $(seq "$runs"); do
+  "$bench" --jobs 1 --csv "$work/bench.csv" "$chart" >/dev/null 2>&1
+  ms=$(python3 -c 'import csv, sys
+rows = csv.DictReader(open(sys.argv[1]))
+print(next(r["milliseconds"] for r in rows if r["method"] == "method"))' "$work/bench.csv")
+  if [ -z "$best_ms" ] || awk -v a="$ms" -v b="$best_ms" 'BEGIN { exit !(a < b) }'; then
+    best_ms=$ms
+  fi
+done
+
+# Wall time of the bench with PSNR alone and with every figure, best of RUNS.
+wall() {
+  local best=""
+  for _ in $(seq "$runs"); do
+    /usr/bin/time -f '%e' -o "$work/time" "$bench" --jobs 1 "$@" "$chart" >/dev/null 2>&1
+    read -r seconds <"$work/time"
+    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$seconds
+    fi
+  done
+  echo "$best"
+}
+psnr_wall=$(wall --metrics psnr)
+all_wall=$(wall --metrics psnr,ssim,de2000,zipper)
+
+awk -v engine="$engine_mps" -v ms="$best_ms" -v pw="$psnr_wall" -v aw="$all_wall" 'BEGIN {
+  bench_mps = 24.0 / (ms / 1000.0)
+  printf "6000 x 4000 chart, demosaic-bench --jobs 1 against engine-benchmark (one thread):\n"
+  printf "  engine-benchmark, method:         %.0f MP/s\n", engine
+  printf "  demosaic-bench throughput column: %.0f MP/s (%.2f of the engine; aim: at least 0.67)\n",
+    bench_mps, bench_mps / engine
+  printf "  bench wall time, PSNR alone: %.2f s; every figure: %.2f s (%.2f times; aim: at most 2)\n",
+    pw, aw, aw / pw
+}'
+
+if command -v vips >/dev/null 2>&1; then
+  best=""
+  for _ in $(seq "$runs"); do
+    /usr/bin/time -f '%e' -o "$work/time" vips copy "$chart" "$work/vips.png" >/dev/null 2>&1
+    read -r seconds <"$work/time"
+    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$seconds
+    fi
+  done
+  echo "  vips copy of the PNG (decode and encode, for reference): $best s"
+else
+  echo "  vips copy: not installed (Debian libvips-tools), skipped"
+fi
