@@ -1,12 +1,15 @@
 // The module's public calls on numpy arrays: sample_mosaic, reconstruct and
 // measure, each a check of its arguments, library views over the arrays and
-// one library call made with the GIL released.
+// one library call made with the GIL released. Each takes arrays of dtype
+// uint8 or uint16; uint16 ones with a white level, the largest value their
+// samples may take, which reconstruct and measure are given.
 #include "array_functions.h"
 
 #include <cmath>
 #include <limits>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,12 +25,24 @@ namespace {
 // A figure of `measure` under the name its dict key (and CSV column) has.
 using NamedFigures = std::vector<std::pair<const char*, double>>;
 
+// The figures of 16-bit images, as MeasureFigures gives those of 8-bit ones.
+MethodFigures MeasureFigures16(ConstImageView16 reference, ConstImageView16 reconstruction,
+                               std::int32_t border, const MetricSet& metrics) {
+  MethodFigures figures;
+  figures.psnr = ComputeQuality(reference, reconstruction, border);
+  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
+  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border);
+  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border);
+  return figures;
+}
+
 // Every figure `measure` reports, under the names of demosaic-bench's CSV
 // columns, computed without touching Python objects (the GIL is released
 // around it). A figure whose window does not fit the measured interior (SSIM
 // needs 11 x 11 pixels, the zipper share 3 x 3) is NaN.
-NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
-                        std::int32_t border, const MetricSet& metrics) {
+template <class View>
+NamedFigures MeasureAll(View reference, View reconstruction, std::int32_t border,
+                        const MetricSet& metrics) {
   const std::int64_t side =
       std::min(std::int64_t{reference.width}, std::int64_t{reference.height}) -
       2 * std::int64_t{border};
@@ -36,7 +51,12 @@ NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
   MetricSet computable = metrics;
   computable.ssim = metrics.ssim && side >= MinimumMeasuredSide(only_ssim);
   computable.zipper = metrics.zipper && side >= MinimumMeasuredSide(only_zipper);
-  const MethodFigures figures = MeasureFigures(reference, reconstruction, border, computable);
+  MethodFigures figures;
+  if constexpr (std::is_same_v<View, ConstImageView16>) {
+    figures = MeasureFigures16(reference, reconstruction, border, computable);
+  } else {
+    figures = MeasureFigures(reference, reconstruction, border, computable);
+  }
   const double nan = std::numeric_limits<double>::quiet_NaN();
   NamedFigures named;
   for (const Figure figure : CsvFigures(metrics)) {
@@ -64,12 +84,38 @@ NoiseLevel NoiseArgument(const py::object& noise) {
   return levels.value().front();
 }
 
+// The mosaic of a uint16 image, of white level 65535 (sampling only copies
+// samples, so any value is kept).
+py::array SampleMosaic16(const py::object& image, BayerPattern pattern, ChannelOrder order) {
+  const ReadableImage16 reference = ReadImage16(image, "image", order, kMaxWhiteLevel);
+  const std::int32_t width = reference.view.width;
+  const std::int32_t height = reference.view.height;
+  py::array_t<std::uint16_t> mosaic = NewMosaicArray16(width, height);
+  const MosaicView16 output =
+      MakeMosaicView(std::span(mosaic.mutable_data(), PackedMosaicBytes(width, height)), width,
+                     height, pattern, 0, kMaxWhiteLevel);
+  {
+    const py::gil_scoped_release release;
+    SampleMosaic(reference.view, output);
+  }
+  return mosaic;
+}
+
 py::array SampleMosaicOfArray(const py::object& image, const std::string& pattern_name,
                               const std::string& order_name, const py::object& noise,
                               std::uint64_t seed, const std::string& name) {
   const BayerPattern pattern = ParsePatternArgument(pattern_name);
   const NoiseLevel level = NoiseArgument(noise);
-  const ReadableImage reference = ReadImage(image, "image", ParseOrderArgument(order_name));
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  if (HoldsSixteenBitSamples(image)) {
+    if (level.kind != NoiseKind::kNone) {
+      throw py::value_error(
+          "noise is defined on the 8-bit scale: a uint16 image is sampled without noise "
+          "(noise=None)");
+    }
+    return SampleMosaic16(image, pattern, order);
+  }
+  const ReadableImage reference = ReadImage(image, "image", order, "uint8 or uint16");
   py::array_t<std::uint8_t> mosaic = NewMosaicArray(reference.view.width, reference.view.height);
   const MosaicView output =
       MakeMosaicView(std::span(mosaic.mutable_data(),
@@ -87,23 +133,20 @@ py::array SampleMosaicOfArray(const py::object& image, const std::string& patter
   return mosaic;
 }
 
-py::array ReconstructArray(const py::object& mosaic_object, const std::string& pattern_name,
-                           const std::string& order_name, int threads) {
-  const BayerPattern pattern = ParsePatternArgument(pattern_name);
-  const ChannelOrder order = ParseOrderArgument(order_name);
-  if (threads < 1) {
-    throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
-  }
-  ReconstructionOptions options;
-  options.threads = threads;
-  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic", pattern);
-  const std::int32_t width = mosaic.view.width;
-  const std::int32_t height = mosaic.view.height;
+// The tools' rule: nothing under the minimum side is reconstructed.
+void CheckReconstructible(std::int32_t width, std::int32_t height) {
   if (width < kMinimumSide || height < kMinimumSide) {
-    // The tools' rule: nothing under the minimum side is reconstructed.
     throw py::value_error("mosaic is " + std::to_string(width) + " x " + std::to_string(height) +
                           " pixels (width x height): too small: " + MinimumSizeText());
   }
+}
+
+py::array Reconstruct8(const py::object& mosaic_object, BayerPattern pattern, ChannelOrder order,
+                       const ReconstructionOptions& options) {
+  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic", pattern, "uint8 or uint16");
+  const std::int32_t width = mosaic.view.width;
+  const std::int32_t height = mosaic.view.height;
+  CheckReconstructible(width, height);
   py::array_t<std::uint8_t> image = NewImageArray(width, height);
   const ImageView output = MakeImageView(
       std::span(image.mutable_data(), PackedImageBytes(width, height)), width, height, 0, order);
@@ -112,6 +155,39 @@ py::array ReconstructArray(const py::object& mosaic_object, const std::string& p
     ReconstructFromMosaic(mosaic.view, output, options);
   }
   return image;
+}
+
+py::array Reconstruct16(const py::object& mosaic_object, BayerPattern pattern, ChannelOrder order,
+                        std::int32_t white_level, const ReconstructionOptions& options) {
+  const ReadableMosaic16 mosaic = ReadMosaic16(mosaic_object, "mosaic", pattern, white_level);
+  const std::int32_t width = mosaic.view.width;
+  const std::int32_t height = mosaic.view.height;
+  CheckReconstructible(width, height);
+  py::array_t<std::uint16_t> image = NewImageArray16(width, height);
+  const ImageView16 output =
+      MakeImageView(std::span(image.mutable_data(), PackedImageBytes(width, height)), width, height,
+                    0, order, white_level);
+  {
+    const py::gil_scoped_release release;
+    ReconstructFromMosaic(mosaic.view, output, options);
+  }
+  return image;
+}
+
+py::array ReconstructArray(const py::object& mosaic_object, const std::string& pattern_name,
+                           const std::string& order_name, int threads,
+                           const py::object& white_level_object) {
+  const BayerPattern pattern = ParsePatternArgument(pattern_name);
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  if (threads < 1) {
+    throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
+  }
+  const bool sixteen_bit = HoldsSixteenBitSamples(mosaic_object);
+  const std::int32_t white_level = WhiteLevelArgument(white_level_object, sixteen_bit);
+  ReconstructionOptions options;
+  options.threads = threads;
+  if (sixteen_bit) return Reconstruct16(mosaic_object, pattern, order, white_level, options);
+  return Reconstruct8(mosaic_object, pattern, order, options);
 }
 
 // The figures asked for: "psnr,ssim" as the bench's --metrics takes them, or
@@ -137,12 +213,13 @@ MetricSet ParseMetricsArgument(const py::object& argument) {
   return metrics.value();
 }
 
-py::dict MeasureArrays(const py::object& reference_object, const py::object& reconstruction_object,
-                       int border, const std::string& order_name, const py::object& metric_list) {
-  const ChannelOrder order = ParseOrderArgument(order_name);
-  const std::optional<MetricSet> metrics = ParseMetricsArgument(metric_list);
-  const ReadableImage reference = ReadImage(reference_object, "reference", order);
-  const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
+// The figures of two arrays read as `Readable` images (ReadableImage or
+// ReadableImage16), once both have been checked.
+template <class Readable>
+py::dict MeasureReadable(const Readable& reference, const Readable& reconstruction,
+                         const py::object& reference_object,
+                         const py::object& reconstruction_object, int border,
+                         const MetricSet& metrics) {
   if (reference.view.width != reconstruction.view.width ||
       reference.view.height != reconstruction.view.height) {
     throw py::value_error("reference and reconstruction differ in shape: " +
@@ -162,11 +239,34 @@ py::dict MeasureArrays(const py::object& reference_object, const py::object& rec
   NamedFigures figures;
   {
     const py::gil_scoped_release release;
-    figures = MeasureAll(reference.view, reconstruction.view, border, *metrics);
+    figures = MeasureAll(reference.view, reconstruction.view, border, metrics);
   }
   py::dict result;
   for (const auto& [name, value] : figures) result[name] = value;
   return result;
+}
+
+py::dict MeasureArrays(const py::object& reference_object, const py::object& reconstruction_object,
+                       int border, const std::string& order_name, const py::object& metric_list,
+                       const py::object& white_level_object) {
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  const MetricSet metrics = ParseMetricsArgument(metric_list);
+  const bool sixteen_bit = HoldsSixteenBitSamples(reference_object);
+  const std::int32_t white_level = WhiteLevelArgument(white_level_object, sixteen_bit);
+  if (sixteen_bit) {
+    // The reconstruction must be of the reference's dtype.
+    const ReadableImage16 reference =
+        ReadImage16(reference_object, "reference", order, white_level);
+    const ReadableImage16 reconstruction =
+        ReadImage16(reconstruction_object, "reconstruction", order, white_level);
+    return MeasureReadable(reference, reconstruction, reference_object, reconstruction_object,
+                           border, metrics);
+  }
+  const ReadableImage reference =
+      ReadImage(reference_object, "reference", order, "uint8 or uint16");
+  const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
+  return MeasureReadable(reference, reconstruction, reference_object, reconstruction_object, border,
+                         metrics);
 }
 
 constexpr const char* kSampleMosaicDoc =
@@ -289,10 +389,11 @@ void AddArrayFunctions(py::module_& module) {
              py::arg("order") = "BGR", py::arg("noise") = py::none(), py::arg("seed") = 0,
              py::arg("name") = "", kSampleMosaicDoc);
   module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern"),
-             py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
+             py::arg("order") = "BGR", py::arg("threads") = 1, py::arg("white_level") = py::none(),
+             kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
              py::arg("border") = kFrameWidth, py::arg("order") = "BGR", py::arg("metrics") = "psnr",
-             kMeasureDoc);
+             py::arg("white_level") = py::none(), kMeasureDoc);
 }
 
 }  // namespace demosaic::python
