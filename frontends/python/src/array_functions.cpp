@@ -276,10 +276,10 @@ Keeps at every site the one channel that the filter of ``pattern`` passes
 there, unchanged.
 
 Args:
-    image: height x width x 3 numpy array of dtype uint8, channels in B, G, R
-        order (as ``cv2.imread`` gives) or, with ``order="RGB"``, in R, G, B
-        order (as imageio and Pillow give). Any size, including crops and
-        other strided views.
+    image: height x width x 3 numpy array of dtype uint8 or uint16, channels
+        in B, G, R order (as ``cv2.imread`` gives) or, with ``order="RGB"``,
+        in R, G, B order (as imageio and Pillow give). Any size, including
+        crops and other strided views.
     pattern: the 2 x 2 filter tile, its colours read row by row from the
         top-left pixel: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter case.
         Required: ``reconstruct`` must be given the same tile.
@@ -287,19 +287,19 @@ Args:
     noise: None (default) or one level, as demosaic-bench's --noise takes it:
         "gaussian:S" (standard deviation S on the 8-bit scale) or
         "poisson-gaussian:A,B" (variance A x value + B), added after sampling,
-        rounded and clamped to 0..255.
+        rounded and clamped to 0..255. For uint8 images only.
     seed: the noise's seed (default 0), an integer from 0 to 2**64 - 1.
     name: the image's name (default ""); with the same name, seed and level
         the mosaic is byte for byte the one demosaic-bench reconstructs
         (there, the image's file name, as its table shows it).
 
 Returns:
-    A new height x width uint8 array.
+    A new height x width array of the image's dtype (uint8 or uint16).
 
 Raises:
-    TypeError: ``image`` is not a uint8 numpy array of 3 axes.
-    ValueError: its last axis is not 3 channels, or an unknown pattern,
-        order or noise level.
+    TypeError: ``image`` is not a uint8 or uint16 numpy array of 3 axes.
+    ValueError: its last axis is not 3 channels, an unknown pattern, order
+        or noise level, or noise asked for a uint16 image.
 
 Views whose pixels are adjacent within each row (crops, row slices) are read
 in place; others (``image[:, :, ::-1]``, ``image[:, ::2]``, flipped rows) are
@@ -316,8 +316,8 @@ The directional colour-difference method of ``demosaic-eval``, bit for bit:
 the same bytes as the tool's output for the same mosaic.
 
 Args:
-    mosaic: height x width numpy array of dtype uint8, at least 7 x 7, one
-        sample per site (as ``sample_mosaic`` gives).
+    mosaic: height x width numpy array of dtype uint8 or uint16, at least
+        7 x 7, one sample per site (as ``sample_mosaic`` gives).
     pattern: the filter tile the mosaic was taken through, as given to
         ``sample_mosaic``: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter
         case. Required: a mosaic reconstructed with another tile than its own
@@ -325,15 +325,22 @@ Args:
     order: channel order of the result, "BGR" (default) or "RGB".
     threads: threads sharing the rows, at least 1; the result is the same
         for every count.
+    white_level: for a uint16 mosaic, the largest value a sample may take
+        (4095 for 12-bit raw data), 1 to 65535; None (default) means 65535.
+        The method's bounds scale with it: each output channel lies in
+        0..white_level. For a uint8 mosaic only None or 255.
 
 Returns:
-    A new height x width x 3 uint8 array. The outer 3-pixel frame is black:
-    the method's windows need 3 neighbours on every side.
+    A new height x width x 3 array of the mosaic's dtype. The outer 3-pixel
+    frame is black: the method's windows need 3 neighbours on every side.
 
 Raises:
-    TypeError: ``mosaic`` is not a uint8 numpy array of 2 axes.
-    ValueError: smaller than 7 x 7, threads below 1, or an unknown pattern
-        or order.
+    TypeError: ``mosaic`` is not a uint8 or uint16 numpy array of 2 axes, or
+        ``white_level`` is not an int or None.
+    ValueError: smaller than 7 x 7, threads below 1, an unknown pattern or
+        order, a white level outside 1 to 65535 (or other than 255 for
+        uint8), or a sample above the white level (the message names its
+        row, column and value).
     MemoryError: the method's few rows of working memory cannot be had.
 
 The GIL is released during the reconstruction, so Python threads
@@ -346,7 +353,8 @@ buffer: numpy cannot tell, and the library reads what the strides name.)";
 constexpr const char* kMeasureDoc = R"(Measures a reconstruction against its reference.
 
 PSNR of each channel and the colour PSNR (from the mean of the three
-channels' squared errors), in dB for 8-bit data, over the pixels at least
+channels' squared errors), in dB with the peak 255 for uint8 arrays and the
+white level for uint16 ones, over the pixels at least
 ``border`` from every edge: the figures ``demosaic-eval`` prints, and what
 ``demosaic-bench`` measures unless told otherwise. Asked for, the structural
 similarity (SSIM), the mean CIEDE2000 colour difference (DE2000) and the
@@ -357,14 +365,20 @@ What each costs, one thread, on a 24-megapixel image: PSNR about 30 ms,
 SSIM about 1 s, the zipper share about 1.5 s and CIEDE2000 about 4 s.
 
 Args:
-    reference: height x width x 3 uint8 numpy array, the original image.
-    reconstruction: a uint8 array of the same shape and channel order.
+    reference: height x width x 3 uint8 or uint16 numpy array, the
+        original image.
+    reconstruction: an array of the same dtype, shape and channel order.
     border: pixels left out at every edge, at least 0; default 3, the
         method's black frame (published tables often use 10).
     order: channel order of both arrays, "BGR" (default) or "RGB".
     metrics: a comma-separated string or a list or tuple naming a subset of
         "psnr", "ssim", "de2000", "zipper" (default "psnr", the bench's
         default, by far the quickest).
+    white_level: for uint16 arrays, the largest value a sample may take,
+        1 to 65535; None (default) means 65535. PSNR takes it as the peak,
+        SSIM as the data range, and CIEDE2000 and the zipper share read each
+        sample v as the sRGB value v / white_level. For uint8 arrays only
+        None or 255.
 
 Returns:
     A dict with the float figures asked for: "PSNR_R", "PSNR_G", "PSNR_B",
@@ -373,9 +387,12 @@ Returns:
     pixels, zipper when it is under 3 x 3.
 
 Raises:
-    TypeError: an argument is not a uint8 numpy array of 3 axes.
+    TypeError: an argument is not a uint8 or uint16 numpy array of 3 axes,
+        the two dtypes differ, or ``white_level`` is not an int or None.
     ValueError: the shapes differ, not 3 channels, a negative border or one
-        that leaves no pixel to measure, an unknown order or metric.
+        that leaves no pixel to measure, an unknown order or metric, a white
+        level outside 1 to 65535 (or other than 255 for uint8), or a sample
+        above it (the message names the array, its index and its value).
 
 Strided views are read as ``sample_mosaic`` reads them (with the same
 contract for ``as_strided`` arrays); the GIL is released while measuring.)";
