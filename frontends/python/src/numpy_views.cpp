@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "io/memory.h"
+
 namespace demosaic::python {
 namespace {
 
@@ -212,7 +214,9 @@ std::int32_t WhiteLevelArgument(const py::object& white_level, bool sixteen_bit)
 }
 
 py::array_t<std::uint8_t> NewImageArray(std::int32_t width, std::int32_t height) {
-  return py::array_t<std::uint8_t>(std::vector<py::ssize_t>{height, width, 3});
+  py::array_t<std::uint8_t> image(std::vector<py::ssize_t>{height, width, 3});
+  AdviseHugePages(image.mutable_data(), static_cast<std::size_t>(image.nbytes()));
+  return image;
 }
 
 py::array_t<std::uint8_t> NewMosaicArray(std::int32_t width, std::int32_t height) {
@@ -220,7 +224,9 @@ py::array_t<std::uint8_t> NewMosaicArray(std::int32_t width, std::int32_t height
 }
 
 py::array_t<std::uint16_t> NewImageArray16(std::int32_t width, std::int32_t height) {
-  return py::array_t<std::uint16_t>(std::vector<py::ssize_t>{height, width, 3});
+  py::array_t<std::uint16_t> image(std::vector<py::ssize_t>{height, width, 3});
+  AdviseHugePages(image.mutable_data(), static_cast<std::size_t>(image.nbytes()));
+  return image;
 }
 
 py::array_t<std::uint16_t> NewMosaicArray16(std::int32_t width, std::int32_t height) {

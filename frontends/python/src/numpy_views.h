@@ -80,7 +80,8 @@ ReadableMosaic16 ReadMosaic16(const py::object& object, const char* what, BayerP
 // 1 .. 65535 is. A value that is not an int is a py::type_error.
 std::int32_t WhiteLevelArgument(const py::object& white_level, bool sixteen_bit);
 
-// A new packed uint8 array of height x width x 3, or height x width.
+// A new packed uint8 array of height x width x 3, or height x width. Images
+// are advised huge pages before they are first written (fewer page faults).
 py::array_t<std::uint8_t> NewImageArray(std::int32_t width, std::int32_t height);
 py::array_t<std::uint8_t> NewMosaicArray(std::int32_t width, std::int32_t height);
 
