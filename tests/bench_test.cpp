@@ -275,8 +275,34 @@ TEST(MetricColumns, FollowTheMetricsAskedFor) {
             (std::vector<std::string>{"a", "8", "x", "8", "21.00", "0.9123", "0.1250"}));
   EXPECT_EQ(CsvHeader(layout),
             "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,SSIM,zipper,milliseconds,"
-            "pattern,border,noise\n");
-  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3,none\n");
+            "pattern,border,noise,white_level\n");
+  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3,none,255\n");
+}
+
+// A 16-bit pair holding 257 times an 8-bit pair's values at white level
+// 65535 draws the 8-bit pair's error map: errors are scaled by the white
+// level. Its 8-bit rendering rounds v * 255 / W to nearest.
+TEST(DeepImages, ErrorMapAndRenderingScaleByTheWhiteLevel) {
+  cv::Mat reference(12, 12, CV_8UC3, cv::Scalar(100, 100, 100));
+  cv::Mat reconstruction = reference.clone();
+  reconstruction.at<cv::Vec3b>(4, 4) = {120, 90, 100};
+  reconstruction.at<cv::Vec3b>(6, 7) = {255, 0, 100};
+  cv::Mat wide_reference;
+  cv::Mat wide_reconstruction;
+  reference.convertTo(wide_reference, CV_16UC3, 257.0);
+  reconstruction.convertTo(wide_reconstruction, CV_16UC3, 257.0);
+  const cv::Mat narrow_map = MakeErrorMap(reference, reconstruction, 3);
+  const cv::Mat wide_map = MakeErrorMap(wide_reference, wide_reconstruction, 3, 65535);
+  EXPECT_EQ(cv::norm(narrow_map, wide_map, cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(EightBitRendering(wide_reconstruction, 65535), reconstruction, cv::NORM_INF),
+            0.0);
+  // At W = 4095: 0 -> 0, 4095 -> 255, 8 -> 0.498 -> 0, 9 -> 0.56 -> 1, 2047 -> 127.47 -> 127.
+  cv::Mat twelve(1, 2, CV_16UC3);
+  twelve.at<cv::Vec3w>(0, 0) = {0, 4095, 8};
+  twelve.at<cv::Vec3w>(0, 1) = {9, 2047, 2048};
+  const cv::Mat shown = EightBitRendering(twelve, 4095);
+  EXPECT_EQ(shown.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 255, 0));
+  EXPECT_EQ(shown.at<cv::Vec3b>(0, 1), cv::Vec3b(1, 127, 128));
 }
 
 TEST(CsvFormat, NumbersReadBackExactly) {
@@ -459,7 +485,8 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string text = ReadFileBytes(csv);
   ASSERT_TRUE(text.starts_with(
-      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise\n"))
+      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise,"
+      "white_level\n"))
       << text;
   const std::vector<std::vector<std::string>> lines = ReadCsv(csv);
   ASSERT_EQ(lines.size(), 5u) << text;
