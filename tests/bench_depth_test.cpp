@@ -32,7 +32,9 @@ cv::Mat DeepScene(int width, int height, std::int32_t white) {
   for (int r = 0; r < height; ++r) {
     for (int c = 0; c < width; ++c) {
       const bool edge = c > r + width / 4;
-      const auto at = [&](std::int64_t v) { return static_cast<std::uint16_t>(v % (white + 1)); };
+      const auto at = [&](std::int64_t v) {
+        return static_cast<std::uint16_t>((v % (white + 1) + white + 1) % (white + 1));
+      };
       image.at<cv::Vec3w>(r, c) = cv::Vec3w(at(97 * r + 13 * c), at(edge ? white : 31 * c * c + r),
                                             at(edge ? 0 : std::int64_t{white} - 57 * (r + c)));
     }

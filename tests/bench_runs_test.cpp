@@ -3,6 +3,7 @@
 // metrics beyond PSNR, parallel jobs and decimal numbers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -306,8 +307,11 @@ std::map<std::string, std::string> SavedFiles(const std::string& directory) {
 // changes from run to run.
 std::string CsvWithoutTimes(const std::string& path) {
   std::string text;
-  for (std::vector<std::string> row : ReadCsv(path)) {
-    if (row.size() > 10) row.erase(row.end() - 4);
+  const std::vector<std::vector<std::string>> rows = ReadCsv(path);
+  if (rows.empty()) return text;
+  const auto timing = std::find(rows[0].begin(), rows[0].end(), "milliseconds") - rows[0].begin();
+  for (std::vector<std::string> row : rows) {
+    if (row.size() > static_cast<std::size_t>(timing)) row.erase(row.begin() + timing);
     for (const std::string& field : row) text += field + "|";
     text += "\n";
   }

@@ -257,7 +257,7 @@ TEST(MissingCells, ShowDashesHaveNoMeanAndEmptyCsvFields) {
   EXPECT_EQ(Words(FormatThroughputRow(layout, images)),
             (std::vector<std::string>{"MP/s", "0.1", "-"}));  // 128 pixels in 2 ms
   EXPECT_EQ(CsvLines(layout, images[1]),
-            "b,8,8,method,40,44,48,41,1,GRBG,3,none\nb,8,8,mine,,,,,,GRBG,3,none\n");
+            "b,8,8,method,40,44,48,41,1,GRBG,3,none,255\nb,8,8,mine,,,,,,GRBG,3,none,255\n");
 }
 
 // Metrics beyond PSNR get a column each, in the table with their own
@@ -316,7 +316,8 @@ TEST(CsvFormat, NamesWithCommasOrQuotesAreQuoted) {
   const ImageResult image = Result("a,\"b\".png", 9, 8, {{1, 2, 3, 4}}, {5});
   const TableLayout layout =
       Layout({{"bilinear"}}, false, {image.name}, {}, BayerPattern::kRGGB, 10);
-  EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10,none\n");
+  EXPECT_EQ(CsvLines(layout, image),
+            "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10,none,255\n");
 }
 
 // A tab or a line break in a file name must not split the name into
@@ -327,7 +328,8 @@ TEST(CsvFormat, NamesWithTabsLineBreaksOrEdgeSpacesAreQuoted) {
   const auto first_field = [&](const std::string& name) {
     const std::string line = CsvLines(layout, Result(name, 9, 8, {{1, 2, 3, 4}}, {5}));
     return line.substr(0,
-                       line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none\n").size());
+                       line.size() -
+                           std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none,255\n").size());
   };
   EXPECT_EQ(first_field("a\tb.png"), "\"a\tb.png\"");
   EXPECT_EQ(first_field("a\nb.png"), "\"a\nb.png\"");
@@ -438,7 +440,7 @@ TEST(BenchTool, MethodFiguresEqualDemosaicEvalReport) {
         << name;
     bool found = false;
     for (const std::vector<std::string>& line : lines) {
-      if (line.size() != 12 || line[0] != name || line[3] != "method") continue;
+      if (line.size() != 13 || line[0] != name || line[3] != "method") continue;
       found = true;
       for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(TwoDecimals(std::strtod(line[4 + k].c_str(), nullptr)), expected[k]) << name;
@@ -495,7 +497,7 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
                                                                   {"flat.png", "bilinear"},
                                                                   {"flat.png", "method"}};
   for (std::size_t i = 0; i < order.size(); ++i) {
-    ASSERT_EQ(lines[i + 1].size(), 12u) << text;
+    ASSERT_EQ(lines[i + 1].size(), 13u) << text;
     EXPECT_EQ(lines[i + 1][0], order[i].first);
     EXPECT_EQ(lines[i + 1][3], order[i].second);
     EXPECT_GE(std::strtod(lines[i + 1][8].c_str(), nullptr), 0.0);
