@@ -281,10 +281,15 @@ TEST(BenchDepth, SrgbSpaceMeasuresAfterTheCurve) {
   const cv::Mat reference = DeepScene(40, 40, 65535);
   const std::string path = WritePng(dir, "deep.png", reference);
   const std::string csv = dir.File("srgb.csv");
-  const ProgramResult bench = RunProgram(
-      {kBench, "--depth", "native", "--space", "srgb", "--methods", "method", "--csv", csv, path});
+  const std::string summary = dir.File("summary.json");
+  const ProgramResult bench =
+      RunProgram({kBench, "--depth", "native", "--space", "srgb", "--methods", "method", "--csv",
+                  csv, "--summary", summary, path});
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   EXPECT_NE(bench.out.find("after the sRGB transfer curve"), std::string::npos) << bench.out;
+  EXPECT_NE(ReadFileBytes(summary).find(
+                "\"depth\": \"native\", \"white_level\": null, \"space\": \"srgb\""),
+            std::string::npos);
   cv::Mat curved_reference = reference.clone();
   cv::Mat curved_output = MethodAtDepth(reference, 65535);
   ApplySrgbCurve(MutableImageView16Of(curved_reference, 65535));

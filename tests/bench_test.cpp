@@ -327,9 +327,8 @@ TEST(CsvFormat, NamesWithTabsLineBreaksOrEdgeSpacesAreQuoted) {
   const TableLayout layout = Layout({{"bilinear"}}, false, {"x"});
   const auto first_field = [&](const std::string& name) {
     const std::string line = CsvLines(layout, Result(name, 9, 8, {{1, 2, 3, 4}}, {5}));
-    return line.substr(0,
-                       line.size() -
-                           std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none,255\n").size());
+    return line.substr(
+        0, line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none,255\n").size());
   };
   EXPECT_EQ(first_field("a\tb.png"), "\"a\tb.png\"");
   EXPECT_EQ(first_field("a\nb.png"), "\"a\nb.png\"");
