@@ -285,5 +285,24 @@ TEST(Baseline, ChangesUseSharedImagesAndRegressionsFollowTheLimit) {
   EXPECT_TRUE(RegressionsOf(comparison, 1.0).empty());
 }
 
+// Figures at another white level are another measurement: the image is
+// listed on both sides and nothing is compared; the white level is read
+// from the baseline's last column.
+TEST(Baseline, ImagesAtAnotherWhiteLevelAreNotCompared) {
+  const TableLayout layout = Layout();
+  const Expected<BaselineTable> baseline = ParseBaseline(
+      CsvHeader(layout) + "a,8,8,method,30,31,32,33,1.5,GRBG,3,none,4095\n", "old.csv", layout);
+  ASSERT_TRUE(baseline.ok()) << baseline.error().detail;
+  EXPECT_EQ(baseline.value().rows[0].white_level, 4095);
+  EXPECT_FALSE(ParseBaseline(CsvHeader(layout) + "a,8,8,method,30,31,32,33,1.5,GRBG,3,none,0\n",
+                             "old.csv", layout)
+                   .ok());
+  const std::vector<std::vector<ImageResult>> levels{{Image("a", 39, 0, 30, 0)}};
+  const BaselineComparison comparison = CompareWithBaseline(baseline.value(), layout, levels);
+  EXPECT_TRUE(comparison.changes.empty());
+  EXPECT_EQ(comparison.only_here, std::vector<std::string>{"a"});
+  EXPECT_EQ(comparison.only_baseline, std::vector<std::string>{"a at white level 4095"});
+}
+
 }  // namespace
 }  // namespace demosaic
