@@ -150,12 +150,17 @@ TEST(SixteenBitFiles, SavedOnlyInFormatsThatHoldThem) {
   }
   EXPECT_TRUE(CanHold16Bit("OUT.TIFF"));
   // Kept at 16 bits, grey is expanded and alpha dropped as at 8 bits.
-  ImageSource grey_alpha{std::vector<unsigned char>()};
-  ASSERT_TRUE(cv::imencode(".png", cv::Mat(8, 8, CV_16UC2, cv::Scalar(1000, 7)), grey_alpha.bytes));
-  const Expected<cv::Mat> expanded = DecodeColorImage(grey_alpha, true);
-  ASSERT_TRUE(expanded.ok());
-  EXPECT_EQ(expanded.value().type(), CV_16UC3);
-  EXPECT_EQ(expanded.value().at<cv::Vec3w>(5, 5), cv::Vec3w(1000, 1000, 1000));
+  const std::vector<std::pair<cv::Mat, cv::Vec3w>> cases = {
+      {cv::Mat(8, 8, CV_16UC1, cv::Scalar(1000)), {1000, 1000, 1000}},
+      {cv::Mat(8, 8, CV_16UC4, cv::Scalar(1000, 2000, 3000, 7)), {1000, 2000, 3000}}};
+  for (const auto& [image, pixel] : cases) {
+    ImageSource source{std::vector<unsigned char>()};
+    ASSERT_TRUE(cv::imencode(".png", image, source.bytes));
+    const Expected<cv::Mat> decoded = DecodeColorImage(source, true);
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_EQ(decoded.value().type(), CV_16UC3);
+    EXPECT_EQ(decoded.value().at<cv::Vec3w>(5, 5), pixel);
+  }
 }
 
 // A classic little-endian TIFF of 8 x 8 uncompressed pixels all `pixel`
