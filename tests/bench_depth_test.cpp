@@ -310,16 +310,18 @@ TEST(BenchDepth, SrgbSpaceMeasuresAfterTheCurve) {
             PsnrByDefinition(reference, MethodAtDepth(reference, 65535), 65535).cpsnr);
 }
 
-// The report shows a 16-bit image at 8 bits and says so.
+// The report shows a 16-bit image at 8 bits and says so, and names the
+// space of the figures.
 TEST(BenchDepth, ReportSaysDeepImagesAreShownAtEightBits) {
   ScratchDir dir;
   const std::string path = WritePng(dir, "deep.png", DeepScene(40, 40, 4095));
   const ProgramResult bench =
       RunProgram({kBench, "--depth", "native", "--white-level", "4095", "--methods", "method",
-                  "--report", dir.File("report"), path});
+                  "--space", "srgb", "--report", dir.File("report"), path});
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string page = ReadFileBytes(dir.File("report/index.html"));
   EXPECT_NE(page.find("white level 4095: the images are shown at 8 bits"), std::string::npos);
+  EXPECT_NE(page.find("figures after the sRGB transfer curve"), std::string::npos);
   std::size_t references = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.File("report"))) {
     if (entry.path().filename() != "reference.png") continue;
