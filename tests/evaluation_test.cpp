@@ -130,6 +130,34 @@ TEST(OneEvaluation, NoisyMosaicIsReconstructedAndMeasuredAgainstTheCleanReferenc
   EXPECT_LT(expected.psnr.cpsnr, reference.methods.at(0).figures.psnr.cpsnr);
 }
 
+// At 16 bits the level's noise is added to the 16-bit mosaic at the
+// reference's white level, keyed as at 8 bits.
+TEST(OneEvaluation, NoiseAtSixteenBitsIsAddedAtTheWhiteLevel) {
+  cv::Mat twelve_bit;
+  testing::Scene(45, 38).convertTo(twelve_bit, CV_16UC3, 16.0);
+  EvaluationRequest request;
+  request.methods = {Method::kDirectional};
+  request.depth = SampleDepth::kNative;
+  request.white_level = 4095;
+  const NoiseLevel level = ParseNoiseLevels("gaussian:6").value().at(0);
+  request.noise = {level};
+  request.seed = 11;
+  const ImageOutcome outcome =
+      EvaluateReference({"scene.png", Png(twelve_bit), "scene.png"}, request, {});
+  ASSERT_TRUE(outcome.status.ok());
+  EXPECT_EQ(outcome.white_level, 4095);
+
+  cv::Mat mosaic = SampleMosaicOf(twelve_bit, request.pattern, 4095);
+  AddNoise(std::span<std::uint16_t>(mosaic.ptr<std::uint16_t>(), mosaic.total()), mosaic.cols,
+           mosaic.rows, mosaic.step[0] / 2, 4095, level, NoiseKey(11, "scene.png", level));
+  cv::Mat output;
+  Reconstruct(Method::kDirectional, request.pattern, mosaic, output, 4095);
+  EXPECT_EQ(
+      outcome.methods.at(0).figures.psnr.cpsnr,
+      ComputeQuality(ImageView16Of(twelve_bit, 4095), ImageView16Of(output, 4095), request.border)
+          .cpsnr);
+}
+
 // An output that names the reference is refused before anything is read or
 // written, whatever the request.
 TEST(OneEvaluation, OutputNamingTheReferenceIsRefusedFirst) {

@@ -150,9 +150,9 @@ Expected<double> ParseDecibels(const std::string& text) {
 }
 
 // The depth, white level and space options together: a white level only
-// means something for 16-bit samples, and noise is defined on 8-bit ones.
+// means something for 16-bit samples.
 Status ParseDepthOptions(const std::string& depth, const std::string& white, bool white_given,
-                         const std::string& space, bool noise_given, RunOptions& options) {
+                         const std::string& space, RunOptions& options) {
   if (depth == "8") {
     options.depth = SampleDepth::kEight;
   } else if (depth == "native") {
@@ -176,11 +176,6 @@ Status ParseDepthOptions(const std::string& depth, const std::string& white, boo
   const std::optional<SampleSpace> parsed_space = SpaceFromName(space);
   if (!parsed_space) return Usage("--space: unknown space '" + space + "' (known: native, srgb)");
   options.space = *parsed_space;
-  if (noise_given && options.depth == SampleDepth::kNative) {
-    return Usage(
-        "--noise is not available with --depth native: noise is added to 8-bit "
-        "mosaics only");
-  }
   return {};
 }
 
@@ -282,12 +277,13 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
       ->type_name("DIR");
 
   std::vector<std::string> noise_arguments;
-  app.add_option("--noise", noise_arguments,
-                 "Add noise to every mosaic after sampling, one block of rows per level: "
-                 "gaussian:S[,S...] (standard deviation S on the 8-bit scale), "
-                 "poisson-gaussian:A,B[,A,B...] (variance A x value + B), none (the clean "
-                 "mosaic). Repeatable; every method reconstructs the same noisy mosaic and is "
-                 "measured against the clean reference")
+  app.add_option(
+         "--noise", noise_arguments,
+         "Add noise to every mosaic after sampling, one block of rows per level: "
+         "gaussian:S[,S...] (standard deviation S on the 8-bit scale, scaled to W at 16 bits), "
+         "poisson-gaussian:A,B[,A,B...] (variance A x value + B), none (the clean "
+         "mosaic). Repeatable; every method reconstructs the same noisy mosaic and is "
+         "measured against the clean reference")
       ->type_name("LEVELS");
   std::string seed_text = "0";
   app.add_option("--seed", seed_text,
@@ -363,7 +359,7 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
   if (!noise.ok()) return noise.error();
   options.noise = std::move(noise).value();
   if (const Status depth = ParseDepthOptions(depth_text, white_text, app.count("--white-level") > 0,
-                                             space_text, !noise_arguments.empty(), options);
+                                             space_text, options);
       !depth.ok()) {
     return depth.error();
   }

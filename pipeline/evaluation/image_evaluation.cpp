@@ -220,11 +220,19 @@ Expected<cv::Mat> LoadCompared(const ComparedSource& compared, const std::string
 cv::Mat NoisyMosaicOf(const ReferenceImage& reference, const EvaluationRequest& request,
                       const NoiseLevel& level, const std::string& name) {
   cv::Mat mosaic = SampleMosaicOf(reference.image, request.pattern, reference.white_level);
-  if (level.kind != NoiseKind::kNone) {
+  if (level.kind == NoiseKind::kNone) return mosaic;
+  const std::uint64_t key = NoiseKey(request.seed, name, level);
+  const std::size_t rows = static_cast<std::size_t>(mosaic.rows);
+  if (mosaic.depth() == CV_16U) {
+    // The level's figures are on the 8-bit scale; AddNoise scales them to
+    // the white level.
+    const std::size_t stride = mosaic.step[0] / sizeof(std::uint16_t);
+    AddNoise(std::span<std::uint16_t>(mosaic.ptr<std::uint16_t>(), stride * rows), mosaic.cols,
+             mosaic.rows, stride, static_cast<std::uint32_t>(reference.white_level), level, key);
+  } else {
     const std::size_t stride = mosaic.step[0];
-    const std::size_t bytes = stride * static_cast<std::size_t>(mosaic.rows);
-    AddNoise(std::span<std::uint8_t>(mosaic.ptr<std::uint8_t>(), bytes), mosaic.cols, mosaic.rows,
-             stride, level, NoiseKey(request.seed, name, level));
+    AddNoise(std::span<std::uint8_t>(mosaic.ptr<std::uint8_t>(), stride * rows), mosaic.cols,
+             mosaic.rows, stride, level, key);
   }
   return mosaic;
 }
@@ -381,10 +389,6 @@ ImageOutcome EvaluateReference(const ReferenceInput& reference, const Evaluation
     if (const std::optional<SampleAboveWhite> above =
             FindSampleAboveWhite(ImageView16Of(image, white_level))) {
       outcome.status = Error{ErrorKind::kOther, AboveWhiteText(*above, white_level)};
-      return outcome;
-    }
-    if (AddsNoise(request)) {
-      outcome.status = Error{ErrorKind::kOther, "noise is added to 8-bit mosaics only"};
       return outcome;
     }
   }

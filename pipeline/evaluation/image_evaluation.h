@@ -54,8 +54,8 @@ struct EvaluationRequest {
   // References at 8 bits, or 16-bit ones kept at 16 bits, of white level
   // `white_level` (0: none declared, kMaxWhiteLevel). A 16-bit reference's
   // reconstructions, saved files and compared images are 16-bit too; a
-  // sample above the white level skips the reference. Noise is added to
-  // 8-bit mosaics only: a 16-bit reference with noise asked is skipped.
+  // sample above the white level skips the reference. Its noise is the
+  // level's scaled to the white level (AddNoise).
   SampleDepth depth = SampleDepth::kEight;
   std::int32_t white_level = 0;
   // Figures on the samples as stored, or after the sRGB curve.
