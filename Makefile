@@ -61,14 +61,16 @@ demo: build
 
 # Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
 # PSNR, then a whole demosaic-eval run against the I/O floor, with its peak
-# memory, and the bench's throughput column and metrics cost against the
-# engine (with `vips copy` as a reference point).
+# memory; the bench's throughput column and metrics cost against the engine
+# (with `vips copy` as a reference point); demosaic-bench on one chart at 8
+# and at 16 bits.
 bench: build
 	@bash scripts/install-packages.sh libvips-tools
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-run.sh $(BUILD_DIR)
 	@bash scripts/measure-bench.sh $(BUILD_DIR)
+	@bash scripts/depth-throughput.sh $(BUILD_DIR)
 	@bash scripts/noise-sweep.sh $(BUILD_DIR)
 
 # The README's noise sweep over the Kodak set beside the checkout.

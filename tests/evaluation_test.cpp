@@ -37,6 +37,31 @@ void WritePng(const std::string& path, const cv::Mat& image) {
   ASSERT_TRUE(cv::imwrite(path, image));
 }
 
+// A 16-bit reference counts two bytes a sample: under a memory ceiling
+// that its 8-bit reading fits, read whole it does not, and it is skipped
+// for memory rather than run over its share.
+TEST(OneEvaluation, DeepReferencesCountTwoBytesASample) {
+  cv::Mat wide;
+  testing::Scene(64, 48).convertTo(wide, CV_16UC3, 257.0);
+  const std::vector<unsigned char> png = Png(wide);
+  EvaluationRequest request;
+  const RunMemory eight = PlannedMemory(request, {});
+  const std::size_t fits_eight_bits = RunBytes(eight, 64, 48) + png.size() * 2;
+  const ImageOutcome narrow =
+      EvaluateReference({"wide.png", png, "wide.png"}, request, {}, fits_eight_bits);
+  ASSERT_TRUE(narrow.status.ok());
+  EXPECT_EQ(narrow.white_level, 255);
+  request.depth = SampleDepth::kNative;
+  const ImageOutcome deep =
+      EvaluateReference({"wide.png", png, "wide.png"}, request, {}, fits_eight_bits);
+  ASSERT_FALSE(deep.status.ok());
+  EXPECT_EQ(deep.status.error().kind, ErrorKind::kOutOfMemory);
+  const ImageOutcome roomy =
+      EvaluateReference({"wide.png", png, "wide.png"}, request, {}, 2 * fits_eight_bits);
+  ASSERT_TRUE(roomy.status.ok());
+  EXPECT_EQ(roomy.white_level, 65535);
+}
+
 // demosaic-eval's request (untimed, the method alone: in place) and the
 // bench's (timed: a mosaic and a separate output) give the same figures and
 // save the same bytes.
@@ -103,6 +128,34 @@ TEST(OneEvaluation, NoisyMosaicIsReconstructedAndMeasuredAgainstTheCleanReferenc
   EXPECT_EQ(outcome.later_levels[0].at(0).figures.psnr.cpsnr,
             reference.methods.at(0).figures.psnr.cpsnr);
   EXPECT_LT(expected.psnr.cpsnr, reference.methods.at(0).figures.psnr.cpsnr);
+}
+
+// At 16 bits the level's noise is added to the 16-bit mosaic at the
+// reference's white level, keyed as at 8 bits.
+TEST(OneEvaluation, NoiseAtSixteenBitsIsAddedAtTheWhiteLevel) {
+  cv::Mat twelve_bit;
+  testing::Scene(45, 38).convertTo(twelve_bit, CV_16UC3, 16.0);
+  EvaluationRequest request;
+  request.methods = {Method::kDirectional};
+  request.depth = SampleDepth::kNative;
+  request.white_level = 4095;
+  const NoiseLevel level = ParseNoiseLevels("gaussian:6").value().at(0);
+  request.noise = {level};
+  request.seed = 11;
+  const ImageOutcome outcome =
+      EvaluateReference({"scene.png", Png(twelve_bit), "scene.png"}, request, {});
+  ASSERT_TRUE(outcome.status.ok());
+  EXPECT_EQ(outcome.white_level, 4095);
+
+  cv::Mat mosaic = SampleMosaicOf(twelve_bit, request.pattern, 4095);
+  AddNoise(std::span<std::uint16_t>(mosaic.ptr<std::uint16_t>(), mosaic.total()), mosaic.cols,
+           mosaic.rows, mosaic.step[0] / 2, 4095, level, NoiseKey(11, "scene.png", level));
+  cv::Mat output;
+  Reconstruct(Method::kDirectional, request.pattern, mosaic, output, 4095);
+  EXPECT_EQ(
+      outcome.methods.at(0).figures.psnr.cpsnr,
+      ComputeQuality(ImageView16Of(twelve_bit, 4095), ImageView16Of(output, 4095), request.border)
+          .cpsnr);
 }
 
 // An output that names the reference is refused before anything is read or

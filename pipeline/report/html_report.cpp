@@ -76,10 +76,11 @@ ImageSection WriteReportImages(const ReportTarget& target, std::size_t index,
                                const std::string& save_name, const cv::Mat& reference,
                                const std::vector<cv::Mat>& outputs,
                                const std::vector<std::string>& method_names,
-                               const std::vector<MethodOutcome>& outcomes, std::int32_t border) {
+                               const std::vector<MethodOutcome>& outcomes, std::int32_t border,
+                               std::int32_t white_level) {
   return WriteImageSection(target.dir, ImageFolderName(index, target.image_count, save_name),
-                           reference, outputs, method_names, outcomes, border,
-                           target.input_folders);
+                           reference, outputs, method_names, outcomes, border, target.input_folders,
+                           white_level);
 }
 
 ReportImage MakeReportImage(std::size_t number, const ImageResult& result,
@@ -103,6 +104,7 @@ ReportPage MakeReportPage(const TableLayout& layout, std::vector<ReportImage> im
   ReportPage page;
   page.pattern = std::string(PatternName(layout.pattern));
   page.border = layout.border;
+  page.srgb = layout.srgb;
   for (const MethodColumn& method : layout.methods) page.methods.push_back(method.name);
   page.columns = FigureColumns(layout.figures);
   page.images = std::move(images);
