@@ -22,4 +22,5 @@
 #include "demosaic/metrics.h"
 #include "demosaic/quality.h"
 #include "demosaic/reconstruct.h"
+#include "demosaic/transfer.h"
 #include "demosaic/version.h"

@@ -1,5 +1,5 @@
-// Views of the pixels the library reads and writes: 8-bit colour images and
-// 8-bit Bayer mosaics, each with an explicit row stride, so that a caller's
+// Views of the pixels the library reads and writes: colour images and Bayer
+// mosaics of 8-bit or 16-bit samples, each with an explicit row stride, so that a caller's
 // own buffer (an OpenCV matrix, a numpy array, a cropped region) can be passed
 // without copying. A view never owns memory. A mosaic view carries the Bayer
 // tile its samples were taken through, so that no call can read it with
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -157,5 +158,164 @@ constexpr std::size_t PackedImageBytes(std::int32_t width, std::int32_t height) 
 constexpr std::size_t PackedMosaicBytes(std::int32_t width, std::int32_t height) {
   return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
 }
+
+// ---------------------------------------------------------------------------
+// 16-bit samples. A 16-bit view carries its white level W, the largest value
+// a sample may take (4095 for 12-bit raw data, 65535 for full 16-bit data);
+// the library's bounds and figures scale with it. Every function that takes a
+// 16-bit view requires its samples within 0 .. white_level unless it says
+// otherwise; with a larger sample it stays memory-safe, but its results are
+// unspecified (FindSampleAboveWhite finds such samples).
+
+// The largest white level a 16-bit view may carry.
+inline constexpr std::int32_t kMaxWhiteLevel = 65535;
+
+// A colour image of `width` x `height` pixels, three 16-bit channels each,
+// interleaved in `order`, values 0 .. white_level. Row r starts at
+// data + r * stride; the stride is in SAMPLES (std::uint16_t), not bytes, and
+// at least 3 * width. Make views with MakeImageView, which checks the
+// geometry and the white level.
+struct ConstImageView16 {
+  const std::uint16_t* data = nullptr;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::ptrdiff_t stride = 0;
+  ChannelOrder order = ChannelOrder::kBGR;
+  std::int32_t white_level = kMaxWhiteLevel;
+
+  const std::uint16_t* Row(std::int32_t r) const { return data + r * stride; }
+};
+
+struct ImageView16 {
+  std::uint16_t* data = nullptr;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::ptrdiff_t stride = 0;
+  ChannelOrder order = ChannelOrder::kBGR;
+  std::int32_t white_level = kMaxWhiteLevel;
+
+  std::uint16_t* Row(std::int32_t r) const { return data + r * stride; }
+  operator ConstImageView16() const { return {data, width, height, stride, order, white_level}; }
+};
+
+// A Bayer mosaic of `width` x `height` 16-bit samples, values
+// 0 .. white_level, taken through the tile `pattern` (as it falls at the
+// view's top-left site). Row r starts at data + r * stride (in samples, at
+// least width). Make views with MakeMosaicView, which requires the tile.
+struct ConstMosaicView16 {
+  const std::uint16_t* data = nullptr;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::ptrdiff_t stride = 0;
+  BayerPattern pattern = BayerPattern::kGRBG;
+  std::int32_t white_level = kMaxWhiteLevel;
+
+  const std::uint16_t* Row(std::int32_t r) const { return data + r * stride; }
+};
+
+struct MosaicView16 {
+  std::uint16_t* data = nullptr;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::ptrdiff_t stride = 0;
+  BayerPattern pattern = BayerPattern::kGRBG;
+  std::int32_t white_level = kMaxWhiteLevel;
+
+  std::uint16_t* Row(std::int32_t r) const { return data + r * stride; }
+  operator ConstMosaicView16() const { return {data, width, height, stride, pattern, white_level}; }
+};
+
+// Views over `samples`, as for 8 bits with strides and lengths counted in
+// samples. Requires in addition 1 <= white_level <= kMaxWhiteLevel; throws
+// std::invalid_argument, saying which requirement failed (naming the white
+// level when it is that), otherwise. Does not read the samples: a sample
+// above the white level is not detected here (see FindSampleAboveWhite).
+DEMOSAIC_EXPORT ConstImageView16 MakeImageView(std::span<const std::uint16_t> samples,
+                                               std::int32_t width, std::int32_t height,
+                                               std::ptrdiff_t stride = 0,
+                                               ChannelOrder order = ChannelOrder::kBGR,
+                                               std::int32_t white_level = kMaxWhiteLevel);
+DEMOSAIC_EXPORT ImageView16 MakeImageView(std::span<std::uint16_t> samples, std::int32_t width,
+                                          std::int32_t height, std::ptrdiff_t stride = 0,
+                                          ChannelOrder order = ChannelOrder::kBGR,
+                                          std::int32_t white_level = kMaxWhiteLevel);
+DEMOSAIC_EXPORT ConstMosaicView16 MakeMosaicView(std::span<const std::uint16_t> samples,
+                                                 std::int32_t width, std::int32_t height,
+                                                 BayerPattern pattern, std::ptrdiff_t stride = 0,
+                                                 std::int32_t white_level = kMaxWhiteLevel);
+DEMOSAIC_EXPORT MosaicView16 MakeMosaicView(std::span<std::uint16_t> samples, std::int32_t width,
+                                            std::int32_t height, BayerPattern pattern,
+                                            std::ptrdiff_t stride = 0,
+                                            std::int32_t white_level = kMaxWhiteLevel);
+
+// The same over a whole std::vector, as for 8 bits: a const vector gives a
+// read-only view, any other a writable one; a temporary is refused.
+inline ConstImageView16 MakeImageView(const std::vector<std::uint16_t>& samples, std::int32_t width,
+                                      std::int32_t height, std::ptrdiff_t stride = 0,
+                                      ChannelOrder order = ChannelOrder::kBGR,
+                                      std::int32_t white_level = kMaxWhiteLevel) {
+  return MakeImageView(std::span<const std::uint16_t>(samples), width, height, stride, order,
+                       white_level);
+}
+inline ImageView16 MakeImageView(std::vector<std::uint16_t>& samples, std::int32_t width,
+                                 std::int32_t height, std::ptrdiff_t stride = 0,
+                                 ChannelOrder order = ChannelOrder::kBGR,
+                                 std::int32_t white_level = kMaxWhiteLevel) {
+  return MakeImageView(std::span<std::uint16_t>(samples), width, height, stride, order,
+                       white_level);
+}
+inline ConstMosaicView16 MakeMosaicView(const std::vector<std::uint16_t>& samples,
+                                        std::int32_t width, std::int32_t height,
+                                        BayerPattern pattern, std::ptrdiff_t stride = 0,
+                                        std::int32_t white_level = kMaxWhiteLevel) {
+  return MakeMosaicView(std::span<const std::uint16_t>(samples), width, height, pattern, stride,
+                        white_level);
+}
+inline MosaicView16 MakeMosaicView(std::vector<std::uint16_t>& samples, std::int32_t width,
+                                   std::int32_t height, BayerPattern pattern,
+                                   std::ptrdiff_t stride = 0,
+                                   std::int32_t white_level = kMaxWhiteLevel) {
+  return MakeMosaicView(std::span<std::uint16_t>(samples), width, height, pattern, stride,
+                        white_level);
+}
+ConstImageView16 MakeImageView(std::vector<std::uint16_t>&& samples, std::int32_t width,
+                               std::int32_t height, std::ptrdiff_t stride = 0,
+                               ChannelOrder order = ChannelOrder::kBGR,
+                               std::int32_t white_level = kMaxWhiteLevel) = delete;
+ConstMosaicView16 MakeMosaicView(std::vector<std::uint16_t>&& samples, std::int32_t width,
+                                 std::int32_t height, BayerPattern pattern,
+                                 std::ptrdiff_t stride = 0,
+                                 std::int32_t white_level = kMaxWhiteLevel) = delete;
+
+// Crops of 16-bit views, as CropImage and CropMosaic for 8 bits; the crop
+// keeps the view's white level (and, for a mosaic, carries the tile as it
+// falls at its top-left site).
+DEMOSAIC_EXPORT ConstImageView16 CropImage(ConstImageView16 view, std::int32_t x, std::int32_t y,
+                                           std::int32_t width, std::int32_t height);
+DEMOSAIC_EXPORT ImageView16 CropImage(ImageView16 view, std::int32_t x, std::int32_t y,
+                                      std::int32_t width, std::int32_t height);
+DEMOSAIC_EXPORT ConstMosaicView16 CropMosaic(ConstMosaicView16 view, std::int32_t x, std::int32_t y,
+                                             std::int32_t width, std::int32_t height);
+DEMOSAIC_EXPORT MosaicView16 CropMosaic(MosaicView16 view, std::int32_t x, std::int32_t y,
+                                        std::int32_t width, std::int32_t height);
+
+// A sample above its view's white level: where (row, column and channel
+// index within the pixel, in the view's own channel order; 0 for a mosaic),
+// and its value.
+struct SampleAboveWhite {
+  std::int32_t row = 0;
+  std::int32_t column = 0;
+  std::int32_t channel = 0;
+  std::int32_t value = 0;
+};
+
+// The first sample of `view` above view.white_level, scanning rows top to
+// bottom, pixels left to right and channels in memory order within a pixel;
+// nullopt when every sample is within the white level. Reads only the
+// view's own samples (not the padding between rows); never fails. This is
+// the one function taking a 16-bit view that accepts samples above the white
+// level.
+DEMOSAIC_EXPORT std::optional<SampleAboveWhite> FindSampleAboveWhite(ConstImageView16 view);
+DEMOSAIC_EXPORT std::optional<SampleAboveWhite> FindSampleAboveWhite(ConstMosaicView16 view);
 
 }  // namespace demosaic

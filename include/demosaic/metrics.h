@@ -48,6 +48,11 @@ struct Lab {
 // Defined for every input; never fails.
 DEMOSAIC_EXPORT Lab SrgbToLab(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
+// The same from encoded sRGB values already in 0..1 (the formula above from
+// c onwards): SrgbToLab(r, g, b) equals UnitSrgbToLab(r / 255.0, g / 255.0,
+// b / 255.0) bit for bit. Defined for every finite input; never fails.
+DEMOSAIC_EXPORT Lab UnitSrgbToLab(double red, double green, double blue);
+
 // The CIEDE2000 colour difference between two CIELAB colours with
 // kL = kC = kH = 1, as published by Sharma, Wu and Dalal (2005): the hue of a
 // colour of zero chroma is 0; the hue difference is taken the short way round
@@ -100,6 +105,20 @@ DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView reference, ConstImageView re
 // the interior of either image. Works in 192 bytes per interior column
 // (std::bad_alloc if that cannot be had).
 DEMOSAIC_EXPORT double ComputeZipper(ConstImageView reference, ConstImageView reconstruction,
+                                     std::int32_t border = kFrameWidth);
+
+// The same three figures for 16-bit views of white level W. SSIM takes the
+// data range W: C1 = (0.01 W)^2, C2 = (0.03 W)^2. CIEDE2000 and the zipper
+// share convert each pixel with UnitSrgbToLab(v / W) per channel. For
+// W = 255 each equals the 8-bit figure of the same values bit for bit.
+// Requires in addition one white level for both views (throws
+// std::invalid_argument otherwise) and samples within it; works in the same
+// memory per interior column.
+DEMOSAIC_EXPORT double ComputeSsim(ConstImageView16 reference, ConstImageView16 reconstruction,
+                                   std::int32_t border = kFrameWidth);
+DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView16 reference, ConstImageView16 reconstruction,
+                                     std::int32_t border = kFrameWidth);
+DEMOSAIC_EXPORT double ComputeZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
                                      std::int32_t border = kFrameWidth);
 
 }  // namespace demosaic

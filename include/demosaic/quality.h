@@ -10,7 +10,7 @@
 
 namespace demosaic {
 
-// Peak signal-to-noise ratios in decibels for 8-bit data: each channel's, and
+// Peak signal-to-noise ratios in decibels: each channel's, and
 // the colour PSNR of the three channels' mean squared error. +infinity where
 // the error is zero.
 struct QualityFigures {
@@ -29,6 +29,14 @@ struct QualityFigures {
 // depend on any pixel outside the interior.
 DEMOSAIC_EXPORT QualityFigures ComputeQuality(ConstImageView reference,
                                               ConstImageView reconstruction,
+                                              std::int32_t border = kFrameWidth);
+
+// The same for 16-bit views with the peak W, their white level:
+// PSNR = 10 log10(W^2 / MSE) (for W = 255 exactly the 8-bit figures of the
+// same values). Requires in addition one white level for both views (throws
+// std::invalid_argument otherwise) and samples within it.
+DEMOSAIC_EXPORT QualityFigures ComputeQuality(ConstImageView16 reference,
+                                              ConstImageView16 reconstruction,
                                               std::int32_t border = kFrameWidth);
 
 }  // namespace demosaic

@@ -55,10 +55,40 @@ DEMOSAIC_EXPORT QualityFigures ReconstructInPlace(ImageView image, BayerPattern 
                                                   std::int32_t border = kFrameWidth);
 
 // Heap bytes ReconstructFromMosaic or ReconstructInPlace obtains for an image
-// `width` pixels wide with these options, beyond the images it is given;
+// `width` pixels wide with these options, beyond the images it is given, for
+// samples of `sample_bytes` bytes (1 for 8-bit views, 2 for 16-bit views);
 // independent of the height. Throws std::invalid_argument for invalid
-// options.
+// options or a sample size other than 1 or 2.
 DEMOSAIC_EXPORT std::size_t ReconstructionWorkingBytes(std::int32_t width,
-                                                       const ReconstructionOptions& options = {});
+                                                       const ReconstructionOptions& options = {},
+                                                       std::size_t sample_bytes = 1);
+
+// ---------------------------------------------------------------------------
+// 16-bit samples. The same method with every bound that is 255 for 8-bit
+// samples replaced by the white level W: the fused colour difference at a
+// site with sample X is kept within X - W .. X, and each reconstructed
+// channel is clamped to 0 .. W. A 16-bit view of white level 255 holding the
+// values of an 8-bit view gives the same values as the 8-bit functions.
+// Each requires samples within the white level of the view they are read
+// from (with larger samples it stays memory-safe, but what it writes is
+// unspecified).
+
+// As SampleMosaic for 8 bits. Requires in addition one white level for both
+// views (throws std::invalid_argument otherwise).
+DEMOSAIC_EXPORT void SampleMosaic(ConstImageView16 reference, MosaicView16 mosaic);
+
+// As ReconstructFromMosaic for 8 bits, every output channel within
+// 0 .. mosaic.white_level. Requires in addition output.white_level ==
+// mosaic.white_level (throws std::invalid_argument otherwise, having written
+// nothing).
+DEMOSAIC_EXPORT void ReconstructFromMosaic(ConstMosaicView16 mosaic, ImageView16 output,
+                                           const ReconstructionOptions& options = {});
+
+// As ReconstructInPlace for 8 bits: the samples SampleMosaic followed by
+// ReconstructFromMosaic would write, and the figures ComputeQuality would
+// return for them with peak image.white_level.
+DEMOSAIC_EXPORT QualityFigures ReconstructInPlace(ImageView16 image, BayerPattern pattern,
+                                                  const ReconstructionOptions& options = {},
+                                                  std::int32_t border = kFrameWidth);
 
 }  // namespace demosaic
