@@ -149,6 +149,41 @@ Expected<double> ParseDecibels(const std::string& text) {
   return value;
 }
 
+// The depth, white level and space options together: a white level only
+// means something for 16-bit samples, and noise is defined on 8-bit ones.
+Status ParseDepthOptions(const std::string& depth, const std::string& white, bool white_given,
+                         const std::string& space, bool noise_given, RunOptions& options) {
+  if (depth == "8") {
+    options.depth = SampleDepth::kEight;
+  } else if (depth == "native") {
+    options.depth = SampleDepth::kNative;
+  } else {
+    return Usage("--depth: unknown depth '" + depth + "' (known: 8, native)");
+  }
+  if (white_given) {
+    const std::optional<std::int64_t> level = ParseDecimal(white, kMaxWhiteLevel);
+    if (!level || *level < 1) {
+      return Usage("--white-level: '" + white + "' is not a decimal white level from 1 to " +
+                   std::to_string(kMaxWhiteLevel));
+    }
+    if (options.depth == SampleDepth::kEight) {
+      return Usage(
+          "--white-level needs --depth native: at --depth 8 every sample is read at 8 bits, "
+          "white level 255");
+    }
+    options.white_level = static_cast<std::int32_t>(*level);
+  }
+  const std::optional<SampleSpace> parsed_space = SpaceFromName(space);
+  if (!parsed_space) return Usage("--space: unknown space '" + space + "' (known: native, srgb)");
+  options.space = *parsed_space;
+  if (noise_given && options.depth == SampleDepth::kNative) {
+    return Usage(
+        "--noise is not available with --depth native: noise is added to 8-bit "
+        "mosaics only");
+  }
+  return {};
+}
+
 // An option given with an empty value names nothing to write.
 Status CheckNamed(const std::string& value, std::size_t count, const std::string& option,
                   const std::string& what) {
@@ -230,13 +265,14 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
   app.add_flag("--detail", options.detail, "Also show PSNR_R, PSNR_G and PSNR_B of every method");
   app.add_option("--csv", options.csv_path,
                  "Write one line per image and method to FILE: image, width, height, method, "
-                 "PSNR_R, PSNR_G, PSNR_B, CPSNR, milliseconds, pattern, border (full precision, "
-                 "inf when exact)")
+                 "PSNR_R, PSNR_G, PSNR_B, CPSNR, milliseconds, pattern, border, noise, "
+                 "white_level (full precision, inf when exact)")
       ->type_name("FILE");
   app.add_option("--save", options.save_dir,
-                 "Write NAME.METHOD.png (the reconstruction) and NAME.METHOD.err.png (its "
-                 "per-pixel error, 32 levels reaching the top of the viridis colour map, the "
-                 "unmeasured frame black) into DIR, created if missing")
+                 "Write NAME.METHOD.png (the reconstruction, 16-bit for a 16-bit reference) and "
+                 "NAME.METHOD.err.png (its per-pixel error, 32 levels of 255 reaching the top of "
+                 "the viridis colour map, the unmeasured frame black) into DIR, created if "
+                 "missing")
       ->type_name("DIR");
   app.add_option("--report", options.report_dir,
                  "Write an HTML report to DIR/index.html, created if missing: the settings, the "
@@ -266,6 +302,26 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
                  "Compare each method's means with an earlier CSV of this tool (same columns, "
                  "tile and border), over the images both runs share")
       ->type_name("OLD.csv");
+  std::string depth_text = "8";
+  app.add_option("--depth", depth_text,
+                 "8: every reference read at 8 bits, 16-bit samples by their high byte (the "
+                 "default); native: 16-bit PNG, TIFF and PNM references kept at 16 bits with the "
+                 "white level W = 65535 (or --white-level), figures with peak W, "
+                 "reconstructions saved as 16-bit PNG; 8-bit references stay 8-bit (W = 255) "
+                 "and floating-point ones are read at 8 bits as at --depth 8")
+      ->type_name("8|native");
+  std::string white_text;
+  app.add_option("--white-level", white_text,
+                 "With --depth native: the largest sample value of 16-bit references, in "
+                 "decimal from 1 to 65535, for data stored in a wider container (4095 for 12-bit "
+                 "samples); a reference with a sample above it is skipped, never clamped")
+      ->type_name("N");
+  std::string space_text = "native";
+  app.add_option("--space", space_text,
+                 "native: figures on the samples as stored (the default); srgb: for linear data, "
+                 "the sRGB transfer curve applied to reference and reconstruction before every "
+                 "figure, each sample rounded back to the same white level")
+      ->type_name("native|srgb");
   std::string fail_text;
   app.add_option("--fail-if-worse", fail_text,
                  "With --baseline: exit 1 when a method's mean CPSNR at any noise level is more "
@@ -305,6 +361,11 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
   Expected<std::vector<NoiseLevel>> noise = ParseNoiseOption(noise_arguments);
   if (!noise.ok()) return noise.error();
   options.noise = std::move(noise).value();
+  if (const Status depth = ParseDepthOptions(depth_text, white_text, app.count("--white-level") > 0,
+                                             space_text, !noise_arguments.empty(), options);
+      !depth.ok()) {
+    return depth.error();
+  }
   const std::optional<std::int64_t> seed =
       ParseDecimal(seed_text, std::numeric_limits<std::int64_t>::max());
   if (!seed) return Usage("--seed: '" + seed_text + "' is not a decimal count");

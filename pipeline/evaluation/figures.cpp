@@ -121,4 +121,24 @@ MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruc
   return figures;
 }
 
+MethodFigures MeasureFigures(ConstImageView16 reference, ConstImageView16 reconstruction,
+                             std::int32_t border, const MetricSet& metrics) {
+  MethodFigures figures;
+  figures.psnr = ComputeQuality(reference, reconstruction, border);
+  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
+  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border);
+  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border);
+  return figures;
+}
+
+std::string_view SpaceName(SampleSpace space) {
+  return space == SampleSpace::kSrgb ? "srgb" : "native";
+}
+
+std::optional<SampleSpace> SpaceFromName(std::string_view name) {
+  if (name == "native") return SampleSpace::kNative;
+  if (name == "srgb") return SampleSpace::kSrgb;
+  return std::nullopt;
+}
+
 }  // namespace demosaic

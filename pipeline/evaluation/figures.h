@@ -72,5 +72,18 @@ std::int32_t MinimumMeasuredSide(const MetricSet& metrics);
 // figures and the metrics asked for. Both images only read.
 MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruction,
                              std::int32_t border, const MetricSet& metrics);
+// The same at 16 bits: two views of one white level, whose samples are
+// within it.
+MethodFigures MeasureFigures(ConstImageView16 reference, ConstImageView16 reconstruction,
+                             std::int32_t border, const MetricSet& metrics);
+
+// Where figures are computed: on the samples as stored, or, for linear data,
+// after the sRGB transfer curve (ApplySrgbCurve, rounded back to the same
+// white level) has been applied to reference and reconstruction alike.
+enum class SampleSpace { kNative, kSrgb };
+
+// "native" or "srgb", as the options and the table name them.
+std::string_view SpaceName(SampleSpace space);
+std::optional<SampleSpace> SpaceFromName(std::string_view name);
 
 }  // namespace demosaic

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 #include <utility>
 
+#include "demosaic/transfer.h"
 #include "evaluation/failure.h"
 #include "evaluation/mat_views.h"
 #include "io/image_files.h"
@@ -32,6 +33,7 @@ constexpr std::size_t kSavingBytesPerPixel = 1 + 3 + 3;
 bool ReconstructsInPlace(const EvaluationRequest& request, const EvaluationOutputs& outputs) {
   const MetricSet psnr_only;
   return !request.timed && !AddsNoise(request) && request.noise.size() == 1 &&
+         request.depth == SampleDepth::kEight && request.space == SampleSpace::kNative &&
          request.methods.size() == 1 && request.methods.front() == Method::kDirectional &&
          request.compared.empty() && request.metrics.ssim == psnr_only.ssim &&
          request.metrics.de2000 == psnr_only.de2000 && request.metrics.zipper == psnr_only.zipper &&
@@ -64,8 +66,24 @@ RunMemory PlannedMemory(const EvaluationRequest& request, const EvaluationOutput
   // keeps every method's image.
   const std::size_t compared_bytes =
       request.compared.empty() ? 0 : 3 * (reporting ? request.compared.size() : 1);
-  return EvaluationMemory(request.methods.size(), keep,
-                          (keep ? kSavingBytesPerPixel : 0) + compared_bytes);
+  // Figures in the sRGB space are taken on curved copies: the reference's,
+  // and one reconstruction's at a time.
+  const std::size_t curved_bytes = request.space == SampleSpace::kSrgb ? 2 * 3 : 0;
+  // The report shows 16-bit images through 8-bit renderings of the
+  // reference and of every method's image.
+  const std::size_t rendered_bytes =
+      request.depth == SampleDepth::kNative && reporting
+          ? 3 * (1 + request.methods.size() + request.compared.size())
+          : 0;
+  RunMemory memory = EvaluationMemory(
+      request.methods.size(), keep,
+      (keep ? kSavingBytesPerPixel : 0) + compared_bytes + curved_bytes + rendered_bytes);
+  if (request.depth == SampleDepth::kNative) {
+    // Counted as if every reference were 16-bit, until its depth is known.
+    memory.sample_bytes = 2;
+    memory.bytes_per_column = ReconstructionWorkingBytes(1, {}, 2);
+  }
+  return memory;
 }
 
 namespace {
@@ -97,11 +115,58 @@ std::string FileOf(const std::vector<std::string>& files, std::size_t index) {
   return index < files.size() ? files[index] : std::string();
 }
 
-Expected<cv::Mat> LoadReference(const ReferenceInput& reference, const RunMemory& memory) {
-  if (reference.bytes.empty()) return LoadImageFile(reference.path, {memory, std::nullopt});
+Expected<cv::Mat> LoadReference(const ReferenceInput& reference, const RunMemory& memory,
+                                SampleDepth depth) {
+  const LoadRequest load{memory, std::nullopt, depth == SampleDepth::kNative};
+  if (reference.bytes.empty()) return LoadImageFile(reference.path, load);
   Expected<ImageSource> source = ImageSourceOfBytes(reference.bytes);
   if (!source.ok()) return source.error();
-  return LoadImage(source.value(), {memory, std::nullopt});
+  return LoadImage(source.value(), load);
+}
+
+// The decoded reference, its white level, and the image the figures compare
+// with: itself, or its copy through the sRGB curve.
+struct ReferenceImage {
+  cv::Mat image;
+  std::int32_t white_level = 255;
+  cv::Mat measured;
+};
+
+// `image` as the figures see it: itself, or a copy through the sRGB curve.
+cv::Mat InSpace(const cv::Mat& image, std::int32_t white_level, SampleSpace space) {
+  if (space == SampleSpace::kNative) return image;
+  cv::Mat curved = image.clone();
+  if (curved.depth() == CV_16U) {
+    ApplySrgbCurve(MutableImageView16Of(curved, white_level));
+  } else {
+    ApplySrgbCurve(MutableImageViewOf(curved));
+  }
+  return curved;
+}
+
+// A reconstruction's figures against the reference, at the reference's
+// depth and in the request's space.
+MethodFigures Measure(const ReferenceImage& reference, const cv::Mat& reconstruction,
+                      const EvaluationRequest& request) {
+  const std::int32_t white = reference.white_level;
+  const cv::Mat measured = InSpace(reconstruction, white, request.space);
+  if (reference.image.depth() == CV_16U) {
+    return MeasureFigures(ImageView16Of(reference.measured, white), ImageView16Of(measured, white),
+                          request.border, request.metrics);
+  }
+  return MeasureFigures(ImageViewOf(reference.measured), ImageViewOf(measured), request.border,
+                        request.metrics);
+}
+
+// "sample 4096 (red) at row 2, column 7 is above the white level 4095".
+std::string AboveWhiteText(const SampleAboveWhite& sample, std::int32_t white_level) {
+  static constexpr const char* kChannels[] = {"blue", "green", "red"};
+  const std::string channel = sample.channel >= 0 && sample.channel < 3
+                                  ? kChannels[sample.channel]
+                                  : std::to_string(sample.channel);
+  return "sample " + std::to_string(sample.value) + " (" + channel + ") at row " +
+         std::to_string(sample.row) + ", column " + std::to_string(sample.column) +
+         " is above the white level " + std::to_string(white_level);
 }
 
 // The reference replaced by the method's reconstruction, measured row by
@@ -117,24 +182,44 @@ void EvaluateInPlace(cv::Mat& image, const EvaluationRequest& request,
 
 // Another method's reconstruction of the reference named `stem`, read from
 // its directory; what stops it, as the table's message names it.
+// A 16-bit reference's compared images are read at 16 bits, and must be
+// 16-bit within its white level: an 8-bit one is refused, never rescaled.
 Expected<cv::Mat> LoadCompared(const ComparedSource& compared, const std::string& stem,
-                               cv::Size size, std::size_t memory_ceiling) {
+                               const ReferenceImage& reference, std::size_t memory_ceiling) {
   const Expected<std::filesystem::path> file = FindComparedFile(compared.files, stem);
   if (!file.ok()) return file.error();
   RunMemory memory;
   memory.ceiling = memory_ceiling;
-  Expected<cv::Mat> image = LoadImageFile(file.value().string(), {memory, size});
-  if (image.ok()) return image;
-  const std::string& detail = image.error().detail;
-  return Error{image.error().kind, file.value().string() + " " +
-                                       (detail.empty() ? "cannot be read as an image" : detail)};
+  const bool deep = reference.image.depth() == CV_16U;
+  memory.sample_bytes = deep ? 2 : 1;
+  const std::string path = file.value().string();
+  Expected<cv::Mat> image = LoadImageFile(path, {memory, reference.image.size(), deep});
+  if (!image.ok()) {
+    const std::string& detail = image.error().detail;
+    return Error{image.error().kind,
+                 path + " " + (detail.empty() ? "cannot be read as an image" : detail)};
+  }
+  if (!deep) return image;
+  const std::string white = std::to_string(reference.white_level);
+  if (image.value().depth() != CV_16U) {
+    return Error{ErrorKind::kUnreadable, path +
+                                             " has 8-bit samples, the reference 16-bit ones "
+                                             "(white level " +
+                                             white + "); not rescaled"};
+  }
+  if (const std::optional<SampleAboveWhite> above =
+          FindSampleAboveWhite(ImageView16Of(image.value(), reference.white_level))) {
+    return Error{ErrorKind::kUnreadable,
+                 path + ": " + AboveWhiteText(*above, reference.white_level)};
+  }
+  return image;
 }
 
 // The mosaic of one noise level: sampled from the clean reference, then the
 // level's noise added, keyed by the reference's name.
-cv::Mat NoisyMosaicOf(const cv::Mat& reference, const EvaluationRequest& request,
+cv::Mat NoisyMosaicOf(const ReferenceImage& reference, const EvaluationRequest& request,
                       const NoiseLevel& level, const std::string& name) {
-  cv::Mat mosaic = SampleMosaicOf(reference, request.pattern);
+  cv::Mat mosaic = SampleMosaicOf(reference.image, request.pattern, reference.white_level);
   if (level.kind != NoiseKind::kNone) {
     const std::size_t stride = mosaic.step[0];
     const std::size_t bytes = stride * static_cast<std::size_t>(mosaic.rows);
@@ -147,11 +232,11 @@ cv::Mat NoisyMosaicOf(const cv::Mat& reference, const EvaluationRequest& request
 // One mosaic of noise level `level`, every built-in method's reconstruction
 // of it, measured against the clean reference and written as asked, appended
 // to `methods`; `kept` gets the reconstructions when the report needs them.
-void EvaluateLevel(const cv::Mat& reference, const std::string& name, std::size_t level,
+void EvaluateLevel(const ReferenceImage& reference, const std::string& name, std::size_t level,
                    const EvaluationRequest& request, const EvaluationOutputs& outputs,
                    bool reporting, std::vector<MethodOutcome>& methods, std::vector<cv::Mat>& kept,
                    std::vector<std::string>& unwritten) {
-  const ConstImageView reference_view = ImageViewOf(reference);
+  const cv::Mat& image = reference.image;
   const cv::Mat mosaic = NoisyMosaicOf(reference, request, request.noise[level], name);
   const std::size_t first_file = level * request.methods.size();
   // Every method writes into an image whose pages were touched before its
@@ -161,19 +246,19 @@ void EvaluateLevel(const cv::Mat& reference, const std::string& name, std::size_
   cv::Mat output;
   for (std::size_t m = 0; m < request.methods.size(); ++m) {
     if (reporting || output.empty()) {
-      output = cv::Mat(reference.rows, reference.cols, CV_8UC3, cv::Scalar::all(0));
+      output = cv::Mat(image.rows, image.cols, image.type(), cv::Scalar::all(0));
     }
     const auto start = std::chrono::steady_clock::now();
-    Reconstruct(request.methods[m], request.pattern, mosaic, output);
+    Reconstruct(request.methods[m], request.pattern, mosaic, output, reference.white_level);
     const auto stop = std::chrono::steady_clock::now();
     MethodOutcome method;
     method.milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
-    method.figures =
-        MeasureFigures(reference_view, ImageViewOf(output), request.border, request.metrics);
+    method.figures = Measure(reference, output, request);
     methods.push_back(method);
     SaveOutput(FileOf(outputs.reconstruction_files, first_file + m), output, outputs, unwritten);
     if (const std::string file = FileOf(outputs.error_map_files, first_file + m); !file.empty()) {
-      SaveOutput(file, MakeErrorMap(reference, output, request.border), outputs, unwritten);
+      SaveOutput(file, MakeErrorMap(image, output, request.border, reference.white_level), outputs,
+                 unwritten);
     }
     if (reporting) kept.push_back(output);
   }
@@ -182,11 +267,11 @@ void EvaluateLevel(const cv::Mat& reference, const std::string& name, std::size_
 // Every noise level's mosaic, every method's reconstruction of it, and the
 // compared methods' files, each measured and written as asked. The report
 // shows the first level.
-void EvaluateMethods(const cv::Mat& reference, const std::string& stem, const std::string& name,
-                     const EvaluationRequest& request, const EvaluationOutputs& outputs,
-                     std::size_t memory_ceiling, ImageOutcome& outcome) {
+void EvaluateMethods(const ReferenceImage& reference, const std::string& stem,
+                     const std::string& name, const EvaluationRequest& request,
+                     const EvaluationOutputs& outputs, std::size_t memory_ceiling,
+                     ImageOutcome& outcome) {
   const bool reporting = !outputs.report.dir.empty();
-  const ConstImageView reference_view = ImageViewOf(reference);
   std::vector<cv::Mat> kept;
   std::vector<MethodOutcome> compared_outcomes;
   EvaluateLevel(reference, name, 0, request, outputs, reporting, outcome.methods, kept,
@@ -194,18 +279,19 @@ void EvaluateMethods(const cv::Mat& reference, const std::string& stem, const st
   for (std::size_t k = 0; k < request.compared.size(); ++k) {
     const ComparedSource& compared = request.compared[k];
     MethodOutcome method;
-    Expected<cv::Mat> image = LoadCompared(compared, stem, reference.size(), memory_ceiling);
+    Expected<cv::Mat> image = LoadCompared(compared, stem, reference, memory_ceiling);
     method.measured = image.ok();
     if (!image.ok()) {
       outcome.unmeasured.push_back(compared.name + ": " + image.error().detail);
     } else {
-      method.figures = MeasureFigures(reference_view, ImageViewOf(image.value()), request.border,
-                                      request.metrics);
+      method.figures = Measure(reference, image.value(), request);
       const std::string file =
           FileOf(outputs.error_map_files, request.noise.size() * request.methods.size() + k);
       if (!file.empty()) {
-        SaveOutput(file, MakeErrorMap(reference, image.value(), request.border), outputs,
-                   outcome.unwritten);
+        SaveOutput(
+            file,
+            MakeErrorMap(reference.image, image.value(), request.border, reference.white_level),
+            outputs, outcome.unwritten);
       }
     }
     compared_outcomes.push_back(method);
@@ -228,7 +314,8 @@ void EvaluateMethods(const cv::Mat& reference, const std::string& stem, const st
     for (const Method method : request.methods) names.emplace_back(MethodName(method));
     for (const ComparedSource& compared : request.compared) names.push_back(compared.name);
     outcome.report = WriteReportImages(outputs.report, outputs.report_index, outputs.report_name,
-                                       reference, kept, names, outcome.methods, request.border);
+                                       reference.image, kept, names, outcome.methods,
+                                       request.border, reference.white_level);
     outcome.unwritten.insert(outcome.unwritten.end(), outcome.report.unwritten.begin(),
                              outcome.report.unwritten.end());
   }
@@ -274,7 +361,7 @@ ImageOutcome EvaluateReference(const ReferenceInput& reference, const Evaluation
   const bool in_place = ReconstructsInPlace(request, outputs);
   RunMemory memory = PlannedMemory(request, outputs);
   memory.ceiling = memory_ceiling;
-  Expected<cv::Mat> loaded = LoadReference(reference, memory);
+  Expected<cv::Mat> loaded = LoadReference(reference, memory, request.depth);
   if (!loaded.ok()) {
     outcome.status = loaded.error();
     return outcome;
@@ -284,12 +371,31 @@ ImageOutcome EvaluateReference(const ReferenceInput& reference, const Evaluation
   outcome.height = image.rows;
   outcome.status = CheckMeasurable(image.cols, image.rows, request.border, request.metrics);
   if (!outcome.status.ok()) return outcome;
+  const bool deep = image.depth() == CV_16U;
+  const std::int32_t white_level = !deep                      ? 255
+                                   : request.white_level != 0 ? request.white_level
+                                                              : kMaxWhiteLevel;
+  if (deep) {
+    // Never clamped: a sample above the declared white level means the
+    // declaration, or the file, is wrong.
+    if (const std::optional<SampleAboveWhite> above =
+            FindSampleAboveWhite(ImageView16Of(image, white_level))) {
+      outcome.status = Error{ErrorKind::kOther, AboveWhiteText(*above, white_level)};
+      return outcome;
+    }
+    if (AddsNoise(request)) {
+      outcome.status = Error{ErrorKind::kOther, "noise is added to 8-bit mosaics only"};
+      return outcome;
+    }
+  }
+  outcome.white_level = white_level;
   try {
     if (in_place) {
       EvaluateInPlace(image, request, outputs, outcome);
     } else {
       const std::string stem = std::filesystem::path(reference.path).stem().string();
-      EvaluateMethods(image, stem, reference.name, request, outputs, memory_ceiling, outcome);
+      const ReferenceImage measured{image, white_level, InSpace(image, white_level, request.space)};
+      EvaluateMethods(measured, stem, reference.name, request, outputs, memory_ceiling, outcome);
     }
   } catch (...) {
     // Anything but running out of memory is a fault for the caller to

@@ -51,6 +51,15 @@ struct EvaluationRequest {
   std::uint64_t seed = 0;
   // Also give the SHA-256 of the reference file (a regular file only).
   bool hash_reference = false;
+  // References at 8 bits, or 16-bit ones kept at 16 bits, of white level
+  // `white_level` (0: none declared, kMaxWhiteLevel). A 16-bit reference's
+  // reconstructions, saved files and compared images are 16-bit too; a
+  // sample above the white level skips the reference. Noise is added to
+  // 8-bit mosaics only: a 16-bit reference with noise asked is skipped.
+  SampleDepth depth = SampleDepth::kEight;
+  std::int32_t white_level = 0;
+  // Figures on the samples as stored, or after the sRGB curve.
+  SampleSpace space = SampleSpace::kNative;
 };
 
 // True when some level of the request adds noise.
@@ -80,6 +89,8 @@ struct ImageOutcome {
   Status status;
   std::int32_t width = 0;
   std::int32_t height = 0;
+  // The measured reference's white level: 255 for 8-bit samples.
+  std::int32_t white_level = 0;
   std::vector<MethodOutcome> methods;  // built-in then compared, at the first noise level
   // The same for each further noise level of the request, in its order.
   std::vector<std::vector<MethodOutcome>> later_levels;

@@ -28,7 +28,8 @@ Error WrongSize(std::uint64_t width, std::uint64_t height, cv::Size expected) {
 
 std::size_t RunBytes(const RunMemory& memory, std::uint64_t width, std::uint64_t height) {
   const std::size_t pixels = SaturatingProduct(width, height);
-  const std::size_t per_pixel = memory.bytes_per_pixel + kDecodedBytesPerPixel;
+  const std::size_t per_pixel = SaturatingProduct(memory.bytes_per_pixel + kDecodedBytesPerPixel,
+                                                  std::max<std::size_t>(memory.sample_bytes, 1));
   return SaturatingSum(SaturatingProduct(pixels, per_pixel),
                        SaturatingProduct(width, memory.bytes_per_column));
 }
@@ -64,9 +65,13 @@ Expected<cv::Mat> LoadImage(ImageSource& source, const LoadRequest& request) {
       return Error{ErrorKind::kOutOfMemory, ""};
     }
   }
-  Expected<cv::Mat> decoded = DecodeColorImage(source);
+  Expected<cv::Mat> decoded = DecodeColorImage(source, request.keep_16_bit);
   if (!decoded.ok()) return decoded;
   const cv::Mat& image = decoded.value();
+  // Counted at the depth the image came out at: an 8-bit image read where
+  // 16-bit ones are kept needs no more than at 8 bits.
+  RunMemory decoded_memory = memory;
+  decoded_memory.sample_bytes = image.elemSize1();
   if (request.expected_size && image.size() != *request.expected_size) {
     return WrongSize(static_cast<std::uint64_t>(image.cols), static_cast<std::uint64_t>(image.rows),
                      *request.expected_size);
@@ -76,9 +81,9 @@ Expected<cv::Mat> LoadImage(ImageSource& source, const LoadRequest& request) {
   }
   // Formats whose header was not read are checked now; the decoded image
   // itself is already held.
-  const std::size_t rest = RunBytes(memory, static_cast<std::uint64_t>(image.cols),
+  const std::size_t rest = RunBytes(decoded_memory, static_cast<std::uint64_t>(image.cols),
                                     static_cast<std::uint64_t>(image.rows)) -
-                           kDecodedBytesPerPixel * image.total();
+                           image.total() * image.elemSize();
   if (rest > MemoryLeft(memory)) return Error{ErrorKind::kOutOfMemory, ""};
   return decoded;
 }

@@ -19,12 +19,15 @@ namespace demosaic {
 struct RunMemory {
   std::size_t bytes_per_pixel = 0;   // images and buffers the size of the reference
   std::size_t bytes_per_column = 0;  // row buffers, independent of the height
+  // Bytes of one sample: 2 for 16-bit images, every per-pixel figure
+  // (the decoded image's included) counted that many times.
+  std::size_t sample_bytes = 1;
   // Never count on more than this, whatever the system reports (a fuzzer
   // plays a smaller machine with it; the bench gives each job its share).
   std::size_t ceiling = SIZE_MAX;
 };
 
-// Bytes of a run on a width x height image: the decoded image (3 bytes a
+// Bytes of a run on a width x height image: the decoded image (3 samples a
 // pixel) and what `memory` adds. Saturates at SIZE_MAX.
 std::size_t RunBytes(const RunMemory& memory, std::uint64_t width, std::uint64_t height);
 
@@ -39,15 +42,25 @@ std::size_t MemoryLeft(const RunMemory& memory);
 std::size_t DecodeAndRunBytes(const RunMemory& memory, std::uint64_t width, std::uint64_t height,
                               std::uint64_t decoding_bytes);
 
+// How references are read: every format reduced to 8 bits, or 16-bit
+// integer samples kept at 16 bits (8-bit and floating-point samples are still
+// read at 8 bits).
+enum class SampleDepth { kEight, kNative };
+
 struct LoadRequest {
   RunMemory memory;
   // Set for another method's reconstruction, which must have its
   // reference's size; unset for a reference, which must be at least
   // kMinimumSide on each side.
   std::optional<cv::Size> expected_size;
+  // Keep 16-bit integer samples at 16 bits (DecodeColorImage's keep_16_bit);
+  // the memory plan then counts memory.sample_bytes until the decoded depth
+  // is known, and that depth's bytes after.
+  bool keep_16_bit = false;
 };
 
-// Decodes `source` (8-bit B, G, R, contiguous rows). Errors:
+// Decodes `source` (8-bit B, G, R, contiguous rows; 16-bit ones kept as
+// such with request.keep_16_bit). Errors:
 // - kOutOfMemory, before decoding, for a file whose header declares a size
 //   whose decoding (with the file's own bytes) or run does not fit, and
 //   after decoding for any run that does not fit;

@@ -45,8 +45,8 @@ int OpenCvBayerCode(Method method, BayerPattern pattern) {
 
 void ConvertBayerInBands(const cv::Mat& mosaic, cv::Mat& output, int code,
                          std::size_t max_call_bytes) {
-  output.create(mosaic.rows, mosaic.cols, CV_8UC3);
-  const std::size_t row_bytes = 3 * static_cast<std::size_t>(mosaic.cols);
+  output.create(mosaic.rows, mosaic.cols, CV_MAKETYPE(mosaic.depth(), 3));
+  const std::size_t row_bytes = 3 * mosaic.elemSize1() * static_cast<std::size_t>(mosaic.cols);
   if (static_cast<std::size_t>(mosaic.rows) * row_bytes < max_call_bytes) {
     cv::cvtColor(mosaic, output, code);
     return;
@@ -67,18 +67,29 @@ void ConvertBayerInBands(const cv::Mat& mosaic, cv::Mat& output, int code,
   }
 }
 
-void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output) {
-  output.create(mosaic.rows, mosaic.cols, CV_8UC3);
+void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output,
+                 std::int32_t white_level) {
+  output.create(mosaic.rows, mosaic.cols, CV_MAKETYPE(mosaic.depth(), 3));
   if (method == Method::kDirectional) {
-    ReconstructFromMosaic(MosaicViewOf(mosaic, pattern), MutableImageViewOf(output));
+    if (mosaic.depth() == CV_16U) {
+      ReconstructFromMosaic(MosaicView16Of(mosaic, pattern, white_level),
+                            MutableImageView16Of(output, white_level));
+    } else {
+      ReconstructFromMosaic(MosaicViewOf(mosaic, pattern), MutableImageViewOf(output));
+    }
     return;
   }
   ConvertBayerInBands(mosaic, output, OpenCvBayerCode(method, pattern), kMaxBayerCallBytes);
 }
 
-cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern) {
-  cv::Mat mosaic(reference.rows, reference.cols, CV_8UC1);
-  SampleMosaic(ImageViewOf(reference), MutableMosaicViewOf(mosaic, pattern));
+cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern, std::int32_t white_level) {
+  cv::Mat mosaic(reference.rows, reference.cols, CV_MAKETYPE(reference.depth(), 1));
+  if (reference.depth() == CV_16U) {
+    SampleMosaic(ImageView16Of(reference, white_level),
+                 MutableMosaicView16Of(mosaic, pattern, white_level));
+  } else {
+    SampleMosaic(ImageViewOf(reference), MutableMosaicViewOf(mosaic, pattern));
+  }
   return mosaic;
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <opencv2/core/mat.hpp>
 #include <optional>
 #include <string_view>
@@ -36,19 +37,26 @@ int OpenCvBayerCode(Method method, BayerPattern pattern);
 inline constexpr std::size_t kMaxBayerCallBytes = std::size_t{1} << 30;
 inline constexpr int kBandMargin = 4;
 
-// Converts `mosaic` (CV_8UC1) with the OpenCV Bayer conversion `code` into
-// the 8-bit B, G, R `output`, in bands of rows where the whole would reach
-// `max_call_bytes` of output. Requires max_call_bytes to hold a few rows.
+// Converts `mosaic` (CV_8UC1 or CV_16UC1) with the OpenCV Bayer conversion
+// `code` into the B, G, R `output` of the mosaic's depth, in bands of rows
+// where the whole would reach `max_call_bytes` of output. Requires
+// max_call_bytes to hold a few rows.
 void ConvertBayerInBands(const cv::Mat& mosaic, cv::Mat& output, int code,
                          std::size_t max_call_bytes);
 
-// Reconstructs the 8-bit B, G, R image `output` from `mosaic` (CV_8UC1).
-// `output` is reused when it already has the mosaic's size and type, so that
-// timing the call times the method alone. Runs on the calling thread only.
-// Throws std::bad_alloc or cv::Exception when memory runs out.
-void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output);
+// Reconstructs the B, G, R image `output` from `mosaic`: 8-bit from CV_8UC1,
+// 16-bit from CV_16UC1 whose samples are within `white_level` (the method
+// clamps to it; OpenCV's conversions, which only average samples, stay
+// within it). Both OpenCV conversions take 16-bit mosaics. `output` is reused
+// when it already has the mosaic's size and type, so that timing the call
+// times the method alone. Runs on the calling thread only. Throws
+// std::bad_alloc or cv::Exception when memory runs out.
+void Reconstruct(Method method, BayerPattern pattern, const cv::Mat& mosaic, cv::Mat& output,
+                 std::int32_t white_level = 255);
 
-// The mosaic `pattern` samples from an 8-bit B, G, R reference.
-cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern);
+// The mosaic `pattern` samples from a B, G, R reference: CV_8UC1 from 8-bit,
+// CV_16UC1 carrying `white_level` from 16-bit.
+cv::Mat SampleMosaicOf(const cv::Mat& reference, BayerPattern pattern,
+                       std::int32_t white_level = 255);
 
 }  // namespace demosaic

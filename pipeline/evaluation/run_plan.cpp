@@ -214,6 +214,9 @@ EvaluationRequest RequestOf(const RunOptions& options) {
   request.noise = options.noise;
   request.seed = options.seed;
   request.hash_reference = !options.summary_path.empty();
+  request.depth = options.depth;
+  request.white_level = options.white_level;
+  request.space = options.space;
   for (const ComparedMethod& compared : options.compared) {
     request.compared.push_back({compared.name, ListComparedFiles(compared.directory)});
   }
@@ -257,6 +260,7 @@ Expected<RunPlan> PlanRun(const RunOptions& options) {
   for (const InputFile& input : plan.inputs) names.push_back(input.name);
   plan.layout = MakeTableLayout(ColumnsOf(options), options.metrics, options.detail,
                                 options.pattern, options.border, names);
+  plan.layout.srgb = options.space == SampleSpace::kSrgb;
   plan.layout.noise.clear();
   for (const NoiseLevel& level : options.noise) plan.layout.noise.push_back(NoiseName(level));
   if (!options.baseline_path.empty()) {

@@ -48,6 +48,12 @@ struct RunOptions {
   std::string summary_path;             // empty: no JSON summary
   std::string baseline_path;            // empty: no comparison with an earlier CSV
   std::optional<double> fail_if_worse;  // dB of mean CPSNR a method may lose
+  // 16-bit references at 8 bits (their high byte) or at 16 bits, with the
+  // white level declared for them (0: none, kMaxWhiteLevel); figures on the
+  // samples or after the sRGB curve.
+  SampleDepth depth = SampleDepth::kEight;
+  std::int32_t white_level = 0;
+  SampleSpace space = SampleSpace::kNative;
 };
 
 struct RunPlan {

@@ -76,12 +76,20 @@ bool IsSameFile(const fs::path& reference, const fs::path& output) {
   return fs::equivalent(reference, output, error) && !error;
 }
 
+bool CanHold16Bit(const std::string& path) {
+  static constexpr std::array<std::string_view, 4> kDeep = {".png", ".tif", ".tiff", ".ppm"};
+  const std::string extension = LowerCase(fs::path(path).extension().string());
+  return std::find(kDeep.begin(), kDeep.end(), extension) != kDeep.end();
+}
+
 Status EncodeImage(const std::string& path, const cv::Mat& image,
                    std::vector<unsigned char>& bytes) {
   const Error unwritable{ErrorKind::kUnwritable, path};
   try {
     const std::string extension = fs::path(path).extension().string();
     if (extension.empty()) return unwritable;
+    // Other encoders would reduce 16-bit samples, or refuse them.
+    if (image.depth() != CV_8U && !CanHold16Bit(path)) return unwritable;
     // PFM stores what it is given as floating point; decoding takes 0..1
     // to 0..255, so encoding takes 0..255 to 0..1. (Radiance HDR's encoder
     // scales 8-bit images itself.)

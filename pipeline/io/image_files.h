@@ -34,7 +34,9 @@ Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file);
 // Decodes `source` as 8-bit B, G, R with contiguous rows, from its bytes:
 // - 16-bit samples, of any format, keep their high byte (signed integer
 //   samples are taken by their bits, 8-bit ones as they are; 32-bit integer
-//   samples are kUnreadable);
+//   samples are kUnreadable); with `keep_16_bit` they are kept whole instead
+//   (16-bit B, G, R, signed samples by their bits), and only they: 8-bit and
+//   floating-point samples still come out at 8 bits as below;
 // - floating-point samples (OpenEXR, PFM, floating-point TIFF, Radiance HDR)
 //   nominally 0..1 are scaled by 255, rounded half to even and clamped to
 //   0..255: +inf and anything above 1 is 255, NaN and -inf are 0;
@@ -49,7 +51,7 @@ Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file);
 // is ever made in the temporary directory. Releases `source.bytes` before
 // returning. Never prints; the codecs behind the library may write warnings
 // to file descriptor 2, which front ends redirect.
-Expected<cv::Mat> DecodeColorImage(ImageSource& source);
+Expected<cv::Mat> DecodeColorImage(ImageSource& source, bool keep_16_bit = false);
 
 // The same for bytes in memory (copied first).
 Expected<cv::Mat> DecodeColorImage(std::span<const unsigned char> file);
@@ -60,13 +62,19 @@ bool IsSameFile(const std::filesystem::path& reference, const std::filesystem::p
 
 // Encodes `image` (8-bit B, G, R) in the format of the path's extension into
 // `bytes`. A floating-point format (PFM, Radiance HDR) gets the samples
-// scaled to 0..1, the inverse of decoding. False when there is no encoder for
-// the extension or encoding fails (kUnwritable). Encoders that only write named files
+// scaled to 0..1, the inverse of decoding. A 16-bit image (CV_16UC3) is
+// written at 16 bits, as PNG, TIFF or PPM only (CanHold16Bit); never
+// reduced. False when there is no encoder for the extension, it cannot hold
+// the image's depth, or encoding fails (kUnwritable). Encoders that only write named files
 // (Sun raster, JPEG 2000, PFM, Radiance HDR) write a hidden temporary file
 // beside `path`, removed before returning, never in the shared temporary
 // directory.
 Status EncodeImage(const std::string& path, const cv::Mat& image,
                    std::vector<unsigned char>& bytes);
+
+// True for the extensions whose files hold 16-bit samples as written and
+// read back: .png, .tif, .tiff, .ppm (any letter case).
+bool CanHold16Bit(const std::string& path);
 
 // Writes `bytes` to the file at `path`, as cp would but in one step:
 // - a regular file (or none) is replaced: the bytes go to an unnamed file

@@ -98,9 +98,16 @@ cv::Mat FloatLevels(const cv::Mat& real) {
   return narrow;
 }
 
-// The decoded image, at its own depth, as 8-bit B, G, R.
-Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
-  switch (decoded.depth()) {
+// The decoded image as B, G, R: 16-bit integer samples kept at 16 bits when
+// `keep_16_bit` (signed ones by their bits), everything else at 8 bits.
+Expected<cv::Mat> ToColour(cv::Mat decoded, bool keep_16_bit) {
+  const bool keep = keep_16_bit && (decoded.depth() == CV_16U || decoded.depth() == CV_16S);
+  if (keep && decoded.depth() == CV_16S) {
+    decoded =
+        cv::Mat(decoded.size(), CV_MAKETYPE(CV_16U, decoded.channels()), decoded.data, decoded.step)
+            .clone();
+  }
+  switch (keep ? CV_16U : decoded.depth()) {
     case CV_8U:
       break;
     case CV_8S:  // signed samples by their bits, as the library gives 8-bit ones
@@ -110,7 +117,7 @@ Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
       break;
     case CV_16U:
     case CV_16S:
-      decoded = HighByte(decoded);
+      if (!keep) decoded = HighByte(decoded);
       break;
     case CV_16F: {
       cv::Mat single;  // half to single precision is exact
@@ -146,7 +153,7 @@ Expected<cv::Mat> ToEightBitColour(cv::Mat decoded) {
 }
 
 // Decodes `bytes`, which it may alter and releases before converting.
-Expected<cv::Mat> DecodeBytes(std::vector<unsigned char>& bytes) {
+Expected<cv::Mat> DecodeBytes(std::vector<unsigned char>& bytes, bool keep_16_bit) {
   const Error unreadable{ErrorKind::kUnreadable, ""};
   if (bytes.empty()) return unreadable;
   if (DeclaresDataBeyondEnd(bytes) || CountJpegScans(bytes) > kMaxJpegScans) return unreadable;
@@ -170,7 +177,7 @@ Expected<cv::Mat> DecodeBytes(std::vector<unsigned char>& bytes) {
     std::vector<unsigned char>().swap(bytes);
     if (!decoded.ok()) return decoded;
     if (decoded.value().empty()) return unreadable;
-    return ToEightBitColour(std::move(decoded).value());
+    return ToColour(std::move(decoded).value(), keep_16_bit);
   } catch (const std::exception&) {
     // Running out of memory is reported as such; any other failure of a
     // decoder means the file does not decode.
@@ -232,8 +239,8 @@ Expected<ImageSource> ImageSourceOfBytes(std::span<const unsigned char> file) {
   return source;
 }
 
-Expected<cv::Mat> DecodeColorImage(ImageSource& source) {
-  Expected<cv::Mat> decoded = DecodeBytes(source.bytes);
+Expected<cv::Mat> DecodeColorImage(ImageSource& source, bool keep_16_bit) {
+  Expected<cv::Mat> decoded = DecodeBytes(source.bytes, keep_16_bit);
   std::vector<unsigned char>().swap(source.bytes);
   return decoded;
 }
@@ -241,7 +248,7 @@ Expected<cv::Mat> DecodeColorImage(ImageSource& source) {
 Expected<cv::Mat> DecodeColorImage(std::span<const unsigned char> file) {
   Expected<ImageSource> source = ImageSourceOfBytes(file);
   if (!source.ok()) return source.error();
-  return DecodeBytes(source.value().bytes);
+  return DecodeBytes(source.value().bytes, false);
 }
 
 }  // namespace demosaic

@@ -10,7 +10,6 @@
 #include "io/image_files.h"
 #include "report/report_columns.h"
 
-
 namespace demosaic {
 namespace {
 
@@ -76,10 +75,11 @@ ImageSection WriteReportImages(const ReportTarget& target, std::size_t index,
                                const std::string& save_name, const cv::Mat& reference,
                                const std::vector<cv::Mat>& outputs,
                                const std::vector<std::string>& method_names,
-                               const std::vector<MethodOutcome>& outcomes, std::int32_t border) {
+                               const std::vector<MethodOutcome>& outcomes, std::int32_t border,
+                               std::int32_t white_level) {
   return WriteImageSection(target.dir, ImageFolderName(index, target.image_count, save_name),
-                           reference, outputs, method_names, outcomes, border,
-                           target.input_folders);
+                           reference, outputs, method_names, outcomes, border, target.input_folders,
+                           white_level);
 }
 
 ReportImage MakeReportImage(std::size_t number, const ImageResult& result,

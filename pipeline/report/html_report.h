@@ -36,12 +36,14 @@ Status PrepareReportDirectory(const std::string& dir, const std::vector<std::str
 Status CheckReportDestination(const ReportTarget& target, const std::string& csv_path);
 
 // Writes the files of image `index` of the run (from 0) for its section:
-// WriteImageSection in the folder ImageFolderName names.
+// WriteImageSection in the folder ImageFolderName names (16-bit images of
+// white level `white_level` shown at 8 bits).
 ImageSection WriteReportImages(const ReportTarget& target, std::size_t index,
                                const std::string& save_name, const cv::Mat& reference,
                                const std::vector<cv::Mat>& outputs,
                                const std::vector<std::string>& method_names,
-                               const std::vector<MethodOutcome>& outcomes, std::int32_t border);
+                               const std::vector<MethodOutcome>& outcomes, std::int32_t border,
+                               std::int32_t white_level = 255);
 
 // One measured image of the page: its figures in the table's columns.
 ReportImage MakeReportImage(std::size_t number, const ImageResult& result,

@@ -153,12 +153,17 @@ std::string ImageFolderName(std::size_t index, std::size_t count, const std::str
 }
 
 ImageSection WriteImageSection(const std::filesystem::path& report_dir,
-                               const std::string& folder_name, const cv::Mat& reference,
+                               const std::string& folder_name, const cv::Mat& reference_samples,
                                const std::vector<cv::Mat>& outputs,
                                const std::vector<std::string>& method_names,
                                const std::vector<MethodOutcome>& outcomes, std::int32_t border,
-                               const InputFolders& input_folders) {
+                               const InputFolders& input_folders, std::int32_t white_level) {
   ImageSection section;
+  section.white_level = white_level;
+  // What the page shows is 8-bit; the error maps are made from the samples.
+  const cv::Mat reference = EightBitRendering(reference_samples, white_level);
+  std::vector<cv::Mat> shown;
+  for (const cv::Mat& output : outputs) shown.push_back(EightBitRendering(output, white_level));
   const std::string folder = "images/" + folder_name + "/";
   section.reference = folder + "reference.png";
   section.reference_crop = folder + "reference-crop.png";
@@ -170,8 +175,7 @@ ImageSection WriteImageSection(const std::filesystem::path& report_dir,
     section.error_crops.push_back(stem + "-error-crop.png");
   }
   section.worst_method = WorstMethod(outcomes);
-  section.region =
-      LargestErrorWindow(reference, outputs[section.worst_method], border, kRegionSide);
+  section.region = LargestErrorWindow(reference, shown[section.worst_method], border, kRegionSide);
   section.magnification = Magnification(section.region);
 
   const double scale =
@@ -210,10 +214,10 @@ ImageSection WriteImageSection(const std::filesystem::path& report_dir,
       section.outputs[m].clear();
       continue;
     }
-    WriteFile(report_dir, section.outputs[m], outputs[m], section.unwritten);
+    WriteFile(report_dir, section.outputs[m], shown[m], section.unwritten);
     WriteFile(report_dir, section.output_crops[m],
-              Magnified(outputs[m], section.region, section.magnification), section.unwritten);
-    const cv::Mat error_map = MakeErrorMap(reference, outputs[m], border);
+              Magnified(shown[m], section.region, section.magnification), section.unwritten);
+    const cv::Mat error_map = MakeErrorMap(reference_samples, outputs[m], border, white_level);
     WriteFile(report_dir, section.errors[m], error_map, section.unwritten);
     WriteFile(report_dir, section.error_crops[m],
               Magnified(error_map, section.region, section.magnification), section.unwritten);

@@ -80,6 +80,9 @@ struct ImageSection {
   std::size_t worst_method = 0;
   std::int32_t thumbnail_width = 0;
   std::int32_t thumbnail_height = 0;
+  // The reference's white level: other than 255, its images (16-bit) are
+  // shown through 8-bit renderings, which the page says.
+  std::int32_t white_level = 255;
   std::vector<std::string> unwritten;  // "path (reason)" for each file not written
 };
 
@@ -88,7 +91,10 @@ struct ImageSection {
 // crops of the region where the worst method errs most (LargestErrorWindow),
 // magnified with nearest-neighbour scaling, and a thumbnail of the reference.
 // Requires `outputs` and `method_names` in the order of `outcomes`, images of
-// the reference's size, and a measurable interior. Writes nothing into a
+// the reference's size and depth, and a measurable interior. 16-bit images
+// of white level `white_level` are written as their 8-bit renderings
+// (EightBitRendering), the region chosen on those; their error maps are
+// made from the 16-bit samples (MakeErrorMap). Writes nothing into a
 // folder that holds an input; a file that cannot be written is listed in
 // `unwritten` and the others are still written. Each file is written whole
 // or not at all.
@@ -97,6 +103,6 @@ ImageSection WriteImageSection(const std::filesystem::path& report_dir,
                                const std::vector<cv::Mat>& outputs,
                                const std::vector<std::string>& method_names,
                                const std::vector<MethodOutcome>& outcomes, std::int32_t border,
-                               const InputFolders& input_folders);
+                               const InputFolders& input_folders, std::int32_t white_level = 255);
 
 }  // namespace demosaic

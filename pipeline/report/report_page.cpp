@@ -267,12 +267,19 @@ std::string ImageSectionHtml(const ReportPage& page, const ReportImage& image) {
     html += (m == 0 ? " " : ", ") + EscapeHtml(page.methods[m]) + " " +
             EscapeHtml(WithUnit(image.values[m][headline], column));
   }
-  html +=
-      "</p>\n<p class=\"note\">The " + std::to_string(region.width) + " \u00d7 " +
-      std::to_string(region.height) + " region at x " + std::to_string(region.x) + ", y " +
-      std::to_string(region.y) + ", where " + EscapeHtml(page.methods[files.worst_method]) +
-      " (the lowest CPSNR here) errs most, magnified " + std::to_string(files.magnification) +
-      "\u00d7 without smoothing. Click an image for its full size.</p>\n<div class=\"panels\">\n";
+  html += "</p>\n<p class=\"note\">The " + std::to_string(region.width) + " \u00d7 " +
+          std::to_string(region.height) + " region at x " + std::to_string(region.x) + ", y " +
+          std::to_string(region.y) + ", where " + EscapeHtml(page.methods[files.worst_method]) +
+          " (the lowest CPSNR here) errs most, magnified " + std::to_string(files.magnification) +
+          "\u00d7 without smoothing. Click an image for its full size.</p>\n";
+  if (files.white_level != 255) {
+    const std::string white = std::to_string(files.white_level);
+    html += "<p class=\"note depth\">16-bit samples, white level " + white +
+            ": the images are shown at 8 bits (each sample v as v \u00d7 255 / " + white +
+            ", rounded) and the error maps scaled by " + white +
+            "; the figures are those of the 16-bit samples.</p>\n";
+  }
+  html += "<div class=\"panels\">\n";
 
   html += "<figure>" +
           ImageFigure(files.reference, files.reference_crop, side, "reference, region magnified") +

@@ -96,7 +96,8 @@ std::string FormatTableHeader(const TableLayout& layout) {
                      " on odd rows); " + (OnlyPsnr(layout) ? "PSNR in dB" : "figures") +
                      " over the pixels at least " + std::to_string(layout.border) +
                      " from every edge; mean = mean of the per-image " +
-                     (OnlyPsnr(layout) ? "dB figures" : "figures") + "\n";
+                     (OnlyPsnr(layout) ? "dB figures" : "figures") +
+                     (layout.srgb ? "; figures after the sRGB transfer curve" : "") + "\n";
   std::vector<std::vector<std::string>> headings;
   if (OneColumnGroups(layout)) {
     for (const MethodColumn& method : layout.methods) headings.push_back({method.name});
@@ -209,7 +210,7 @@ std::string CsvHeader(const TableLayout& layout) {
     header += ',';
     header += FigureName(figure);
   }
-  return header + ",milliseconds,pattern,border,noise\n";
+  return header + ",milliseconds,pattern,border,noise,white_level\n";
 }
 
 std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::size_t level) {
@@ -219,6 +220,8 @@ std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::s
   settings += std::to_string(layout.border);
   settings += ',';
   settings += CsvField(layout.noise.at(level));
+  settings += ',';
+  settings += std::to_string(image.white_level);
   settings += '\n';
   std::string lines;
   for (std::size_t m = 0; m < layout.methods.size(); ++m) {

@@ -21,6 +21,7 @@ struct ImageResult {
   std::int32_t width = 0;
   std::int32_t height = 0;
   std::vector<MethodOutcome> methods;
+  std::int32_t white_level = 255;  // of the reference's samples
 };
 
 // A method column group of the table: its name, and whether its
@@ -44,6 +45,9 @@ struct TableLayout {
   // The run's noise levels by name ("none", "gaussian:5", ...), one block of
   // rows each, in this order.
   std::vector<std::string> noise{"none"};
+  // True when the figures are taken after the sRGB curve: the header line
+  // says so.
+  bool srgb = false;
 };
 
 // True when the table names its noise levels: a line before each block.
@@ -76,7 +80,8 @@ std::vector<std::optional<double>> Throughput(const TableLayout& layout,
 std::string FormatThroughputRow(const TableLayout& layout, const std::vector<ImageResult>& images);
 
 // The CSV file: a header line, then one line per image and method, each
-// ending with the tile, the border and the noise level (layout.noise[level]).
+// ending with the tile, the border, the noise level (layout.noise[level]) and
+// the reference's white level (255 for 8-bit samples).
 std::string CsvHeader(const TableLayout& layout);
 std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::size_t level = 0);
 

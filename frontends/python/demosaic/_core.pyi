@@ -68,7 +68,12 @@ def measure(
 # Private: the run of demosaic.evaluate over image files.
 
 MethodOutcome: TypeAlias = tuple[float, float, float, float, float]
-Outcome: TypeAlias = tuple[str, int, int, Sequence[MethodOutcome]]
+# (skip_reason, width, height, outcomes[, white_level]); without the white
+# level, 255.
+Outcome: TypeAlias = (
+    tuple[str, int, int, Sequence[MethodOutcome]]
+    | tuple[str, int, int, Sequence[MethodOutcome], int]
+)
 
 class Run:
     def inputs(self) -> list[tuple[str, str, str]]: ...
@@ -77,8 +82,22 @@ class Run:
     def finish(self) -> int: ...
 
 def start_run(
-    paths: Iterable[PathLike], csv: PathLike, pattern: str, border: int, message_fd: int = 2
+    paths: Iterable[PathLike],
+    csv: PathLike,
+    pattern: str,
+    border: int,
+    message_fd: int = 2,
+    depth: str = "8",
+    white_level: int = 0,
+    space: str = "native",
 ) -> Run: ...
-def evaluate_file(path: PathLike, pattern: str, border: int) -> Outcome: ...
+def evaluate_file(
+    path: PathLike,
+    pattern: str,
+    border: int,
+    depth: str = "8",
+    white_level: int = 0,
+    space: str = "native",
+) -> Outcome: ...
 def progress_text(done: int, total: int, width: int = 30) -> str: ...
 def load_image(path: PathLike) -> UInt8Array: ...

@@ -2,6 +2,7 @@
 Dask, as demosaic-bench does on one machine.
 
     python3 -m demosaic.evaluate PATH... --csv FILE [--pattern P] [--border N]
+                                 [--depth 8|native] [--white-level N] [--space native|srgb]
                                  [--workers N | --scheduler ADDRESS]
 
 Each image is one task: the worker reads and decodes the file itself, so only
@@ -33,12 +34,22 @@ EXIT_USAGE = 2
 
 # The largest --workers count, as the bench bounds --jobs.
 MAXIMUM_WORKERS = 1024
+# The largest white level of 16-bit samples.
+MAXIMUM_WHITE_LEVEL = 65535
 
 
-def evaluate_image(path: str, pattern: str, border: int) -> _core.Outcome:
+def evaluate_image(
+    path: str,
+    pattern: str,
+    border: int,
+    depth: str = "8",
+    white_level: int = 0,
+    space: str = "native",
+) -> _core.Outcome:
     """The task of one image, run on a worker: (skip_reason, width, height,
-    outcomes), one outcome per method: method, bilinear, edge-aware."""
-    return _core.evaluate_file(path, pattern, border)
+    outcomes, white_level), one outcome per method: method, bilinear,
+    edge-aware."""
+    return _core.evaluate_file(path, pattern, border, depth, white_level, space)
 
 
 def worker_version() -> str:
@@ -87,6 +98,30 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
         help="pixels left out of the measurement at every edge, at least 3, the method's black "
         "frame (default 3; published tables often use 10)",
     )
+    parser.add_argument(
+        "--depth",
+        default="8",
+        metavar="8|native",
+        help="8: every reference read at 8 bits, 16-bit samples by their high byte (default); "
+        "native: 16-bit PNG, TIFF and PNM references kept at 16 bits with the white level W = "
+        "65535 (or --white-level), figures with peak W; 8-bit references stay 8-bit (W = 255), "
+        "floating-point ones are read at 8 bits",
+    )
+    parser.add_argument(
+        "--white-level",
+        metavar="N",
+        help="with --depth native: the largest sample value of 16-bit references, 1 to 65535, "
+        "for data stored in a wider container (4095 for 12-bit samples); a reference with a "
+        "sample above it is skipped, never clamped",
+    )
+    parser.add_argument(
+        "--space",
+        default="native",
+        metavar="native|srgb",
+        help="native: figures on the samples as stored (default); srgb: for linear data, the "
+        "sRGB transfer curve applied to reference and reconstruction before every figure, each "
+        "sample rounded back to the same white level",
+    )
     where = parser.add_mutually_exclusive_group()
     where.add_argument(
         "--workers",
@@ -115,6 +150,27 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
             f"--border {arguments.border} is too small: the method leaves a black 3-pixel frame, "
             "so the border must be at least 3"
         )
+    if arguments.depth not in ("8", "native"):
+        parser.error(f"--depth: unknown depth '{arguments.depth}' (known: 8, native)")
+    if arguments.white_level is None:
+        arguments.white_level = 0
+    else:
+        text = arguments.white_level
+        if not text.isascii() or not text.isdigit() or len(text) > 18 or not (
+            1 <= int(text) <= MAXIMUM_WHITE_LEVEL
+        ):
+            parser.error(
+                f"--white-level: '{text}' is not a decimal white level from 1 to "
+                f"{MAXIMUM_WHITE_LEVEL}"
+            )
+        if arguments.depth == "8":
+            parser.error(
+                "--white-level needs --depth native: at --depth 8 every sample is read at 8 "
+                "bits, white level 255"
+            )
+        arguments.white_level = int(text)
+    if arguments.space not in ("native", "srgb"):
+        parser.error(f"--space: unknown space '{arguments.space}' (known: native, srgb)")
     if arguments.workers is not None:
         arguments.workers = decimal_count(parser, "--workers", arguments.workers, MAXIMUM_WORKERS)
         if arguments.workers < 1:
@@ -217,7 +273,15 @@ def run(arguments: argparse.Namespace) -> int:
     """The run the arguments ask for: planned, printed and finished by the
     pipeline as demosaic-bench's is; each image evaluated by one task."""
     try:
-        report = _core.start_run(arguments.paths, arguments.csv, arguments.pattern, arguments.border)
+        report = _core.start_run(
+            arguments.paths,
+            arguments.csv,
+            arguments.pattern,
+            arguments.border,
+            depth=arguments.depth,
+            white_level=arguments.white_level,
+            space=arguments.space,
+        )
     except ValueError as problem:
         sys.stderr.write(f"{PROGRAM}: {problem}\n")
         return EXIT_USAGE
@@ -272,7 +336,14 @@ def evaluate_all(
         # message keeps the path as given.
         on_worker = path_from_root(path)
         future = client.submit(
-            evaluate_image, on_worker, arguments.pattern, arguments.border, pure=False
+            evaluate_image,
+            on_worker,
+            arguments.pattern,
+            arguments.border,
+            arguments.depth,
+            arguments.white_level,
+            arguments.space,
+            pure=False,
         )
         pending[future.key] = (i, future)
     for future in as_completed([future for _, future in pending.values()]):

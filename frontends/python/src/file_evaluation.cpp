@@ -44,22 +44,46 @@ py::str FileSystemText(const std::string& bytes) {
   return py::reinterpret_steal<py::str>(text);
 }
 
+// How a Dask run reads and measures its references, as the bench's --depth,
+// --white-level and --space say; evaluate.py has checked the command line.
+struct DepthArguments {
+  std::string depth = "8";
+  std::int32_t white_level = 0;  // 0: none declared
+  std::string space = "native";
+};
+
 // The options of a Dask run: every built-in method, PSNR, the CSV file.
+// ValueError for a depth, white level or space the bench would refuse.
 RunOptions DaskRunOptions(const std::vector<std::string>& paths, const std::string& csv_path,
-                          const std::string& pattern, std::int32_t border) {
+                          const std::string& pattern, std::int32_t border,
+                          const DepthArguments& depth) {
   RunOptions options;
   options.program = "demosaic.evaluate";
   options.paths = paths;
   options.csv_path = csv_path;
   options.pattern = ParsePatternArgument(pattern);
   options.border = border;
+  if (depth.depth != "8" && depth.depth != "native") {
+    throw py::value_error("depth must be '8' or 'native', not '" + depth.depth + "'");
+  }
+  options.depth = depth.depth == "native" ? SampleDepth::kNative : SampleDepth::kEight;
+  if (depth.white_level < 0 || depth.white_level > kMaxWhiteLevel ||
+      (depth.white_level != 0 && options.depth == SampleDepth::kEight)) {
+    throw py::value_error("white_level " + std::to_string(depth.white_level) +
+                          " is not 1 to 65535 with depth 'native' (0: none declared)");
+  }
+  options.white_level = depth.white_level;
+  const std::optional<SampleSpace> space = SpaceFromName(depth.space);
+  if (!space) throw py::value_error("space must be 'native' or 'srgb', not '" + depth.space + "'");
+  options.space = *space;
   return options;
 }
 
 // One image's outcome as it crosses the network from a worker: a tuple
-// (skip_reason, width, height, outcomes), each outcome a tuple (PSNR_R,
-// PSNR_G, PSNR_B, CPSNR, milliseconds) in the run's method order. The skip
-// reason is "" for a measured image.
+// (skip_reason, width, height, outcomes, white_level), each outcome a tuple
+// (PSNR_R, PSNR_G, PSNR_B, CPSNR, milliseconds) in the run's method order.
+// The skip reason is "" for a measured image. A tuple of the first four
+// alone (an image that was never evaluated) has white level 255.
 py::tuple OutcomeTuple(const ImageOutcome& outcome) {
   py::list methods;
   for (const MethodOutcome& method : outcome.methods) {
@@ -67,12 +91,15 @@ py::tuple OutcomeTuple(const ImageOutcome& outcome) {
     methods.append(py::make_tuple(f.psnr_r, f.psnr_g, f.psnr_b, f.cpsnr, method.milliseconds));
   }
   const std::string reason = outcome.status.ok() ? "" : SkipReason(outcome.status.error());
-  return py::make_tuple(FileSystemText(reason), outcome.width, outcome.height, methods);
+  return py::make_tuple(FileSystemText(reason), outcome.width, outcome.height, methods,
+                        outcome.white_level);
 }
 
 ImageOutcome OutcomeOf(const py::handle& tuple) {
   const auto fields = tuple.cast<py::sequence>();
-  if (fields.size() != 4) throw py::value_error("an outcome is (reason, width, height, methods)");
+  if (fields.size() != 4 && fields.size() != 5) {
+    throw py::value_error("an outcome is (reason, width, height, methods[, white_level])");
+  }
   ImageOutcome outcome;
   const std::string reason = FileSystemBytes(fields[0]);
   if (!reason.empty()) {
@@ -81,6 +108,7 @@ ImageOutcome OutcomeOf(const py::handle& tuple) {
   }
   outcome.width = fields[1].cast<std::int32_t>();
   outcome.height = fields[2].cast<std::int32_t>();
+  outcome.white_level = fields.size() == 5 ? fields[4].cast<std::int32_t>() : 255;
   for (const py::handle item : fields[3].cast<py::iterable>()) {
     const auto figures = item.cast<std::vector<double>>();
     if (figures.size() != 5) throw py::value_error("a method's outcome is five numbers");
@@ -94,9 +122,11 @@ ImageOutcome OutcomeOf(const py::handle& tuple) {
 
 // The task of one image, run on a worker.
 py::tuple EvaluateFileBinding(const py::object& path, const std::string& pattern,
-                              std::int32_t border) {
+                              std::int32_t border, const std::string& depth,
+                              std::int32_t white_level, const std::string& space) {
   const std::string file = FileSystemBytes(path);
-  const EvaluationRequest request = RequestOf(DaskRunOptions({}, "", pattern, border));
+  const EvaluationRequest request =
+      RequestOf(DaskRunOptions({}, "", pattern, border, {depth, white_level, space}));
   const InputFile input{file, std::filesystem::path(file).filename().string(), ""};
   ImageOutcome outcome;
   {
@@ -118,10 +148,13 @@ py::str RunProblem(const Error& error) {
 }
 
 std::shared_ptr<Run> StartRun(const py::iterable& paths, const py::object& csv_path,
-                              const std::string& pattern, std::int32_t border, int message_fd) {
+                              const std::string& pattern, std::int32_t border, int message_fd,
+                              const std::string& depth, std::int32_t white_level,
+                              const std::string& space) {
   std::vector<std::string> arguments;
   for (const py::handle path : paths) arguments.push_back(FileSystemBytes(path));
-  const RunOptions options = DaskRunOptions(arguments, FileSystemBytes(csv_path), pattern, border);
+  const RunOptions options = DaskRunOptions(arguments, FileSystemBytes(csv_path), pattern, border,
+                                            {depth, white_level, space});
   auto run = std::make_shared<Run>();
   const int fd = fcntl(message_fd, F_DUPFD_CLOEXEC, 3);
   std::FILE* stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
@@ -200,13 +233,18 @@ void AddFileEvaluation(py::module_& module) {
           "The mean and throughput rows, the CSV file and the summary; returns the exit status.");
 
   module.def("start_run", &StartRun, py::arg("paths"), py::arg("csv"), py::arg("pattern"),
-             py::arg("border"), py::arg("message_fd") = 2,
+             py::arg("border"), py::arg("message_fd") = 2, py::arg("depth") = "8",
+             py::arg("white_level") = 0, py::arg("space") = "native",
              "Plans a run over the image files of `paths` with demosaic-bench's checks and prints "
-             "the table's header; ValueError with the problem when a destination is refused.");
+             "the table's header; ValueError with the problem when a destination is refused. "
+             "depth, white_level (0: none declared) and space as demosaic-bench's --depth, "
+             "--white-level and --space.");
   module.def("evaluate_file", &EvaluateFileBinding, py::arg("path"), py::arg("pattern"),
-             py::arg("border"),
+             py::arg("border"), py::arg("depth") = "8", py::arg("white_level") = 0,
+             py::arg("space") = "native",
              "Evaluates one image file as demosaic-bench does, every method on its mosaic: "
-             "(skip_reason, width, height, outcomes); skip_reason is empty when measured.");
+             "(skip_reason, width, height, outcomes, white_level); skip_reason is empty when "
+             "measured, white_level 255 for 8-bit samples.");
   module.def("progress_text", &ProgressText, py::arg("done"), py::arg("total"),
              py::arg("width") = 30, "The progress bar of `done` of `total` images.");
   module.def("load_image", &LoadImageBinding, py::arg("path"),
