@@ -12,13 +12,12 @@
 #include "demosaic/demosaic.h"
 #include "engine/stages.h"
 #include "support/engine_buffers.h"
+#include "support/engine_cases.h"
 #include "support/plain_method.h"
 
 namespace demosaic::testing {
 namespace {
 
-constexpr BayerPattern kAllPatterns[] = {BayerPattern::kGRBG, BayerPattern::kRGGB,
-                                         BayerPattern::kBGGR, BayerPattern::kGBRG};
 constexpr std::uint8_t kOutputMarker = 0xAB;
 
 std::vector<std::uint8_t> Reconstruct(const std::vector<std::uint8_t>& mosaic, int w, int h,
@@ -54,7 +53,7 @@ TEST(Engine, MatchesThePlainRulesAtEverySmallSizeAndTile) {
 // counts: every way of splitting the rows gives the same bytes.
 TEST(Engine, BandsAndThreadsNeverChangeABit) {
   std::mt19937 random(7);
-  for (auto [w, h] : {std::pair{101, 67}, std::pair{64, 97}, std::pair{257, 33}}) {
+  for (auto [w, h] : kSplitSizes) {
     std::vector<std::uint8_t> reference(3 * static_cast<std::size_t>(w) * h);
     for (int r = 0; r < h; ++r) {
       for (int c = 0; c < w; ++c) {
@@ -69,13 +68,14 @@ TEST(Engine, BandsAndThreadsNeverChangeABit) {
     for (const BayerPattern pattern : kAllPatterns) {
       const PlainMosaic mosaic = PlainSample(reference, w, h, pattern);
       const std::vector<std::uint8_t> expected = PlainReconstruct(mosaic, w, h, pattern);
-      for (const int threads : {1, 2, 3, 4}) {
-        for (const int band : {1, 2, 3, 5, 0, h}) {
+      for (const int threads : kThreadCounts) {
+        for (const int band : kBandHeights) {
           ReconstructionOptions options;
           options.threads = threads;
-          options.band_rows = band;
+          options.band_rows = BandRowsFor(band, h);
           ASSERT_EQ(Reconstruct(mosaic, w, h, pattern, options), expected)
-              << Describe(pattern, w, h) << ", " << threads << " threads, bands of " << band;
+              << Describe(pattern, w, h) << ", " << threads << " threads, bands of "
+              << options.band_rows;
         }
       }
     }
@@ -88,14 +88,14 @@ TEST(Engine, BandsAndThreadsNeverChangeABit) {
 TEST(Engine, EveryCompiledVariantOfTheStagesGivesThePlainRulesBytes) {
   using engine::SimdLevel;
   std::mt19937 random(41);
-  for (const SimdLevel level : {SimdLevel::kBaseline, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+  for (const SimdLevel level : kAllSimdLevels) {
     if (!engine::ProcessorSupports(level)) {
       std::printf("note: this processor cannot run variant %d; not checked\n",
                   static_cast<int>(level));
       continue;
     }
     for (const BayerPattern pattern : kAllPatterns) {
-      for (auto [w, h] : {std::pair{7, 7}, std::pair{70, 19}, std::pair{131, 12}}) {
+      for (auto [w, h] : kVariantSizes) {
         const auto mosaic = RandomBytes(static_cast<std::size_t>(w) * h, random);
         const ConstMosaicView view = PackedMosaic(mosaic, w, h, pattern);
         WholePlane horizontal(w, h);

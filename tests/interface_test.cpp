@@ -282,8 +282,11 @@ TEST(MetricDefaults, EveryFigureLeavesOutTheFrameAndNoMore) {
 
 // The named window sides are the smallest interiors the figures accept.
 TEST(MetricDefaults, WindowSidesAreTheSmallestMeasurableInteriors) {
-  for (const auto& [side, metric] : {std::pair{kSsimWindowSide, &ComputeSsim},
-                                     std::pair{kZipperNeighbourhoodSide, &ComputeZipper}}) {
+  // The 8-bit overloads (each name also has a 16-bit one).
+  using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t);
+  for (const auto& [side, metric] :
+       {std::pair{kSsimWindowSide, static_cast<Metric>(&ComputeSsim)},
+        std::pair{kZipperNeighbourhoodSide, static_cast<Metric>(&ComputeZipper)}}) {
     const int fits = side + 2 * kFrameWidth;
     const auto image = RandomBytes(3 * static_cast<std::size_t>(fits) * fits, 23);
     EXPECT_NO_THROW(

@@ -111,9 +111,11 @@ DEMOSAIC_EXPORT double ComputeZipper(ConstImageView reference, ConstImageView re
 // data range W: C1 = (0.01 W)^2, C2 = (0.03 W)^2. CIEDE2000 and the zipper
 // share convert each pixel with UnitSrgbToLab(v / W) per channel. For
 // W = 255 each equals the 8-bit figure of the same values bit for bit.
-// Requires in addition one white level for both views (throws
-// std::invalid_argument otherwise) and samples within it; works in the same
-// memory per interior column.
+// Requires in addition one white level for both views, within
+// 1 .. kMaxWhiteLevel (throws std::invalid_argument otherwise), and samples
+// within it. SSIM works in about 1.2 kB per interior column; CIEDE2000 and
+// the zipper share in the 8-bit figures' memory plus a table of W + 1
+// doubles.
 DEMOSAIC_EXPORT double ComputeSsim(ConstImageView16 reference, ConstImageView16 reconstruction,
                                    std::int32_t border = kFrameWidth);
 DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView16 reference, ConstImageView16 reconstruction,

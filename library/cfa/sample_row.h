@@ -13,5 +13,7 @@ namespace demosaic {
 // `image_row` (pixels in `order`) that the row's filter passes there.
 void SampleRow(const std::uint8_t* image_row, ChannelOrder order, RowLayout layout,
                std::int32_t width, std::uint8_t* mosaic_row);
+void SampleRow(const std::uint16_t* image_row, ChannelOrder order, RowLayout layout,
+               std::int32_t width, std::uint16_t* mosaic_row);
 
 }  // namespace demosaic

@@ -11,6 +11,11 @@
 // Beyond the image, columns mirror about the edge column (-1 -> 1, -2 -> 2,
 // W -> W - 2, W + 1 -> W - 3) and rows about the current row (row r - k
 // outside becomes r + k, and the other way round), each neighbour on its own.
+//
+// One template serves 8-bit and 16-bit samples: the arithmetic is the same in
+// 32-bit integers, and only the stored type differs (16-bit differences for
+// 8-bit samples, 32-bit ones for 16-bit samples, whose estimates reach about
+// 1.5 * 65535 in magnitude).
 #include "cfa/cfa_layout.h"
 #include "engine/simd.h"
 #include "engine/stages.h"
@@ -22,24 +27,27 @@ namespace {
 // exactly as (4 * (s - M) - L) / 4 (integer division truncates toward zero).
 // `sign` is +1 at red and blue sites and -1 at green sites, where the
 // estimate is the negation: M + L / 4 - s.
-DEMOSAIC_ALWAYS_INLINE Diff Estimate(std::int32_t sign, std::int32_t s, std::int32_t second_a,
-                                     std::int32_t second_b, std::int32_t first_a,
-                                     std::int32_t first_b) {
+template <class D>
+DEMOSAIC_ALWAYS_INLINE D Estimate(std::int32_t sign, std::int32_t s, std::int32_t second_a,
+                                  std::int32_t second_b, std::int32_t first_a,
+                                  std::int32_t first_b) {
   const std::int32_t second_difference = 2 * s - second_a - second_b;
   const std::int32_t mean = (first_a + first_b) >> 1;
-  return static_cast<Diff>(sign * ((4 * (s - mean) - second_difference) / 4));
+  return static_cast<D>(sign * ((4 * (s - mean) - second_difference) / 4));
 }
 
 // The five mosaic rows an output row reads.
+template <class Sample>
 struct RowNeighbourhood {
-  const std::uint8_t* up2;
-  const std::uint8_t* up1;
-  const std::uint8_t* mid;
-  const std::uint8_t* down1;
-  const std::uint8_t* down2;
+  const Sample* up2;
+  const Sample* up1;
+  const Sample* mid;
+  const Sample* down1;
+  const Sample* down2;
 };
 
-RowNeighbourhood RowsAround(SampleRows samples, std::int32_t r) {
+template <class Sample>
+RowNeighbourhood<Sample> RowsAround(SampleRowsOf<Sample> samples, std::int32_t r) {
   const std::int32_t h = samples.height;
   return {samples.Row(r >= 2 ? r - 2 : r + 2), samples.Row(r >= 1 ? r - 1 : r + 1), samples.Row(r),
           samples.Row(r + 1 < h ? r + 1 : r - 1), samples.Row(r + 2 < h ? r + 2 : r - 2)};
@@ -56,75 +64,80 @@ inline std::int32_t MirrorColumn(std::int32_t k, std::int32_t width) {
 // lane's sign is fixed. The restrict-qualified pointers tell the compiler
 // that the rows never overlap, which lets it vectorise the loop. Returns the
 // first column not done.
-DEMOSAIC_ALWAYS_INLINE std::int32_t EstimateInteriorBody(const RowNeighbourhood& rows,
+template <class Sample, class D>
+DEMOSAIC_ALWAYS_INLINE std::int32_t EstimateInteriorBody(const RowNeighbourhood<Sample>& rows,
                                                          std::int32_t width, std::int32_t sign_even,
-                                                         Diff* __restrict horizontal,
-                                                         Diff* __restrict vertical) {
-  const std::uint8_t* __restrict up2 = rows.up2;
-  const std::uint8_t* __restrict up1 = rows.up1;
-  const std::uint8_t* __restrict mid = rows.mid;
-  const std::uint8_t* __restrict down1 = rows.down1;
-  const std::uint8_t* __restrict down2 = rows.down2;
+                                                         D* __restrict horizontal,
+                                                         D* __restrict vertical) {
+  const Sample* __restrict up2 = rows.up2;
+  const Sample* __restrict up1 = rows.up1;
+  const Sample* __restrict mid = rows.mid;
+  const Sample* __restrict down1 = rows.down1;
+  const Sample* __restrict down2 = rows.down2;
   const std::int32_t sign_odd = -sign_even;
   std::int32_t c = 2;
   for (; c + 1 <= width - 3; c += 2) {
     const std::int32_t s0 = mid[c];
     const std::int32_t s1 = mid[c + 1];
-    horizontal[c] = Estimate(sign_even, s0, mid[c - 2], mid[c + 2], mid[c - 1], s1);
-    horizontal[c + 1] = Estimate(sign_odd, s1, mid[c - 1], mid[c + 3], s0, mid[c + 2]);
-    vertical[c] = Estimate(sign_even, s0, up2[c], down2[c], up1[c], down1[c]);
-    vertical[c + 1] = Estimate(sign_odd, s1, up2[c + 1], down2[c + 1], up1[c + 1], down1[c + 1]);
+    horizontal[c] = Estimate<D>(sign_even, s0, mid[c - 2], mid[c + 2], mid[c - 1], s1);
+    horizontal[c + 1] = Estimate<D>(sign_odd, s1, mid[c - 1], mid[c + 3], s0, mid[c + 2]);
+    vertical[c] = Estimate<D>(sign_even, s0, up2[c], down2[c], up1[c], down1[c]);
+    vertical[c + 1] = Estimate<D>(sign_odd, s1, up2[c + 1], down2[c + 1], up1[c + 1], down1[c + 1]);
   }
   return c;
 }
 
-// One copy of the loop per instruction set.
-std::int32_t EstimateInteriorBaseline(const RowNeighbourhood& rows, std::int32_t width,
-                                      std::int32_t sign_even, Diff* horizontal, Diff* vertical) {
+// One copy of the loop per instruction set and sample type.
+template <class Sample, class D>
+std::int32_t EstimateInteriorBaseline(const RowNeighbourhood<Sample>& rows, std::int32_t width,
+                                      std::int32_t sign_even, D* horizontal, D* vertical) {
   return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
 }
 #if DEMOSAIC_X86_VARIANTS
-DEMOSAIC_TARGET_AVX2 std::int32_t EstimateInteriorAvx2(const RowNeighbourhood& rows,
+template <class Sample, class D>
+DEMOSAIC_TARGET_AVX2 std::int32_t EstimateInteriorAvx2(const RowNeighbourhood<Sample>& rows,
                                                        std::int32_t width, std::int32_t sign_even,
-                                                       Diff* horizontal, Diff* vertical) {
+                                                       D* horizontal, D* vertical) {
   return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
 }
-DEMOSAIC_TARGET_AVX512 std::int32_t EstimateInteriorAvx512(const RowNeighbourhood& rows,
+template <class Sample, class D>
+DEMOSAIC_TARGET_AVX512 std::int32_t EstimateInteriorAvx512(const RowNeighbourhood<Sample>& rows,
                                                            std::int32_t width,
-                                                           std::int32_t sign_even, Diff* horizontal,
-                                                           Diff* vertical) {
+                                                           std::int32_t sign_even, D* horizontal,
+                                                           D* vertical) {
   return EstimateInteriorBody(rows, width, sign_even, horizontal, vertical);
 }
 #endif
 
 // A site whose row neighbours may lie past the edge column.
-void EstimateEdgeSite(const RowNeighbourhood& rows, std::int32_t width, std::int32_t sign,
-                      std::int32_t c, Diff* horizontal, Diff* vertical) {
+template <class Sample, class D>
+void EstimateEdgeSite(const RowNeighbourhood<Sample>& rows, std::int32_t width, std::int32_t sign,
+                      std::int32_t c, D* horizontal, D* vertical) {
   const std::int32_t s = rows.mid[c];
-  horizontal[c] =
-      Estimate(sign, s, rows.mid[MirrorColumn(c - 2, width)], rows.mid[MirrorColumn(c + 2, width)],
-               rows.mid[MirrorColumn(c - 1, width)], rows.mid[MirrorColumn(c + 1, width)]);
-  vertical[c] = Estimate(sign, s, rows.up2[c], rows.down2[c], rows.up1[c], rows.down1[c]);
+  horizontal[c] = Estimate<D>(
+      sign, s, rows.mid[MirrorColumn(c - 2, width)], rows.mid[MirrorColumn(c + 2, width)],
+      rows.mid[MirrorColumn(c - 1, width)], rows.mid[MirrorColumn(c + 1, width)]);
+  vertical[c] = Estimate<D>(sign, s, rows.up2[c], rows.down2[c], rows.up1[c], rows.down1[c]);
 }
 
-}  // namespace
-
-void EstimateDirectionalDifferences(SampleRows samples, BayerPattern pattern,
-                                    std::int32_t first_row, std::int32_t end_row,
-                                    DiffRows horizontal, DiffRows vertical, SimdLevel level) {
+template <class Sample>
+void EstimateRows(SampleRowsOf<Sample> samples, BayerPattern pattern, std::int32_t first_row,
+                  std::int32_t end_row, DiffRowsOf<DiffOf<Sample>> horizontal,
+                  DiffRowsOf<DiffOf<Sample>> vertical, SimdLevel level) {
+  using D = DiffOf<Sample>;
   const std::int32_t width = samples.width;
 #if DEMOSAIC_X86_VARIANTS
-  auto* estimate_interior = level == SimdLevel::kAvx512 ? EstimateInteriorAvx512
-                            : level == SimdLevel::kAvx2 ? EstimateInteriorAvx2
-                                                        : EstimateInteriorBaseline;
+  auto* estimate_interior = level == SimdLevel::kAvx512 ? EstimateInteriorAvx512<Sample, D>
+                            : level == SimdLevel::kAvx2 ? EstimateInteriorAvx2<Sample, D>
+                                                        : EstimateInteriorBaseline<Sample, D>;
 #else
   static_cast<void>(level);  // only the baseline is compiled here
-  auto* estimate_interior = EstimateInteriorBaseline;
+  auto* estimate_interior = EstimateInteriorBaseline<Sample, D>;
 #endif
   for (std::int32_t r = first_row; r < end_row; ++r) {
-    const RowNeighbourhood rows = RowsAround(samples, r);
-    Diff* h = horizontal.Row(r);
-    Diff* v = vertical.Row(r);
+    const RowNeighbourhood<Sample> rows = RowsAround(samples, r);
+    D* h = horizontal.Row(r);
+    D* v = vertical.Row(r);
     // Green sites store the negated estimate.
     const std::int32_t green_parity = LayoutOfRow(pattern, r).green_parity;
     const std::int32_t sign_even = green_parity == 0 ? -1 : 1;
@@ -137,6 +150,21 @@ void EstimateDirectionalDifferences(SampleRows samples, BayerPattern pattern,
     const std::int32_t c = estimate_interior(rows, width, sign_even, h, v);
     for (std::int32_t k = c; k < width; ++k) EstimateEdgeSite(rows, width, sign(k), k, h, v);
   }
+}
+
+}  // namespace
+
+void EstimateDirectionalDifferences(SampleRows samples, BayerPattern pattern,
+                                    std::int32_t first_row, std::int32_t end_row,
+                                    DiffRows horizontal, DiffRows vertical, SimdLevel level) {
+  EstimateRows(samples, pattern, first_row, end_row, horizontal, vertical, level);
+}
+
+void EstimateDirectionalDifferences(SampleRows16 samples, BayerPattern pattern,
+                                    std::int32_t first_row, std::int32_t end_row,
+                                    WideDiffRows horizontal, WideDiffRows vertical,
+                                    SimdLevel level) {
+  EstimateRows(samples, pattern, first_row, end_row, horizontal, vertical, level);
 }
 
 }  // namespace demosaic::engine

@@ -10,6 +10,9 @@
 // share of the rows and recomputes the few estimate and fused rows around
 // its share's edges, so threads never wait for one another and every value
 // is the one a whole-image pass computes.
+//
+// 8-bit and 16-bit samples go through the same templates; a 16-bit view's
+// white level travels with its mosaic rows to the stages that bound by it.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cfa/sample_row.h"
@@ -24,17 +28,32 @@
 #include "demosaic/reconstruct.h"
 #include "engine/engine_threads.h"
 #include "engine/stages.h"
+#include "image/white_level.h"
 #include "quality/measured_region.h"
 #include "quality/squared_errors.h"
 
 namespace demosaic {
 namespace {
 
-using engine::Diff;
-using engine::DiffRows;
-using engine::PixelRows;
-using engine::SampleRows;
+using engine::DiffOf;
+using engine::DiffRowsOf;
+using engine::PixelRowsOf;
+using engine::SampleRowsOf;
 using engine::SimdLevel;
+
+// The views of one sample type.
+template <class Sample>
+struct ViewsOf;
+template <>
+struct ViewsOf<std::uint8_t> {
+  using Image = ImageView;
+  using ConstImage = ConstImageView;
+};
+template <>
+struct ViewsOf<std::uint16_t> {
+  using Image = ImageView16;
+  using ConstImage = ConstImageView16;
+};
 
 // Rows per band when the caller leaves the choice to the engine: enough to
 // make per-step overhead vanish, few enough that the row buffers of a wide
@@ -62,12 +81,12 @@ void CheckOptions(const ReconstructionOptions& options) {
   }
 }
 
-// Bytes of one thread's buffers for rows `width` pixels wide. When the
+// Sizes of one thread's buffers for rows `width` pixels wide. When the
 // samples come from a colour image they get slots of their own, and output
 // rows written in place pass through a buffer of their own.
 struct BufferSizes {
-  std::size_t diffs;  // entries of the three difference buffers
-  std::size_t bytes;  // sample slots and output slots
+  std::size_t diffs;    // entries of the three difference buffers
+  std::size_t samples;  // samples of the mosaic slots and output slots
 };
 
 BufferSizes ThreadBufferSizes(std::int32_t width, std::int32_t band, bool sampling) {
@@ -77,7 +96,7 @@ BufferSizes ThreadBufferSizes(std::int32_t width, std::int32_t band, bool sampli
   BufferSizes sizes{(2 * estimate_slots + fused_slots) * w, 0};
   if (sampling) {
     const auto output_slots = static_cast<std::size_t>(std::max(band, kFrameWidth));
-    sizes.bytes = static_cast<std::size_t>(band + kSampleSlack) * w + output_slots * 3 * w;
+    sizes.samples = static_cast<std::size_t>(band + kSampleSlack) * w + output_slots * 3 * w;
   }
   return sizes;
 }
@@ -87,53 +106,57 @@ struct FreeMemory {
 };
 
 // Where one thread's stages read their samples.
+template <class Sample>
 struct SampleSource {
-  SampleRows samples;
+  SampleRowsOf<Sample> samples;
   // When not null, the samples are taken from `image` into `slots` as the
   // rows are first needed.
-  std::uint8_t* slots = nullptr;
-  ConstImageView image;
+  Sample* slots = nullptr;
+  typename ViewsOf<Sample>::ConstImage image;
   std::int32_t next_row = 0;  // first row not yet sampled
 };
 
 // Where one thread's output rows go: straight into the output, or, when the
 // output is the image being sampled, through a few buffered rows that are
 // measured against the original row before they replace it.
+template <class Sample>
 struct OutputSink {
-  PixelRows rows;
+  PixelRowsOf<Sample> rows;
   bool in_place = false;
-  ImageView image;
+  typename ViewsOf<Sample>::Image image;
   std::int32_t border = 0;
   SquaredErrors errors;
 };
 
+template <class Sample>
 struct ThreadWork {
-  DiffRows horizontal;
-  DiffRows vertical;
-  DiffRows fused;
-  SampleSource source;
-  OutputSink sink;
+  DiffRowsOf<DiffOf<Sample>> horizontal;
+  DiffRowsOf<DiffOf<Sample>> vertical;
+  DiffRowsOf<DiffOf<Sample>> fused;
+  SampleSource<Sample> source;
+  OutputSink<Sample> sink;
 };
 
-void SampleUpTo(SampleSource& source, BayerPattern pattern, std::int32_t end) {
+template <class Sample>
+void SampleUpTo(SampleSource<Sample>& source, BayerPattern pattern, std::int32_t end) {
   if (source.slots == nullptr) return;
-  const SampleRows& rows = source.samples;
+  const SampleRowsOf<Sample>& rows = source.samples;
   for (; source.next_row < end; ++source.next_row) {
     const std::int32_t r = source.next_row;
     // The slot the stages will read row r from, written through the
     // writable pointer to the same memory.
-    std::uint8_t* slot =
-        source.slots + static_cast<std::ptrdiff_t>(r % rows.capacity) * rows.stride;
+    Sample* slot = source.slots + static_cast<std::ptrdiff_t>(r % rows.capacity) * rows.stride;
     SampleRow(source.image.Row(r), source.image.order, LayoutOfRow(pattern, r), rows.width, slot);
   }
 }
 
-void EmitRows(ThreadWork& work, BayerPattern pattern, std::int32_t first, std::int32_t end,
+template <class Sample>
+void EmitRows(ThreadWork<Sample>& work, BayerPattern pattern, std::int32_t first, std::int32_t end,
               SimdLevel level) {
   if (first >= end) return;
   engine::ReconstructColors(work.source.samples, pattern, first, end, work.fused, work.sink.rows,
                             level);
-  OutputSink& sink = work.sink;
+  OutputSink<Sample>& sink = work.sink;
   if (!sink.in_place) return;
   const std::int32_t width = sink.image.width;
   for (std::int32_t r = first; r < end; ++r) {
@@ -141,13 +164,15 @@ void EmitRows(ThreadWork& work, BayerPattern pattern, std::int32_t first, std::i
       AddRowSquaredErrors(sink.image.Row(r), sink.image.order, sink.rows.Row(r), sink.rows.order,
                           sink.border, width - sink.border, sink.errors);
     }
-    std::memcpy(sink.image.Row(r), sink.rows.Row(r), 3 * static_cast<std::size_t>(width));
+    std::memcpy(sink.image.Row(r), sink.rows.Row(r),
+                3 * sizeof(Sample) * static_cast<std::size_t>(width));
   }
 }
 
 // Output rows [first, end) of an image of at least kMinimumSide on each side.
-void ReconstructRows(ThreadWork& work, BayerPattern pattern, std::int32_t first, std::int32_t end,
-                     std::int32_t band, SimdLevel level) {
+template <class Sample>
+void ReconstructRows(ThreadWork<Sample>& work, BayerPattern pattern, std::int32_t first,
+                     std::int32_t end, std::int32_t band, SimdLevel level) {
   const std::int32_t height = work.source.samples.height;
   // The rows with reconstructed pixels; the others are black frame.
   const std::int32_t interior_first = std::max(first, kFrameWidth);
@@ -178,19 +203,21 @@ void ReconstructRows(ThreadWork& work, BayerPattern pattern, std::int32_t first,
 }
 
 // Carves one thread's buffers out of the blocks obtained for all threads.
-ThreadWork CarveWork(Diff* diffs, std::uint8_t* bytes, std::int32_t width, std::int32_t height,
-                     std::int32_t band) {
+// `slots` is null when the samples come from a mosaic.
+template <class Sample>
+ThreadWork<Sample> CarveWork(DiffOf<Sample>* diffs, Sample* slots, std::int32_t width,
+                             std::int32_t height, std::int32_t band) {
   const std::ptrdiff_t w = width;
   const std::int32_t estimate_slots = band + kEstimateSlack;
-  ThreadWork work;
+  ThreadWork<Sample> work;
   work.horizontal = {diffs, w, estimate_slots};
   work.vertical = {diffs + estimate_slots * w, w, estimate_slots};
   work.fused = {diffs + 2 * estimate_slots * w, w, band + kFusedSlack};
-  if (bytes != nullptr) {
+  if (slots != nullptr) {
     const std::int32_t sample_slots = band + kSampleSlack;
-    work.source.slots = bytes;
-    work.source.samples = {bytes, w, sample_slots, width, height};
-    work.sink.rows = {bytes + sample_slots * w, 3 * w, std::max(band, kFrameWidth),
+    work.source.slots = slots;
+    work.source.samples = {slots, w, sample_slots, width, height};
+    work.sink.rows = {slots + sample_slots * w, 3 * w, std::max(band, kFrameWidth),
                       ChannelOrder::kBGR};
   }
   return work;
@@ -199,31 +226,118 @@ ThreadWork CarveWork(Diff* diffs, std::uint8_t* bytes, std::int32_t width, std::
 // Every thread's buffers, obtained before any thread starts so that a
 // failure leaves nothing half done. They are zeroed: the colour stage reads
 // (and discards) entries at green sites, which no stage writes.
+template <class Sample>
 struct WorkMemory {
-  std::unique_ptr<Diff, FreeMemory> diffs;
-  std::unique_ptr<std::uint8_t, FreeMemory> bytes;
+  std::unique_ptr<DiffOf<Sample>, FreeMemory> diffs;
+  std::unique_ptr<Sample, FreeMemory> samples;
   BufferSizes sizes;
 };
 
-WorkMemory ObtainWorkMemory(std::int32_t width, std::int32_t band, int threads, bool sampling) {
-  WorkMemory memory;
+template <class Sample>
+WorkMemory<Sample> ObtainWorkMemory(std::int32_t width, std::int32_t band, int threads,
+                                    bool sampling) {
+  using D = DiffOf<Sample>;
+  WorkMemory<Sample> memory;
   memory.sizes = ThreadBufferSizes(width, band, sampling);
   const auto count = static_cast<std::size_t>(threads);
-  memory.diffs.reset(static_cast<Diff*>(std::calloc(memory.sizes.diffs * count, sizeof(Diff))));
+  memory.diffs.reset(static_cast<D*>(std::calloc(memory.sizes.diffs * count, sizeof(D))));
   if (!memory.diffs) throw std::bad_alloc();
   if (sampling) {
-    memory.bytes.reset(static_cast<std::uint8_t*>(std::calloc(memory.sizes.bytes * count, 1)));
-    if (!memory.bytes) throw std::bad_alloc();
+    memory.samples.reset(
+        static_cast<Sample*>(std::calloc(memory.sizes.samples * count, sizeof(Sample))));
+    if (!memory.samples) throw std::bad_alloc();
   }
   return memory;
 }
 
+template <class Sample>
+void ReconstructMosaic(SampleRowsOf<Sample> mosaic, BayerPattern pattern,
+                       PixelRowsOf<Sample> output, const ReconstructionOptions& options) {
+  const std::int32_t width = mosaic.width;
+  const std::int32_t height = mosaic.height;
+  if (width < kMinimumSide || height < kMinimumSide) {
+    // No interior: every pixel is frame, and the stages' windows would reach
+    // outside so small an image.
+    for (std::int32_t r = 0; r < height; ++r) {
+      std::fill_n(output.Row(r), 3 * static_cast<std::size_t>(width), Sample{0});
+    }
+    return;
+  }
+  const std::int32_t band = BandRows(options);
+  // More threads than rows would leave some without work.
+  const int threads = std::min<int>(options.threads, height);
+  const WorkMemory<Sample> memory = ObtainWorkMemory<Sample>(width, band, threads, false);
+  const SimdLevel level = engine::BestSimdLevel();
+  auto share = [&](int k) {
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(height) * k / threads);
+  };
+  auto run = [&](int k) {
+    ThreadWork<Sample> work =
+        CarveWork<Sample>(memory.diffs.get() + memory.sizes.diffs * static_cast<std::size_t>(k),
+                          nullptr, width, height, band);
+    work.source.samples = mosaic;
+    work.sink.rows = output;
+    ReconstructRows(work, pattern, share(k), share(k + 1), band, level);
+  };
+  engine::RunOnThreads(threads, run);
+}
+
+// The frame-only case of ReconstructInPlace: the image, under kMinimumSide
+// on a side, is measured against black and then blackened.
+template <class Image>
+SquaredErrors BlackenSmallImage(Image image, std::int32_t border) {
+  using Sample = std::remove_pointer_t<decltype(image.data)>;
+  const std::int32_t width = image.width;
+  const std::vector<Sample> black(3 * static_cast<std::size_t>(width), 0);
+  SquaredErrors errors;
+  for (std::int32_t r = border; r < image.height - border; ++r) {
+    AddRowSquaredErrors(image.Row(r), image.order, black.data(), image.order, border,
+                        width - border, errors);
+  }
+  for (std::int32_t r = 0; r < image.height; ++r) std::fill_n(image.Row(r), black.size(), 0);
+  return errors;
+}
+
+template <class Image>
+QualityFigures ReconstructImageInPlace(Image image, BayerPattern pattern,
+                                       const ReconstructionOptions& options, std::int32_t border,
+                                       std::int32_t white_level) {
+  using Sample = std::remove_pointer_t<decltype(image.data)>;
+  const std::int32_t width = image.width;
+  const std::int32_t height = image.height;
+  const std::int64_t columns = width - 2 * std::int64_t{border};
+  const std::int64_t rows = height - 2 * std::int64_t{border};
+  if (width < kMinimumSide || height < kMinimumSide) {
+    return FiguresFromSquaredErrors(BlackenSmallImage(image, border), columns, rows, white_level);
+  }
+  const std::int32_t band = BandRows(options);
+  const WorkMemory<Sample> memory = ObtainWorkMemory<Sample>(width, band, 1, true);
+  ThreadWork<Sample> work =
+      CarveWork<Sample>(memory.diffs.get(), memory.samples.get(), width, height, band);
+  work.source.samples.white_level = white_level;
+  work.source.image = image;
+  work.sink.rows.order = image.order;
+  work.sink.in_place = true;
+  work.sink.image = image;
+  work.sink.border = border;
+  ReconstructRows(work, pattern, 0, height, band, engine::BestSimdLevel());
+  return FiguresFromSquaredErrors(work.sink.errors, columns, rows, white_level);
+}
+
 }  // namespace
 
-std::size_t ReconstructionWorkingBytes(std::int32_t width, const ReconstructionOptions& options) {
+std::size_t ReconstructionWorkingBytes(std::int32_t width, const ReconstructionOptions& options,
+                                       std::size_t sample_bytes) {
   CheckOptions(options);
+  if (sample_bytes != 1 && sample_bytes != 2) {
+    throw std::invalid_argument("ReconstructionWorkingBytes: samples of " +
+                                std::to_string(sample_bytes) + " bytes; 1 or 2 are known");
+  }
   const BufferSizes sizes = ThreadBufferSizes(std::max(width, 0), BandRows(options), true);
-  return (sizes.diffs * sizeof(Diff) + sizes.bytes) * static_cast<std::size_t>(options.threads);
+  const std::size_t diff_bytes =
+      sample_bytes == 1 ? sizeof(engine::Diff) : sizeof(engine::WideDiff);
+  return (sizes.diffs * diff_bytes + sizes.samples * sample_bytes) *
+         static_cast<std::size_t>(options.threads);
 }
 
 void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
@@ -232,33 +346,19 @@ void ReconstructFromMosaic(ConstMosaicView mosaic, ImageView output,
   if (mosaic.width != output.width || mosaic.height != output.height) {
     throw std::invalid_argument("ReconstructFromMosaic: mosaic and output differ in size");
   }
-  const std::int32_t width = mosaic.width;
-  const std::int32_t height = mosaic.height;
-  if (width < kMinimumSide || height < kMinimumSide) {
-    // No interior: every pixel is frame, and the stages' windows would reach
-    // outside so small an image.
-    for (std::int32_t r = 0; r < height; ++r) {
-      std::fill_n(output.Row(r), 3 * static_cast<std::size_t>(width), std::uint8_t{0});
-    }
-    return;
+  ReconstructMosaic(engine::WholeMosaic(mosaic), mosaic.pattern, engine::WholeImage(output),
+                    options);
+}
+
+void ReconstructFromMosaic(ConstMosaicView16 mosaic, ImageView16 output,
+                           const ReconstructionOptions& options) {
+  CheckOptions(options);
+  if (mosaic.width != output.width || mosaic.height != output.height) {
+    throw std::invalid_argument("ReconstructFromMosaic: mosaic and output differ in size");
   }
-  const std::int32_t band = BandRows(options);
-  // More threads than rows would leave some without work.
-  const int threads = std::min<int>(options.threads, height);
-  const WorkMemory memory = ObtainWorkMemory(width, band, threads, false);
-  const SimdLevel level = engine::BestSimdLevel();
-  auto share = [&](int k) {
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(height) * k / threads);
-  };
-  auto run = [&](int k) {
-    ThreadWork work =
-        CarveWork(memory.diffs.get() + memory.sizes.diffs * static_cast<std::size_t>(k), nullptr,
-                  width, height, band);
-    work.source.samples = engine::WholeMosaic(mosaic);
-    work.sink.rows = engine::WholeImage(output);
-    ReconstructRows(work, mosaic.pattern, share(k), share(k + 1), band, level);
-  };
-  engine::RunOnThreads(threads, run);
+  CheckSameWhiteLevel("ReconstructFromMosaic", mosaic.white_level, output.white_level);
+  ReconstructMosaic(engine::WholeMosaic(mosaic), mosaic.pattern, engine::WholeImage(output),
+                    options);
 }
 
 QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
@@ -268,31 +368,17 @@ QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
     throw std::invalid_argument("ReconstructInPlace: runs on one thread only");
   }
   CheckMeasuredRegion("ReconstructInPlace", image, image, border, 1);
-  const std::int32_t width = image.width;
-  const std::int32_t height = image.height;
-  if (width < kMinimumSide || height < kMinimumSide) {
-    // The whole image is frame: measure it against black, then blacken it.
-    const std::vector<std::uint8_t> black(3 * static_cast<std::size_t>(width), 0);
-    SquaredErrors errors;
-    for (std::int32_t r = border; r < height - border; ++r) {
-      AddRowSquaredErrors(image.Row(r), image.order, black.data(), image.order, border,
-                          width - border, errors);
-    }
-    for (std::int32_t r = 0; r < height; ++r) std::fill_n(image.Row(r), black.size(), 0);
-    return FiguresFromSquaredErrors(errors, width - 2 * std::int64_t{border},
-                                    height - 2 * std::int64_t{border});
+  return ReconstructImageInPlace(image, pattern, options, border, 255);
+}
+
+QualityFigures ReconstructInPlace(ImageView16 image, BayerPattern pattern,
+                                  const ReconstructionOptions& options, std::int32_t border) {
+  CheckOptions(options);
+  if (options.threads != 1) {
+    throw std::invalid_argument("ReconstructInPlace: runs on one thread only");
   }
-  const std::int32_t band = BandRows(options);
-  const WorkMemory memory = ObtainWorkMemory(width, band, 1, true);
-  ThreadWork work = CarveWork(memory.diffs.get(), memory.bytes.get(), width, height, band);
-  work.source.image = image;
-  work.sink.rows.order = image.order;
-  work.sink.in_place = true;
-  work.sink.image = image;
-  work.sink.border = border;
-  ReconstructRows(work, pattern, 0, height, band, engine::BestSimdLevel());
-  return FiguresFromSquaredErrors(work.sink.errors, width - 2 * std::int64_t{border},
-                                  height - 2 * std::int64_t{border});
+  CheckMeasuredRegion("ReconstructInPlace", image, image, border, 1);
+  return ReconstructImageInPlace(image, pattern, options, border, image.white_level);
 }
 
 }  // namespace demosaic

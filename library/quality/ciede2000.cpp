@@ -111,17 +111,22 @@ double Ciede2000(Lab first, Lab second) {
   return std::sqrt(std::max(sum, 0.0));
 }
 
-double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+namespace {
+
+// The mean over the interior, for views of either sample type.
+template <class View>
+double MeanDe2000(View reference, View reconstruction, std::int32_t border) {
   const MeasuredRegion region =
       CheckMeasuredRegion("ComputeDe2000", reference, reconstruction, border, 1);
+  const LinearLevels linear = LinearLevelsOf(reference);
   LabRow reference_row(static_cast<std::size_t>(region.width));
   LabRow reconstruction_row(reference_row.size());
   // One sum per row, then the rows' sums: keeps each addend near the size of
   // the running total.
   double total = 0.0;
   for (std::int32_t r = region.top; r < region.top + region.height; ++r) {
-    ConvertRowToLab(reference, r, region.left, reference_row);
-    ConvertRowToLab(reconstruction, r, region.left, reconstruction_row);
+    ConvertRowToLab(reference, linear, r, region.left, reference_row);
+    ConvertRowToLab(reconstruction, linear, r, region.left, reconstruction_row);
     double row_sum = 0.0;
     for (std::size_t c = 0; c < reference_row.size(); ++c) {
       row_sum +=
@@ -131,6 +136,17 @@ double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, st
     total += row_sum;
   }
   return total / (static_cast<double>(region.width) * static_cast<double>(region.height));
+}
+
+}  // namespace
+
+double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+  return MeanDe2000(reference, reconstruction, border);
+}
+
+double ComputeDe2000(ConstImageView16 reference, ConstImageView16 reconstruction,
+                     std::int32_t border) {
+  return MeanDe2000(reference, reconstruction, border);
 }
 
 }  // namespace demosaic

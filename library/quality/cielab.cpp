@@ -1,5 +1,7 @@
-// 8-bit sRGB to CIELAB under D65, one pixel or one row at a time. Both use
-// the same steps, so a row's colours equal SrgbToLab's to the last bit.
+// sRGB to CIELAB under D65, one pixel or one row at a time, from 8-bit
+// values, 16-bit values of a white level W, or values already in 0..1. All
+// use the same steps after c = v / W, so a row's colours equal SrgbToLab's
+// (or UnitSrgbToLab's) to the last bit.
 #include "quality/cielab.h"
 
 #include <array>
@@ -14,17 +16,17 @@
 namespace demosaic {
 namespace {
 
-// Linear light of each 8-bit sRGB value: the transfer curve depends on the
-// value alone, so 256 entries replace a pow per channel and pixel.
+// Linear light of an encoded sRGB value c in 0..1.
+double LinearOf(double c) {
+  return c > 0.04045 ? std::pow((c + 0.055) / 1.055, 2.4) : c / 12.92;
+}
+
+// Linear light of each 8-bit sRGB value, made once.
 using LinearTable = std::array<double, 256>;
 
 LinearTable MakeLinearTable() {
   LinearTable table{};
-  for (int v = 0; v < 256; ++v) {
-    const double c = v / 255.0;
-    table[static_cast<std::size_t>(v)] =
-        c > 0.04045 ? std::pow((c + 0.055) / 1.055, 2.4) : c / 12.92;
-  }
+  for (int v = 0; v < 256; ++v) table[static_cast<std::size_t>(v)] = LinearOf(v / 255.0);
   return table;
 }
 
@@ -94,31 +96,42 @@ void ApplyLabCurve(std::vector<double>& values, std::vector<double>& scratch) {
   }
 }
 
-}  // namespace
-
-Lab SrgbToLab(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-  const LinearTable& linear = Linear();
-  const Tristimulus t = ToTristimulus(linear[red], linear[green], linear[blue]);
+Lab LabOfLinear(double red, double green, double blue) {
+  const Tristimulus t = ToTristimulus(red, green, blue);
   const double fx = LabCurve(t.x);
   const double fy = LabCurve(t.y);
   const double fz = LabCurve(t.z);
   return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
 
-void ConvertRowToLab(ConstImageView image, std::int32_t row, std::int32_t first_column,
-                     LabRow& out) {
-  const LinearTable& linear = Linear();
-  const std::size_t red = static_cast<std::size_t>(RedOffset(image.order));
-  const std::size_t blue = static_cast<std::size_t>(BlueOffset(image.order));
-  const std::uint8_t* pixels = image.Row(row) + 3 * static_cast<std::ptrdiff_t>(first_column);
-  // L, a and b hold y, x and z, then f of each, then the coordinates.
+// The tristimulus values of one row's pixels into out.L (y), out.a (x) and
+// out.b (z). 8-bit samples index the 256-entry table directly; larger ones
+// are first limited to the white level, the table's last entry.
+template <class Sample>
+void RowToTristimulus(const Sample* pixels, ChannelOrder order, const LinearLevels& levels,
+                      LabRow& out) {
+  const double* linear = levels.values();
+  const std::size_t red = static_cast<std::size_t>(RedOffset(order));
+  const std::size_t blue = static_cast<std::size_t>(BlueOffset(order));
+  const auto white = static_cast<std::uint32_t>(levels.white_level);
+  auto level = [&](Sample v) {
+    if constexpr (sizeof(Sample) == 1) {
+      return linear[v];
+    } else {
+      return linear[v < white ? v : white];
+    }
+  };
   for (std::size_t i = 0; i < out.size(); ++i) {
-    const std::uint8_t* pixel = pixels + 3 * i;
-    const Tristimulus t = ToTristimulus(linear[pixel[red]], linear[pixel[1]], linear[pixel[blue]]);
+    const Sample* pixel = pixels + 3 * i;
+    const Tristimulus t = ToTristimulus(level(pixel[red]), level(pixel[1]), level(pixel[blue]));
     out.L[i] = t.y;
     out.a[i] = t.x;
     out.b[i] = t.z;
   }
+}
+
+// The rest of a row's conversion once it holds tristimulus values.
+void TristimulusRowToLab(LabRow& out) {
   ApplyLabCurve(out.L, out.scratch);
   ApplyLabCurve(out.a, out.scratch);
   ApplyLabCurve(out.b, out.scratch);
@@ -130,6 +143,48 @@ void ConvertRowToLab(ConstImageView image, std::int32_t row, std::int32_t first_
     out.a[i] = 500.0 * (fx - fy);
     out.b[i] = 200.0 * (fy - fz);
   }
+}
+
+}  // namespace
+
+Lab SrgbToLab(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  const LinearTable& linear = Linear();
+  return LabOfLinear(linear[red], linear[green], linear[blue]);
+}
+
+Lab UnitSrgbToLab(double red, double green, double blue) {
+  return LabOfLinear(LinearOf(red), LinearOf(green), LinearOf(blue));
+}
+
+LinearLevels LinearLevelsOf(ConstImageView) {
+  LinearLevels levels;
+  levels.shared = Linear().data();
+  return levels;
+}
+
+LinearLevels LinearLevelsOf(ConstImageView16 image) {
+  LinearLevels levels;
+  levels.white_level = image.white_level;
+  levels.owned.resize(static_cast<std::size_t>(image.white_level) + 1);
+  const double white = static_cast<double>(image.white_level);
+  for (std::int32_t v = 0; v <= image.white_level; ++v) {
+    levels.owned[static_cast<std::size_t>(v)] = LinearOf(v / white);
+  }
+  return levels;
+}
+
+void ConvertRowToLab(ConstImageView image, const LinearLevels& linear, std::int32_t row,
+                     std::int32_t first_column, LabRow& out) {
+  RowToTristimulus(image.Row(row) + 3 * static_cast<std::ptrdiff_t>(first_column), image.order,
+                   linear, out);
+  TristimulusRowToLab(out);
+}
+
+void ConvertRowToLab(ConstImageView16 image, const LinearLevels& linear, std::int32_t row,
+                     std::int32_t first_column, LabRow& out) {
+  RowToTristimulus(image.Row(row) + 3 * static_cast<std::ptrdiff_t>(first_column), image.order,
+                   linear, out);
+  TristimulusRowToLab(out);
 }
 
 }  // namespace demosaic

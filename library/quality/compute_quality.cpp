@@ -1,6 +1,7 @@
 // PSNR and CPSNR of a reconstruction against its reference over the measured
-// interior.
+// interior, for 8-bit and 16-bit samples.
 #include <cmath>
+#include <type_traits>
 
 #include "demosaic/quality.h"
 #include "quality/measured_region.h"
@@ -9,27 +10,26 @@
 namespace demosaic {
 namespace {
 
-constexpr double kPeakSquared = 65025.0;  // 255 squared
-
-}  // namespace
-
-void AddRowSquaredErrors(const std::uint8_t* reference_row, ChannelOrder reference_order,
-                         const std::uint8_t* reconstruction_row, ChannelOrder reconstruction_order,
-                         std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
+// Differences of 8-bit samples are squared in 32 bits, of 16-bit samples in
+// 64 (65535^2 does not fit a signed 32-bit integer); each row's sum fits 64
+// bits for any width an int32 allows.
+template <class Sample>
+void AddRow(const Sample* reference_row, ChannelOrder reference_order,
+            const Sample* reconstruction_row, ChannelOrder reconstruction_order,
+            std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
   const int red = RedOffset(reference_order);
   const int blue = BlueOffset(reference_order);
   const int red_rec = RedOffset(reconstruction_order);
   const int blue_rec = BlueOffset(reconstruction_order);
+  using Term = std::conditional_t<sizeof(Sample) == 1, std::int32_t, std::int64_t>;
   std::int64_t row_r = 0;
   std::int64_t row_g = 0;
   std::int64_t row_b = 0;
   for (std::int32_t c = first_column; c < end_column; ++c) {
     const std::ptrdiff_t at = 3 * static_cast<std::ptrdiff_t>(c);
-    const std::int32_t dr =
-        std::int32_t{reference_row[at + red]} - reconstruction_row[at + red_rec];
-    const std::int32_t dg = std::int32_t{reference_row[at + 1]} - reconstruction_row[at + 1];
-    const std::int32_t db =
-        std::int32_t{reference_row[at + blue]} - reconstruction_row[at + blue_rec];
+    const Term dr = Term{reference_row[at + red]} - reconstruction_row[at + red_rec];
+    const Term dg = Term{reference_row[at + 1]} - reconstruction_row[at + 1];
+    const Term db = Term{reference_row[at + blue]} - reconstruction_row[at + blue_rec];
     row_r += dr * dr;
     row_g += dg * dg;
     row_b += db * db;
@@ -39,12 +39,30 @@ void AddRowSquaredErrors(const std::uint8_t* reference_row, ChannelOrder referen
   sums.blue += static_cast<double>(row_b);
 }
 
+}  // namespace
+
+void AddRowSquaredErrors(const std::uint8_t* reference_row, ChannelOrder reference_order,
+                         const std::uint8_t* reconstruction_row, ChannelOrder reconstruction_order,
+                         std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
+  AddRow(reference_row, reference_order, reconstruction_row, reconstruction_order, first_column,
+         end_column, sums);
+}
+
+void AddRowSquaredErrors(const std::uint16_t* reference_row, ChannelOrder reference_order,
+                         const std::uint16_t* reconstruction_row, ChannelOrder reconstruction_order,
+                         std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
+  AddRow(reference_row, reference_order, reconstruction_row, reconstruction_order, first_column,
+         end_column, sums);
+}
+
 QualityFigures FiguresFromSquaredErrors(const SquaredErrors& sums, std::int64_t columns,
-                                        std::int64_t rows) {
+                                        std::int64_t rows, std::int32_t white_level) {
   const double column_count = static_cast<double>(columns);
   const double row_count = static_cast<double>(rows);
+  // W^2 is exact in double (65025 for 8-bit samples).
+  const double peak_squared = static_cast<double>(white_level) * static_cast<double>(white_level);
   auto psnr = [&](double sum) {
-    return 10.0 * std::log10(kPeakSquared / (sum / column_count / row_count));
+    return 10.0 * std::log10(peak_squared / (sum / column_count / row_count));
   };
   QualityFigures figures;
   figures.psnr_r = psnr(sums.red);
@@ -64,6 +82,19 @@ QualityFigures ComputeQuality(ConstImageView reference, ConstImageView reconstru
   }
   return FiguresFromSquaredErrors(sums, reference.width - 2 * std::int64_t{border},
                                   reference.height - 2 * std::int64_t{border});
+}
+
+QualityFigures ComputeQuality(ConstImageView16 reference, ConstImageView16 reconstruction,
+                              std::int32_t border) {
+  CheckMeasuredRegion("ComputeQuality", reference, reconstruction, border, 1);
+  SquaredErrors sums;
+  for (std::int32_t r = border; r < reference.height - border; ++r) {
+    AddRowSquaredErrors(reference.Row(r), reference.order, reconstruction.Row(r),
+                        reconstruction.order, border, reference.width - border, sums);
+  }
+  return FiguresFromSquaredErrors(sums, reference.width - 2 * std::int64_t{border},
+                                  reference.height - 2 * std::int64_t{border},
+                                  reference.white_level);
 }
 
 }  // namespace demosaic

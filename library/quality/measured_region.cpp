@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "image/white_level.h"
+
 namespace demosaic {
 namespace {
 
@@ -11,7 +13,9 @@ std::string SizeText(std::int64_t width, std::int64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
 }
 
-void CheckView(const std::string& prefix, const char* which, ConstImageView view) {
+template <class View>
+void CheckView(const std::string& prefix, const char* which, View view) {
+  constexpr bool kSixteen = sizeof(*view.data) == 2;
   if (view.width < 0 || view.height < 0) {
     throw std::invalid_argument(prefix + which + " has a negative size " +
                                 SizeText(view.width, view.height));
@@ -21,15 +25,13 @@ void CheckView(const std::string& prefix, const char* which, ConstImageView view
   if (view.stride < 3 * static_cast<std::ptrdiff_t>(view.width)) {
     throw std::invalid_argument(prefix + which + " row stride " + std::to_string(view.stride) +
                                 " is shorter than a row of " + std::to_string(3 * view.width) +
-                                " bytes");
+                                (kSixteen ? " samples" : " bytes"));
   }
 }
 
-}  // namespace
-
-MeasuredRegion CheckMeasuredRegion(const char* metric, ConstImageView reference,
-                                   ConstImageView reconstruction, std::int32_t border,
-                                   std::int32_t minimum_side) {
+template <class View>
+MeasuredRegion CheckRegion(const char* metric, View reference, View reconstruction,
+                           std::int32_t border, std::int32_t minimum_side) {
   const std::string prefix = std::string(metric) + ": ";
   CheckView(prefix, "reference", reference);
   CheckView(prefix, "reconstruction", reconstruction);
@@ -54,6 +56,21 @@ MeasuredRegion CheckMeasuredRegion(const char* metric, ConstImageView reference,
                                 " are needed");
   }
   return {border, border, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
+}
+
+}  // namespace
+
+MeasuredRegion CheckMeasuredRegion(const char* metric, ConstImageView reference,
+                                   ConstImageView reconstruction, std::int32_t border,
+                                   std::int32_t minimum_side) {
+  return CheckRegion(metric, reference, reconstruction, border, minimum_side);
+}
+
+MeasuredRegion CheckMeasuredRegion(const char* metric, ConstImageView16 reference,
+                                   ConstImageView16 reconstruction, std::int32_t border,
+                                   std::int32_t minimum_side) {
+  CheckSameWhiteLevel(metric, reference.white_level, reconstruction.white_level);
+  return CheckRegion(metric, reference, reconstruction, border, minimum_side);
 }
 
 }  // namespace demosaic

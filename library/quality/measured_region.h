@@ -27,4 +27,10 @@ MeasuredRegion CheckMeasuredRegion(const char* metric, ConstImageView reference,
                                    ConstImageView reconstruction, std::int32_t border,
                                    std::int32_t minimum_side);
 
+// The same for 16-bit views (strides in samples), which must in addition
+// carry one white level within 1 .. kMaxWhiteLevel.
+MeasuredRegion CheckMeasuredRegion(const char* metric, ConstImageView16 reference,
+                                   ConstImageView16 reconstruction, std::int32_t border,
+                                   std::int32_t minimum_side);
+
 }  // namespace demosaic

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "demosaic/metrics.h"
@@ -17,8 +18,17 @@ namespace {
 
 constexpr int kWindow = kSsimWindowSide;
 constexpr int kRadius = kWindow / 2;
-constexpr double kC1 = (0.01 * 255.0) * (0.01 * 255.0);
-constexpr double kC2 = (0.03 * 255.0) * (0.03 * 255.0);
+
+// The stabilising constants for data of range W (255 for 8-bit views).
+struct Constants {
+  double c1;
+  double c2;
+};
+
+Constants ConstantsFor(std::int32_t white_level) {
+  const double range = static_cast<double>(white_level);
+  return {(0.01 * range) * (0.01 * range), (0.03 * range) * (0.03 * range)};
+}
 
 // What is filtered for each channel: x, y, x^2 + y^2 and xy. The two squares
 // are only ever needed as the sum vx + vy, so they are filtered together.
@@ -46,10 +56,11 @@ const Taps& GaussianTaps() {
 
 // out[j] = sum of taps[|k|] * v[j + 5 + k] for k = -5..5. The window is
 // symmetric, so the two samples at each distance are added first, exactly,
-// as integers.
-void FilterRow(const std::int32_t* v, std::span<double> out, const Taps& taps) {
+// as integers (64-bit for 16-bit samples, whose sums of squares exceed 32).
+template <class Integer>
+void FilterRow(const Integer* v, std::span<double> out, const Taps& taps) {
   for (std::size_t j = 0; j < out.size(); ++j) {
-    const std::int32_t* centre = v + j + kRadius;
+    const Integer* centre = v + j + kRadius;
     double sum = taps[0] * centre[0];
     for (int k = 1; k <= kRadius; ++k) sum += taps[k] * (centre[-k] + centre[k]);
     out[j] = sum;
@@ -72,7 +83,10 @@ void FilterColumns(const std::array<const double*, kWindow>& rows, std::span<dou
 // exactly the same value: the sum of squares filtered together is exactly
 // twice the filtered product when x = y.
 double SsimRowSum(std::span<const double> mean_x, std::span<const double> mean_y,
-                  std::span<const double> mean_squares, std::span<const double> mean_product) {
+                  std::span<const double> mean_squares, std::span<const double> mean_product,
+                  const Constants& constants) {
+  const double c1 = constants.c1;
+  const double c2 = constants.c2;
   double sum = 0.0;
   for (std::size_t j = 0; j < mean_x.size(); ++j) {
     const double mx = mean_x[j];
@@ -81,8 +95,8 @@ double SsimRowSum(std::span<const double> mean_x, std::span<const double> mean_y
     const double means_squared = mx * mx + my * my;
     const double covariance = mean_product[j] - means_product;
     const double variances = mean_squares[j] - means_squared;
-    sum += ((2.0 * means_product + kC1) * (2.0 * covariance + kC2)) /
-           ((means_squared + kC1) * (variances + kC2));
+    sum += ((2.0 * means_product + c1) * (2.0 * covariance + c2)) /
+           ((means_squared + c1) * (variances + c2));
   }
   return sum;
 }
@@ -93,7 +107,8 @@ struct ChannelOffsets {
 };
 
 // Byte offsets of red, green and blue within a pixel of either image.
-ChannelOffsets OffsetsOf(ConstImageView reference, ConstImageView reconstruction) {
+template <class View>
+ChannelOffsets OffsetsOf(View reference, View reconstruction) {
   auto rgb = [](ChannelOrder order) {
     return std::array<std::size_t, 3>{static_cast<std::size_t>(RedOffset(order)), 1,
                                       static_cast<std::size_t>(BlueOffset(order))};
@@ -103,18 +118,19 @@ ChannelOffsets OffsetsOf(ConstImageView reference, ConstImageView reconstruction
 
 // The four quantities of each channel of one row of the interior, as
 // integers: plane 4 * channel + quantity, each `width` long.
-void SplitRow(const std::uint8_t* reference, const std::uint8_t* reconstruction,
-              const ChannelOffsets& offsets, std::size_t width, std::vector<std::int32_t>& planes) {
+template <class Sample, class Integer>
+void SplitRow(const Sample* reference, const Sample* reconstruction, const ChannelOffsets& offsets,
+              std::size_t width, std::vector<Integer>& planes) {
   for (std::size_t channel = 0; channel < 3; ++channel) {
-    std::int32_t* x_plane = planes.data() + (kQuantities * channel + 0) * width;
-    std::int32_t* y_plane = x_plane + width;
-    std::int32_t* squares_plane = y_plane + width;
-    std::int32_t* product_plane = squares_plane + width;
-    const std::uint8_t* x_pixel = reference + offsets.reference[channel];
-    const std::uint8_t* y_pixel = reconstruction + offsets.reconstruction[channel];
+    Integer* x_plane = planes.data() + (kQuantities * channel + 0) * width;
+    Integer* y_plane = x_plane + width;
+    Integer* squares_plane = y_plane + width;
+    Integer* product_plane = squares_plane + width;
+    const Sample* x_pixel = reference + offsets.reference[channel];
+    const Sample* y_pixel = reconstruction + offsets.reconstruction[channel];
     for (std::size_t c = 0; c < width; ++c) {
-      const std::int32_t x = x_pixel[3 * c];
-      const std::int32_t y = y_pixel[3 * c];
+      const Integer x = x_pixel[3 * c];
+      const Integer y = y_pixel[3 * c];
       x_plane[c] = x;
       y_plane[c] = y;
       squares_plane[c] = x * x + y * y;
@@ -123,18 +139,24 @@ void SplitRow(const std::uint8_t* reference, const std::uint8_t* reconstruction,
   }
 }
 
-}  // namespace
-
-double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+// The mean SSIM for views of either sample type; `white_level` is the data
+// range.
+template <class View>
+double MeanSsim(View reference, View reconstruction, std::int32_t border,
+                std::int32_t white_level) {
+  // 8-bit samples' quantities fit 32 bits; 16-bit ones' sums of squares need
+  // 64. Either converts to double exactly.
+  using Integer = std::conditional_t<sizeof(*reference.data) == 1, std::int32_t, std::int64_t>;
   const MeasuredRegion region =
       CheckMeasuredRegion("ComputeSsim", reference, reconstruction, border, kWindow);
+  const Constants constants = ConstantsFor(white_level);
   const Taps& taps = GaussianTaps();
   const ChannelOffsets offsets = OffsetsOf(reference, reconstruction);
   const std::size_t width = static_cast<std::size_t>(region.width);
   const std::size_t map_width = width - (kWindow - 1);
   const std::int32_t map_height = region.height - (kWindow - 1);
 
-  std::vector<std::int32_t> row_planes(kPlanes * width);
+  std::vector<Integer> row_planes(kPlanes * width);
   // Slot s of the ring holds the horizontally filtered planes of every
   // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * map_width.
   std::vector<double> ring(kWindow * kPlanes * map_width);
@@ -166,15 +188,27 @@ double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std:
         FilterColumns(rows, {filtered.data() + q * map_width, map_width}, taps);
       }
       const std::span<const double> all(filtered);
-      channel_sums[channel] +=
-          SsimRowSum(all.subspan(0, map_width), all.subspan(map_width, map_width),
-                     all.subspan(2 * map_width, map_width), all.subspan(3 * map_width, map_width));
+      channel_sums[channel] += SsimRowSum(
+          all.subspan(0, map_width), all.subspan(map_width, map_width),
+          all.subspan(2 * map_width, map_width), all.subspan(3 * map_width, map_width), constants);
     }
   }
   const double map_pixels = static_cast<double>(map_width) * static_cast<double>(map_height);
   return (channel_sums[0] / map_pixels + channel_sums[1] / map_pixels +
           channel_sums[2] / map_pixels) /
          3.0;
+}
+
+}  // namespace
+
+double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+  return MeanSsim(reference, reconstruction, border, 255);
+}
+
+double ComputeSsim(ConstImageView16 reference, ConstImageView16 reconstruction,
+                   std::int32_t border) {
+  // The white levels are checked (equal, valid) before the constants are used.
+  return MeanSsim(reference, reconstruction, border, reference.white_level);
 }
 
 }  // namespace demosaic

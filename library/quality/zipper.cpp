@@ -33,19 +33,22 @@ struct LabRows {
   LabRow below;
 };
 
-LabRows FirstRows(ConstImageView image, const MeasuredRegion& region) {
+template <class View>
+LabRows FirstRows(View image, const LinearLevels& linear, const MeasuredRegion& region) {
   const std::size_t width = static_cast<std::size_t>(region.width);
   LabRows rows{LabRow(width), LabRow(width), LabRow(width)};
-  ConvertRowToLab(image, region.top, region.left, rows.above);
-  ConvertRowToLab(image, region.top + 1, region.left, rows.centre);
-  ConvertRowToLab(image, region.top + 2, region.left, rows.below);
+  ConvertRowToLab(image, linear, region.top, region.left, rows.above);
+  ConvertRowToLab(image, linear, region.top + 1, region.left, rows.centre);
+  ConvertRowToLab(image, linear, region.top + 2, region.left, rows.below);
   return rows;
 }
 
-void Advance(LabRows& rows, ConstImageView image, std::int32_t next_row, std::int32_t left) {
+template <class View>
+void Advance(LabRows& rows, View image, const LinearLevels& linear, std::int32_t next_row,
+             std::int32_t left) {
   std::swap(rows.above, rows.centre);
   std::swap(rows.centre, rows.below);
-  ConvertRowToLab(image, next_row, left, rows.below);
+  ConvertRowToLab(image, linear, next_row, left, rows.below);
 }
 
 // Zipper pixels among columns 1 .. width - 2 of the middle rows.
@@ -80,25 +83,37 @@ std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
   return count;
 }
 
-}  // namespace
-
-double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+// The share over the interior, for views of either sample type.
+template <class View>
+double ZipperShare(View reference, View reconstruction, std::int32_t border) {
   const MeasuredRegion region = CheckMeasuredRegion("ComputeZipper", reference, reconstruction,
                                                     border, kZipperNeighbourhoodSide);
-  LabRows reference_rows = FirstRows(reference, region);
-  LabRows reconstruction_rows = FirstRows(reconstruction, region);
+  const LinearLevels linear = LinearLevelsOf(reference);
+  LabRows reference_rows = FirstRows(reference, linear, region);
+  LabRows reconstruction_rows = FirstRows(reconstruction, linear, region);
   std::int64_t count = 0;
   const std::int32_t last_row = region.top + region.height - 1;
   for (std::int32_t r = region.top + 1; r < last_row; ++r) {
     if (r > region.top + 1) {
-      Advance(reference_rows, reference, r + 1, region.left);
-      Advance(reconstruction_rows, reconstruction, r + 1, region.left);
+      Advance(reference_rows, reference, linear, r + 1, region.left);
+      Advance(reconstruction_rows, reconstruction, linear, r + 1, region.left);
     }
     count += CountRow(reference_rows, reconstruction_rows);
   }
   const double pixels =
       static_cast<double>(region.width - 2) * static_cast<double>(region.height - 2);
   return static_cast<double>(count) / pixels;
+}
+
+}  // namespace
+
+double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
+  return ZipperShare(reference, reconstruction, border);
+}
+
+double ComputeZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
+                     std::int32_t border) {
+  return ZipperShare(reference, reconstruction, border);
 }
 
 }  // namespace demosaic

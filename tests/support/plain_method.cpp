@@ -1,5 +1,7 @@
 // The plain statement of the method: row windows with mirrored guard bytes,
-// one formula per site class, doubles exactly where the rules use them.
+// one formula per site class, doubles exactly where the rules use them. One
+// template serves 8-bit and 16-bit samples; the white level W is the bound
+// (255 for 8 bits).
 #include "support/plain_method.h"
 
 #include <cmath>
@@ -13,7 +15,8 @@ bool IsGreen(CfaClass cls) {
 
 // A copy of mosaic row `source` at positions 0 .. W - 1 with two guard bytes
 // either side, mirrored about the edge column (the edge not repeated).
-std::vector<int> Window(const PlainMosaic& m, int width, int source) {
+template <class Mosaic>
+std::vector<int> Window(const Mosaic& m, int width, int source) {
   std::vector<int> window(width + 4);
   for (int c = 0; c < width; ++c) window[c + 2] = m[source * width + c];
   window[1] = window[1 + 2];              // position -1 takes position 1
@@ -44,13 +47,13 @@ double SpreadOf(const std::int32_t* v[5]) {
   return spread;
 }
 
-std::uint8_t Clamp(int v) {
-  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+template <class Sample>
+Sample Clamp(int v, int white) {
+  return static_cast<Sample>(v < 0 ? 0 : (v > white ? white : v));
 }
 
-}  // namespace
-
-PlainPlanes PlainEstimate(const PlainMosaic& m, int width, int height, BayerPattern pattern) {
+template <class Mosaic>
+PlainPlanes Estimate(const Mosaic& m, int width, int height, BayerPattern pattern) {
   PlainPlanes p;
   p.width = width;
   p.height = height;
@@ -91,7 +94,8 @@ PlainPlanes PlainEstimate(const PlainMosaic& m, int width, int height, BayerPatt
   return p;
 }
 
-void PlainFuse(const PlainMosaic& m, BayerPattern pattern, PlainPlanes& p) {
+template <class Mosaic>
+void Fuse(const Mosaic& m, BayerPattern pattern, PlainPlanes& p, int white) {
   const int w = p.width;
   for (int r = 2; r <= p.height - 3; ++r) {
     for (int c = 2; c <= w - 3; ++c) {
@@ -117,7 +121,7 @@ void PlainFuse(const PlainMosaic& m, BayerPattern pattern, PlainPlanes& p) {
         estimate = (hc * sv + vc * sh) / (sh + sv);
       }
       const int x = m[at];
-      if (estimate < x - 255) estimate = x - 255;
+      if (estimate < x - white) estimate = x - white;
       if (estimate > x) estimate = x;
       if (estimate < 0) estimate -= 0.5;
       if (estimate > 0) estimate += 0.5;
@@ -126,12 +130,13 @@ void PlainFuse(const PlainMosaic& m, BayerPattern pattern, PlainPlanes& p) {
   }
 }
 
-std::vector<std::uint8_t> PlainReconstruct(const PlainMosaic& m, int width, int height,
-                                           BayerPattern pattern) {
-  std::vector<std::uint8_t> out(3 * static_cast<std::size_t>(width) * height, 0);
+template <class Sample>
+std::vector<Sample> Reconstruct(const std::vector<Sample>& m, int width, int height,
+                                BayerPattern pattern, int white) {
+  std::vector<Sample> out(3 * static_cast<std::size_t>(width) * height, 0);
   if (width < 7 || height < 7) return out;
-  PlainPlanes p = PlainEstimate(m, width, height, pattern);
-  PlainFuse(m, pattern, p);
+  PlainPlanes p = Estimate(m, width, height, pattern);
+  Fuse(m, pattern, p, white);
   const int w = width;
   auto interior = [&](int r, int c) { return r >= 3 && r <= height - 4 && c >= 3 && c <= w - 4; };
   // Fill: the whole interior first, from values the fusion wrote.
@@ -180,17 +185,18 @@ std::vector<std::uint8_t> PlainReconstruct(const PlainMosaic& m, int width, int 
           red = (x - db) + dr, green = x - db, blue = x;
           break;
       }
-      out[3 * at] = Clamp(blue);
-      out[3 * at + 1] = Clamp(green);
-      out[3 * at + 2] = Clamp(red);
+      out[3 * at] = Clamp<Sample>(blue, white);
+      out[3 * at + 1] = Clamp<Sample>(green, white);
+      out[3 * at + 2] = Clamp<Sample>(red, white);
     }
   }
   return out;
 }
 
-PlainMosaic PlainSample(const std::vector<std::uint8_t>& bgr, int width, int height,
-                        BayerPattern pattern) {
-  PlainMosaic mosaic(static_cast<std::size_t>(width) * height);
+template <class Sample>
+std::vector<Sample> SampleThrough(const std::vector<Sample>& bgr, int width, int height,
+                                  BayerPattern pattern) {
+  std::vector<Sample> mosaic(static_cast<std::size_t>(width) * height);
   for (int r = 0; r < height; ++r) {
     for (int c = 0; c < width; ++c) {
       const CfaClass cls = CfaClassOf(pattern, r, c);
@@ -199,6 +205,42 @@ PlainMosaic PlainSample(const std::vector<std::uint8_t>& bgr, int width, int hei
     }
   }
   return mosaic;
+}
+
+}  // namespace
+
+PlainPlanes PlainEstimate(const PlainMosaic& mosaic, int width, int height, BayerPattern pattern) {
+  return Estimate(mosaic, width, height, pattern);
+}
+PlainPlanes PlainEstimate(const PlainMosaic16& mosaic, int width, int height,
+                          BayerPattern pattern) {
+  return Estimate(mosaic, width, height, pattern);
+}
+
+void PlainFuse(const PlainMosaic& mosaic, BayerPattern pattern, PlainPlanes& planes) {
+  Fuse(mosaic, pattern, planes, 255);
+}
+void PlainFuse(const PlainMosaic16& mosaic, BayerPattern pattern, PlainPlanes& planes,
+               int white_level) {
+  Fuse(mosaic, pattern, planes, white_level);
+}
+
+std::vector<std::uint8_t> PlainReconstruct(const PlainMosaic& mosaic, int width, int height,
+                                           BayerPattern pattern) {
+  return Reconstruct(mosaic, width, height, pattern, 255);
+}
+std::vector<std::uint16_t> PlainReconstruct(const PlainMosaic16& mosaic, int width, int height,
+                                            BayerPattern pattern, int white_level) {
+  return Reconstruct(mosaic, width, height, pattern, white_level);
+}
+
+PlainMosaic PlainSample(const std::vector<std::uint8_t>& bgr, int width, int height,
+                        BayerPattern pattern) {
+  return SampleThrough(bgr, width, height, pattern);
+}
+PlainMosaic16 PlainSample(const std::vector<std::uint16_t>& bgr, int width, int height,
+                          BayerPattern pattern) {
+  return SampleThrough(bgr, width, height, pattern);
 }
 
 }  // namespace demosaic::testing
