@@ -28,7 +28,8 @@ std::string WriteBytes(const ScratchDir& dir, const std::string& name,
                        const std::vector<unsigned char>& bytes) {
   const std::string path = dir.File(name);
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -56,8 +57,8 @@ TEST_P(DevelopTileTest, LinearOutputIsThePlainReconstruction) {
     for (int c = 0; c < dng.width; ++c) {
       const int at = r * dng.width + c;
       const int black = dng.black_levels[static_cast<std::size_t>((r % 2) * 2 + c % 2)];
-      mosaic[static_cast<std::size_t>(at)] =
-          static_cast<std::uint16_t>(std::clamp(dng.samples[static_cast<std::size_t>(at)] - black, 0, white));
+      mosaic[static_cast<std::size_t>(at)] = static_cast<std::uint16_t>(
+          std::clamp(dng.samples[static_cast<std::size_t>(at)] - black, 0, white));
     }
   }
   const std::vector<std::uint16_t> expected =
@@ -69,7 +70,8 @@ TEST_P(DevelopTileTest, LinearOutputIsThePlainReconstruction) {
     const cv::Mat written = cv::imread(dir.File(name), cv::IMREAD_UNCHANGED);
     ASSERT_EQ(written.type(), CV_16UC3) << name;
     ASSERT_EQ(written.size(), cv::Size(dng.width, dng.height));
-    const cv::Mat plain(dng.height, dng.width, CV_16UC3, const_cast<std::uint16_t*>(expected.data()));
+    const cv::Mat plain(dng.height, dng.width, CV_16UC3,
+                        const_cast<std::uint16_t*>(expected.data()));
     EXPECT_EQ(cv::norm(written, plain, cv::NORM_INF), 0.0) << name;
   }
 }
@@ -118,7 +120,8 @@ TEST(Develop, GreyUnderTheAsShotLightStaysGrey) {
   }
   // Without the as-shot balance the grey takes the light's colour: blue
   // (0.8 of green) and red (0.5) fall below green.
-  ASSERT_EQ(RunProgram({kTool, "--white-balance", "none", raw, dir.File("cast.png")}).exit_status, 0);
+  ASSERT_EQ(RunProgram({kTool, "--white-balance", "none", raw, dir.File("cast.png")}).exit_status,
+            0);
   const cv::Scalar cast = cv::mean(cv::imread(dir.File("cast.png"), cv::IMREAD_UNCHANGED));
   EXPECT_LT(cast[2] + 20, cast[1]);
   EXPECT_LT(cast[0] + 5, cast[1]);
@@ -147,9 +150,10 @@ TEST(Develop, BadFilesAreReadingErrors) {
   const std::vector<unsigned char> whole = WriteDng(SensorDng(BayerPattern::kRGGB));
   const std::string out = dir.File("out.png");
   for (const std::size_t length : {std::size_t{100}, whole.size() / 2, whole.size() - 2}) {
-    const std::string cut = WriteBytes(
-        dir, "cut.dng",
-        std::vector<unsigned char>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+    const std::string cut =
+        WriteBytes(dir, "cut.dng",
+                   std::vector<unsigned char>(whole.begin(),
+                                              whole.begin() + static_cast<std::ptrdiff_t>(length)));
     ExpectRefused({kTool, cut, out}, "Error in image reading.", out);
   }
   DngContents linear = SensorDng(BayerPattern::kRGGB);
