@@ -257,7 +257,7 @@ TEST(MissingCells, ShowDashesHaveNoMeanAndEmptyCsvFields) {
   EXPECT_EQ(Words(FormatThroughputRow(layout, images)),
             (std::vector<std::string>{"MP/s", "0.1", "-"}));  // 128 pixels in 2 ms
   EXPECT_EQ(CsvLines(layout, images[1]),
-            "b,8,8,method,40,44,48,41,1,GRBG,3,none\nb,8,8,mine,,,,,,GRBG,3,none\n");
+            "b,8,8,method,40,44,48,41,1,GRBG,3,none,255\nb,8,8,mine,,,,,,GRBG,3,none,255\n");
 }
 
 // Metrics beyond PSNR get a column each, in the table with their own
@@ -275,8 +275,34 @@ TEST(MetricColumns, FollowTheMetricsAskedFor) {
             (std::vector<std::string>{"a", "8", "x", "8", "21.00", "0.9123", "0.1250"}));
   EXPECT_EQ(CsvHeader(layout),
             "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,SSIM,zipper,milliseconds,"
-            "pattern,border,noise\n");
-  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3,none\n");
+            "pattern,border,noise,white_level\n");
+  EXPECT_EQ(CsvLines(layout, image), "a,8,8,method,20,22,24,21,0.91234,0.125,1,GRBG,3,none,255\n");
+}
+
+// A 16-bit pair holding 257 times an 8-bit pair's values at white level
+// 65535 draws the 8-bit pair's error map: errors are scaled by the white
+// level. Its 8-bit rendering rounds v * 255 / W to nearest.
+TEST(DeepImages, ErrorMapAndRenderingScaleByTheWhiteLevel) {
+  cv::Mat reference(12, 12, CV_8UC3, cv::Scalar(100, 100, 100));
+  cv::Mat reconstruction = reference.clone();
+  reconstruction.at<cv::Vec3b>(4, 4) = {120, 90, 100};
+  reconstruction.at<cv::Vec3b>(6, 7) = {255, 0, 100};
+  cv::Mat wide_reference;
+  cv::Mat wide_reconstruction;
+  reference.convertTo(wide_reference, CV_16UC3, 257.0);
+  reconstruction.convertTo(wide_reconstruction, CV_16UC3, 257.0);
+  const cv::Mat narrow_map = MakeErrorMap(reference, reconstruction, 3);
+  const cv::Mat wide_map = MakeErrorMap(wide_reference, wide_reconstruction, 3, 65535);
+  EXPECT_EQ(cv::norm(narrow_map, wide_map, cv::NORM_INF), 0.0);
+  EXPECT_EQ(cv::norm(EightBitRendering(wide_reconstruction, 65535), reconstruction, cv::NORM_INF),
+            0.0);
+  // At W = 4095: 0 -> 0, 4095 -> 255, 8 -> 0.498 -> 0, 9 -> 0.56 -> 1, 2047 -> 127.47 -> 127.
+  cv::Mat twelve(1, 2, CV_16UC3);
+  twelve.at<cv::Vec3w>(0, 0) = {0, 4095, 8};
+  twelve.at<cv::Vec3w>(0, 1) = {9, 2047, 2048};
+  const cv::Mat shown = EightBitRendering(twelve, 4095);
+  EXPECT_EQ(shown.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 255, 0));
+  EXPECT_EQ(shown.at<cv::Vec3b>(0, 1), cv::Vec3b(1, 127, 128));
 }
 
 TEST(CsvFormat, NumbersReadBackExactly) {
@@ -290,7 +316,8 @@ TEST(CsvFormat, NamesWithCommasOrQuotesAreQuoted) {
   const ImageResult image = Result("a,\"b\".png", 9, 8, {{1, 2, 3, 4}}, {5});
   const TableLayout layout =
       Layout({{"bilinear"}}, false, {image.name}, {}, BayerPattern::kRGGB, 10);
-  EXPECT_EQ(CsvLines(layout, image), "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10,none\n");
+  EXPECT_EQ(CsvLines(layout, image),
+            "\"a,\"\"b\"\".png\",9,8,bilinear,1,2,3,4,5,RGGB,10,none,255\n");
 }
 
 // A tab or a line break in a file name must not split the name into
@@ -300,8 +327,8 @@ TEST(CsvFormat, NamesWithTabsLineBreaksOrEdgeSpacesAreQuoted) {
   const TableLayout layout = Layout({{"bilinear"}}, false, {"x"});
   const auto first_field = [&](const std::string& name) {
     const std::string line = CsvLines(layout, Result(name, 9, 8, {{1, 2, 3, 4}}, {5}));
-    return line.substr(0,
-                       line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none\n").size());
+    return line.substr(
+        0, line.size() - std::string(",9,8,bilinear,1,2,3,4,5,GRBG,3,none,255\n").size());
   };
   EXPECT_EQ(first_field("a\tb.png"), "\"a\tb.png\"");
   EXPECT_EQ(first_field("a\nb.png"), "\"a\nb.png\"");
@@ -412,7 +439,7 @@ TEST(BenchTool, MethodFiguresEqualDemosaicEvalReport) {
         << name;
     bool found = false;
     for (const std::vector<std::string>& line : lines) {
-      if (line.size() != 12 || line[0] != name || line[3] != "method") continue;
+      if (line.size() != 13 || line[0] != name || line[3] != "method") continue;
       found = true;
       for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(TwoDecimals(std::strtod(line[4 + k].c_str(), nullptr)), expected[k]) << name;
@@ -459,7 +486,8 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string text = ReadFileBytes(csv);
   ASSERT_TRUE(text.starts_with(
-      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise\n"))
+      "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise,"
+      "white_level\n"))
       << text;
   const std::vector<std::vector<std::string>> lines = ReadCsv(csv);
   ASSERT_EQ(lines.size(), 5u) << text;
@@ -468,7 +496,7 @@ TEST(BenchTool, CsvHasTheNamedColumnsOneLinePerImageAndMethodAndFullPrecision) {
                                                                   {"flat.png", "bilinear"},
                                                                   {"flat.png", "method"}};
   for (std::size_t i = 0; i < order.size(); ++i) {
-    ASSERT_EQ(lines[i + 1].size(), 12u) << text;
+    ASSERT_EQ(lines[i + 1].size(), 13u) << text;
     EXPECT_EQ(lines[i + 1][0], order[i].first);
     EXPECT_EQ(lines[i + 1][3], order[i].second);
     EXPECT_GE(std::strtod(lines[i + 1][8].c_str(), nullptr), 0.0);

@@ -130,6 +130,39 @@ TEST_F(NoTemporaryCopies, SixteenBitSamplesKeepTheirHighByteInEveryFormat) {
   }
 }
 
+// A 16-bit image is saved at 16 bits where the format holds them, and reads
+// back whole when 16-bit samples are kept; it is refused, never reduced,
+// where the format does not hold them.
+TEST(SixteenBitFiles, SavedOnlyInFormatsThatHoldThem) {
+  cv::Mat wide(8, 8, CV_16UC3, cv::Scalar(1, 4095, 65535));
+  for (const std::string extension : {".png", ".tif", ".ppm"}) {
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(EncodeImage("out" + extension, wide, bytes).ok()) << extension;
+    ImageSource source{bytes};
+    const Expected<cv::Mat> back = DecodeColorImage(source, true);
+    ASSERT_TRUE(back.ok()) << extension;
+    EXPECT_EQ(cv::norm(back.value(), wide, cv::NORM_INF), 0.0) << extension;
+  }
+  for (const std::string extension : {".jpg", ".bmp", ".webp"}) {
+    std::vector<unsigned char> bytes;
+    EXPECT_FALSE(EncodeImage("out" + extension, wide, bytes).ok()) << extension;
+    EXPECT_FALSE(CanHold16Bit("out" + extension)) << extension;
+  }
+  EXPECT_TRUE(CanHold16Bit("OUT.TIFF"));
+  // Kept at 16 bits, grey is expanded and alpha dropped as at 8 bits.
+  const std::vector<std::pair<cv::Mat, cv::Vec3w>> cases = {
+      {cv::Mat(8, 8, CV_16UC1, cv::Scalar(1000)), {1000, 1000, 1000}},
+      {cv::Mat(8, 8, CV_16UC4, cv::Scalar(1000, 2000, 3000, 7)), {1000, 2000, 3000}}};
+  for (const auto& [image, pixel] : cases) {
+    ImageSource source{std::vector<unsigned char>()};
+    ASSERT_TRUE(cv::imencode(".png", image, source.bytes));
+    const Expected<cv::Mat> decoded = DecodeColorImage(source, true);
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_EQ(decoded.value().type(), CV_16UC3);
+    EXPECT_EQ(decoded.value().at<cv::Vec3w>(5, 5), pixel);
+  }
+}
+
 // A classic little-endian TIFF of 8 x 8 uncompressed pixels all `pixel`
 // (its bytes: `samples` samples of `bits` each, RGB then any extra one), with
 // `fields` (tag and SHORT value, tags above 279) after the usual ones.

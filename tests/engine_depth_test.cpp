@@ -103,7 +103,9 @@ TEST(EngineAtDepth, EveryCompiledVariantGivesThePlainRulesSamples) {
           const auto mosaic = RandomSamples(static_cast<std::size_t>(w) * h, white, random);
           const ConstMosaicView16 view = MakeMosaicView(mosaic, w, h, pattern, 0, white);
           const auto sites = static_cast<std::size_t>(w) * h;
-          std::vector<engine::WideDiff> planes(3 * sites, 0x5A5A5A5A);
+          // A marker no stage writes, small enough for the colour stage's
+          // discarded sums at green sites.
+          std::vector<engine::WideDiff> planes(3 * sites, 0x5A5A5A);
           const engine::WideDiffRows horizontal{planes.data(), w, h};
           const engine::WideDiffRows vertical{planes.data() + sites, w, h};
           const engine::WideDiffRows fused{planes.data() + 2 * sites, w, h};

@@ -37,6 +37,31 @@ void WritePng(const std::string& path, const cv::Mat& image) {
   ASSERT_TRUE(cv::imwrite(path, image));
 }
 
+// A 16-bit reference counts two bytes a sample: under a memory ceiling
+// that its 8-bit reading fits, read whole it does not, and it is skipped
+// for memory rather than run over its share.
+TEST(OneEvaluation, DeepReferencesCountTwoBytesASample) {
+  cv::Mat wide;
+  testing::Scene(64, 48).convertTo(wide, CV_16UC3, 257.0);
+  const std::vector<unsigned char> png = Png(wide);
+  EvaluationRequest request;
+  const RunMemory eight = PlannedMemory(request, {});
+  const std::size_t fits_eight_bits = RunBytes(eight, 64, 48) + png.size() * 2;
+  const ImageOutcome narrow =
+      EvaluateReference({"wide.png", png, "wide.png"}, request, {}, fits_eight_bits);
+  ASSERT_TRUE(narrow.status.ok());
+  EXPECT_EQ(narrow.white_level, 255);
+  request.depth = SampleDepth::kNative;
+  const ImageOutcome deep =
+      EvaluateReference({"wide.png", png, "wide.png"}, request, {}, fits_eight_bits);
+  ASSERT_FALSE(deep.status.ok());
+  EXPECT_EQ(deep.status.error().kind, ErrorKind::kOutOfMemory);
+  const ImageOutcome roomy =
+      EvaluateReference({"wide.png", png, "wide.png"}, request, {}, 2 * fits_eight_bits);
+  ASSERT_TRUE(roomy.status.ok());
+  EXPECT_EQ(roomy.white_level, 65535);
+}
+
 // demosaic-eval's request (untimed, the method alone: in place) and the
 // bench's (timed: a mosaic and a separate output) give the same figures and
 // save the same bytes.

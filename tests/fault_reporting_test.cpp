@@ -334,7 +334,7 @@ TEST_F(ReportingTest, NamesWithTabsAndLineBreaksKeepTheCsvRows) {
   ASSERT_EQ(rows.size(), 1 + names.size());
   std::set<std::string> read;
   for (std::size_t i = 1; i < rows.size(); ++i) {
-    ASSERT_EQ(rows[i].size(), 12u) << rows[i][0];
+    ASSERT_EQ(rows[i].size(), 13u) << rows[i][0];
     read.insert(rows[i][0]);
     EXPECT_EQ(rows[i][1], "64");
   }

@@ -220,9 +220,10 @@ TableLayout Layout() {
 }
 
 TEST(Baseline, ReadsThisToolsCsvWithQuotedNames) {
-  const std::string text = CsvHeader(Layout()) +
-                           "\"a,\"\"b\"\"\nc.png\",8,8,method,30,31,32,inf,1.5,GRBG,3,none\r\n" +
-                           "a.png,8,8,bilinear,,,,,,GRBG,3,none\n";
+  const std::string text =
+      CsvHeader(Layout()) +
+      "\"a,\"\"b\"\"\nc.png\",8,8,method,30,31,32,inf,1.5,GRBG,3,none,255\r\n" +
+      "a.png,8,8,bilinear,,,,,,GRBG,3,none,65535\n";
   const Expected<BaselineTable> table = ParseBaseline(text, "old.csv", Layout());
   ASSERT_TRUE(table.ok()) << table.error().detail;
   ASSERT_EQ(table.value().rows.size(), 2u);
@@ -233,21 +234,28 @@ TEST(Baseline, ReadsThisToolsCsvWithQuotedNames) {
 
 TEST(Baseline, RefusesOtherFilesColumnsTilesAndNumbers) {
   const std::string header = CsvHeader(Layout());
-  const std::string row = "a.png,8,8,method,30,31,32,33,1.5,GRBG,3,none\n";
+  const std::string row = "a.png,8,8,method,30,31,32,33,1.5,GRBG,3,none,255\n";
   for (const std::string& text :
        {std::string("{\"program\": \"demosaic-bench\"}\n"), std::string(""),
         std::string("image,width,height,method,CPSNR\n") + row,
-        header + "a.png,8,8,method,30,31,32,33,1.5,RGGB,3,none\n",
-        header + "a.png,8,8,method,30,31,32,33,1.5,GRBG,10,none\n",
-        header + "a.png,8,8,method,30,31,x,33,1.5,GRBG,3,none\n",
+        header + "a.png,8,8,method,30,31,32,33,1.5,RGGB,3,none,255\n",
+        header + "a.png,8,8,method,30,31,32,33,1.5,GRBG,10,none,255\n",
+        header + "a.png,8,8,method,30,31,x,33,1.5,GRBG,3,none,255\n",
         header + "a.png,8,8,method,30,31,32\n", header + "\"a.png,8,8\n"}) {
     EXPECT_FALSE(ParseBaseline(text, "old.csv", Layout()).ok()) << text;
   }
   // A CSV from before the noise column is a clean run's baseline.
-  const std::string old_header = header.substr(0, header.size() - std::string(",noise\n").size());
+  const std::string old_header =
+      header.substr(0, header.size() - std::string(",noise,white_level\n").size());
   EXPECT_TRUE(
       ParseBaseline(old_header + "\na.png,8,8,method,30,31,32,33,1.5,GRBG,3\n", "old.csv", Layout())
           .ok());
+  // So is one from before the white level column, its noise level read.
+  const Expected<BaselineTable> before_white =
+      ParseBaseline(old_header + ",noise\na.png,8,8,method,30,31,32,33,1.5,GRBG,3,gaussian:4\n",
+                    "old.csv", Layout());
+  ASSERT_TRUE(before_white.ok()) << before_white.error().detail;
+  EXPECT_EQ(before_white.value().rows[0].noise, "gaussian:4");
 }
 
 TEST(Baseline, ChangesUseSharedImagesAndRegressionsFollowTheLimit) {
@@ -275,6 +283,25 @@ TEST(Baseline, ChangesUseSharedImagesAndRegressionsFollowTheLimit) {
   EXPECT_TRUE(found);
   EXPECT_EQ(RegressionsOf(comparison, 0.5).size(), 1u);
   EXPECT_TRUE(RegressionsOf(comparison, 1.0).empty());
+}
+
+// Figures at another white level are another measurement: the image is
+// listed on both sides and nothing is compared; the white level is read
+// from the baseline's last column.
+TEST(Baseline, ImagesAtAnotherWhiteLevelAreNotCompared) {
+  const TableLayout layout = Layout();
+  const Expected<BaselineTable> baseline = ParseBaseline(
+      CsvHeader(layout) + "a,8,8,method,30,31,32,33,1.5,GRBG,3,none,4095\n", "old.csv", layout);
+  ASSERT_TRUE(baseline.ok()) << baseline.error().detail;
+  EXPECT_EQ(baseline.value().rows[0].white_level, 4095);
+  EXPECT_FALSE(ParseBaseline(CsvHeader(layout) + "a,8,8,method,30,31,32,33,1.5,GRBG,3,none,0\n",
+                             "old.csv", layout)
+                   .ok());
+  const std::vector<std::vector<ImageResult>> levels{{Image("a", 39, 0, 30, 0)}};
+  const BaselineComparison comparison = CompareWithBaseline(baseline.value(), layout, levels);
+  EXPECT_TRUE(comparison.changes.empty());
+  EXPECT_EQ(comparison.only_here, std::vector<std::string>{"a"});
+  EXPECT_EQ(comparison.only_baseline, std::vector<std::string>{"a at white level 4095"});
 }
 
 }  // namespace

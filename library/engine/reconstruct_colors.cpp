@@ -29,9 +29,17 @@ namespace {
 // stay in the first-level cache.
 constexpr std::int32_t kChunk = 1024;
 
+// 8-bit samples keep the constant bound written out: the compiler turns that
+// form into vector minimum and maximum instructions, and a bound passed in
+// (even one known to be 255) into slower compare-and-blend sequences.
 template <class Sample>
 DEMOSAIC_ALWAYS_INLINE Sample ClampToWhite(std::int32_t v, std::int32_t white) {
-  return static_cast<Sample>(v < 0 ? 0 : (v > white ? white : v));
+  if constexpr (sizeof(Sample) == 1) {
+    static_cast<void>(white);
+    return static_cast<Sample>(v < 0 ? 0 : (v > 255 ? 255 : v));
+  } else {
+    return static_cast<Sample>(v < 0 ? 0 : (v > white ? white : v));
+  }
 }
 
 // `when_set` where `mask` is all ones, `otherwise` where it is zero: a

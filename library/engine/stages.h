@@ -149,8 +149,10 @@ std::int32_t FuseSite(const WideDiff* horizontal, const WideDiff* const vertical
 // rebuilt from its mosaic sample and its two differences, each channel
 // clamped to 0 .. 255 (0 .. samples.white_level for 16-bit samples). Reads
 // rows up to 1 away of `fused`, including entries at green sites whose values
-// it discards: they must hold some value (any), never uninitialised memory.
-// `level` as above.
+// it discards: they must hold some value, never uninitialised memory (any
+// value for 8-bit samples; for 16-bit samples one of magnitude below 2^28,
+// such as the zeros the entry points' buffers start with, so that the sums
+// the discarded formulas form cannot overflow). `level` as above.
 void ReconstructColors(SampleRows samples, BayerPattern pattern, std::int32_t first_row,
                        std::int32_t end_row, DiffRows fused, PixelRows output,
                        SimdLevel level = BestSimdLevel());

@@ -181,6 +181,14 @@ Expected<BaselineTable> ParseBaseline(const std::string& text, const std::string
                      std::to_string(layout.border));
     }
     BaselineRow row{record[0], record[3], has_noise ? record[pattern_column + 2] : "none", {}};
+    if (header == expected) {
+      const std::string& white = record[pattern_column + 3];
+      if (!IsCount(white) || white.size() > 5 || std::stoi(white) < 1 ||
+          std::stoi(white) > kMaxWhiteLevel) {
+        return Refused(where + ": '" + white + "' is not a white level");
+      }
+      row.white_level = std::stoi(white);
+    }
     for (std::size_t f = 0; f < figure_count; ++f) {
       std::optional<double> value;
       if (!ParseFigure(record[4 + f], value)) {
@@ -196,32 +204,40 @@ Expected<BaselineTable> ParseBaseline(const std::string& text, const std::string
 
 BaselineComparison CompareWithBaseline(const BaselineTable& baseline, const TableLayout& layout,
                                        const std::vector<std::vector<ImageResult>>& levels) {
-  using Key = std::tuple<std::string, std::string, std::string>;  // noise, method, image
+  // Images are keyed with their white level: figures at two white levels
+  // are not one measurement.
+  const auto keyed = [](const std::string& image, std::int32_t white_level) {
+    return std::pair<std::string, std::int32_t>(image, white_level);
+  };
+  using Image = std::pair<std::string, std::int32_t>;
+  using Key = std::tuple<std::string, std::string, Image>;  // noise, method, image
   std::map<Key, const BaselineRow*> old_rows;
-  std::set<std::pair<std::string, std::string>> old_images;  // noise, image
+  std::set<std::pair<std::string, Image>> old_images;  // noise, image
   for (const BaselineRow& row : baseline.rows) {
-    old_rows[{row.noise, row.method, row.image}] = &row;
-    old_images.insert({row.noise, row.image});
+    old_rows[{row.noise, row.method, keyed(row.image, row.white_level)}] = &row;
+    old_images.insert({row.noise, keyed(row.image, row.white_level)});
   }
-  const auto label = [&](const std::string& image, const std::string& noise) {
-    return ShowsNoise(layout) ? image + " (" + noise + ")" : image;
+  const auto label = [&](const Image& image, const std::string& noise) {
+    const std::string name = image.second == 255
+                                 ? image.first
+                                 : image.first + " at white level " + std::to_string(image.second);
+    return ShowsNoise(layout) ? name + " (" + noise + ")" : name;
   };
   BaselineComparison comparison;
-  std::set<std::pair<std::string, std::string>> new_images;
+  std::set<std::pair<std::string, Image>> new_images;
   for (std::size_t level = 0; level < levels.size(); ++level) {
     const std::string& noise = layout.noise.at(level);
     for (const ImageResult& image : levels[level]) {
-      new_images.insert({noise, image.name});
-      if (!old_images.contains({noise, image.name})) {
-        comparison.only_here.push_back(label(image.name, noise));
-      }
+      const Image key = keyed(image.name, image.white_level);
+      new_images.insert({noise, key});
+      if (!old_images.contains({noise, key})) comparison.only_here.push_back(label(key, noise));
     }
     for (std::size_t m = 0; m < layout.methods.size(); ++m) {
       const std::string& method = layout.methods[m].name;
       for (std::size_t f = 0; f < layout.csv_figures.size(); ++f) {
         BaselineChange change{noise, method, layout.csv_figures[f], 0, 0.0, 0.0};
         for (const ImageResult& image : levels[level]) {
-          const auto old = old_rows.find({noise, method, image.name});
+          const auto old = old_rows.find({noise, method, keyed(image.name, image.white_level)});
           if (old == old_rows.end() || !old->second->figures[f] || !image.methods[m].measured) {
             continue;
           }

@@ -3,6 +3,7 @@
 // regressions.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ struct BaselineRow {
   std::string method;
   std::string noise;
   std::vector<std::optional<double>> figures;
+  // The reference's white level: 255 in a CSV from before the column, when
+  // every reference was read at 8 bits.
+  std::int32_t white_level = 255;
 };
 
 struct BaselineTable {
@@ -59,7 +63,9 @@ struct BaselineComparison {
 };
 
 // Per noise level (`levels[k]` the results of layout.noise[k]), method and
-// CSV figure, the mean over the images present in both.
+// CSV figure, the mean over the images present in both. An image measured at
+// another white level than in the baseline is not the same measurement: it is
+// listed on both sides ("NAME at white level W") and not compared.
 BaselineComparison CompareWithBaseline(const BaselineTable& baseline, const TableLayout& layout,
                                        const std::vector<std::vector<ImageResult>>& levels);
 

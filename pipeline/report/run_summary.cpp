@@ -62,7 +62,11 @@ std::string OptionsJson(const RunPlan& plan) {
          ", \"metrics\": " + MetricNames(options.metrics) + ", \"methods\": " + JsonList(methods) +
          ", \"compare\": " + compared + ", \"noise\": " + JsonList(plan.layout.noise) +
          ", \"seed\": " + std::to_string(options.seed) +
-         ", \"bootstrap_resamples\": " + std::to_string(kBootstrapResamples) + "}";
+         ", \"bootstrap_resamples\": " + std::to_string(kBootstrapResamples) +
+         ", \"depth\": " + JsonString(options.depth == SampleDepth::kNative ? "native" : "8") +
+         ", \"white_level\": " +
+         (options.white_level != 0 ? std::to_string(options.white_level) : std::string("null")) +
+         ", \"space\": " + JsonString(std::string(SpaceName(options.space))) + "}";
 }
 
 // {NAME: {FIGURE: mean, ...}, ...} over one level's images.

@@ -1,6 +1,6 @@
 """The module's three calls on numpy arrays: what they compute on worked
-examples, how they read strided views, every argument they refuse, and the
-GIL released during the work."""
+examples, how they read strided views, every argument they refuse, uint16
+arrays and their white level, and the GIL released during the work."""
 
 from __future__ import annotations
 
@@ -382,6 +382,170 @@ VALUE_ERRORS = {
 @pytest.mark.parametrize("call,message", VALUE_ERRORS.values(), ids=VALUE_ERRORS.keys())
 def test_wrong_shape_size_or_option_raises_value_error(call, message):
     with pytest.raises(ValueError, match=message):
+        call()
+
+
+# ----------------------------------------------------------- 16-bit arrays
+
+
+def deep_scene(height: int, width: int, white: int, seed: int = 0) -> np.ndarray:
+    """A uint16 B, G, R image within 0..white: the scene scaled up, with
+    noise in the low bits and samples at 0 and at white."""
+    rng = np.random.default_rng(seed)
+    image = scene(height, width, seed).astype(np.int64) * white // 255
+    image += rng.integers(-white // 64, white // 64 + 1, image.shape)
+    image[::7, ::5] = white
+    image[3::11, 2::7] = 0
+    return image.clip(0, white).astype(np.uint16)
+
+
+@pytest.mark.parametrize("pattern", PATTERNS)
+def test_uint16_images_give_uint16_mosaics_and_reconstructions(pattern):
+    image = deep_scene(17, 19, 65535)
+    mosaic = demosaic.sample_mosaic(image, pattern)
+    assert mosaic.dtype == np.uint16 and mosaic.shape == (17, 19)
+    for row in range(2):
+        for column in range(2):
+            channel = channel_at(pattern, row, column)
+            np.testing.assert_array_equal(
+                mosaic[row::2, column::2], image[row::2, column::2, channel]
+            )
+    output = demosaic.reconstruct(mosaic, pattern)
+    assert output.dtype == np.uint16 and output.shape == (17, 19, 3)
+    for row in range(3, 14):
+        for column in range(3, 16):
+            assert output[row, column, channel_at(pattern, row, column)] == mosaic[row, column]
+
+
+def test_reconstruction_stays_within_the_white_level_and_keeps_flat_colour():
+    mosaic = demosaic.sample_mosaic(deep_scene(24, 30, 4095), "RGGB")
+    output = demosaic.reconstruct(mosaic, "RGGB", white_level=4095)
+    assert output.max() <= 4095
+    flat = np.empty((12, 15, 3), np.uint16)
+    flat[:] = (4000, 95, 4095)
+    flat_mosaic = demosaic.sample_mosaic(flat, "GBRG")
+    flat_output = demosaic.reconstruct(flat_mosaic, "GBRG", white_level=4095)
+    np.testing.assert_array_equal(flat_output[3:-3, 3:-3], flat[3:-3, 3:-3])
+
+
+def test_white_level_255_gives_the_uint8_pixels_and_figures():
+    image = scene(26, 31)
+    noisy = demosaic.sample_mosaic(image, "GRBG", noise="gaussian:6", seed=3)
+    output8 = demosaic.reconstruct(noisy, "GRBG")
+    output16 = demosaic.reconstruct(noisy.astype(np.uint16), "GRBG", white_level=255)
+    assert output16.dtype == np.uint16
+    np.testing.assert_array_equal(output16, output8)
+    metrics = "psnr,ssim,de2000,zipper"
+    figures8 = demosaic.measure(image, output8, metrics=metrics)
+    figures16 = demosaic.measure(
+        image.astype(np.uint16), output16, metrics=metrics, white_level=255
+    )
+    assert figures16 == figures8
+
+
+def test_psnr_of_uint16_arrays_takes_the_white_level_as_peak():
+    reference = deep_scene(20, 20, 16383)
+    reconstruction = reference.copy()
+    reconstruction[5:15, 5:15, 1] = np.maximum(reconstruction[5:15, 5:15, 1], 100) - 100
+    figures = demosaic.measure(reference, reconstruction, white_level=16383)
+    error = (reference[3:-3, 3:-3, 1].astype(float) - reconstruction[3:-3, 3:-3, 1]) ** 2
+    assert figures["PSNR_G"] == pytest.approx(10 * math.log10(16383**2 / error.mean()), abs=1e-9)
+    assert figures["PSNR_R"] == math.inf
+
+
+def test_uint16_views_in_any_byte_order_alignment_or_stride_give_the_same_result():
+    mosaic = demosaic.sample_mosaic(deep_scene(20, 24, 65535), "BGGR")
+    expected = demosaic.reconstruct(mosaic, "BGGR")
+    # Big-endian samples.
+    np.testing.assert_array_equal(demosaic.reconstruct(mosaic.astype(">u2"), "BGGR"), expected)
+    # Samples at odd addresses.
+    buffer = np.zeros(mosaic.size * 2 + 1, np.uint8)
+    unaligned = buffer[1:].view(np.uint16).reshape(mosaic.shape)
+    unaligned[:] = mosaic
+    assert unaligned.ctypes.data % 2 == 1
+    np.testing.assert_array_equal(demosaic.reconstruct(unaligned, "BGGR"), expected)
+    # A crop (read in place) and a column-stepped view (copied).
+    wide = np.zeros((20, 48), np.uint16)
+    wide[:, ::2] = mosaic
+    np.testing.assert_array_equal(demosaic.reconstruct(wide[:, ::2], "BGGR"), expected)
+    padded = np.zeros((22, 30), np.uint16)
+    padded[1:21, 3:27] = mosaic
+    np.testing.assert_array_equal(demosaic.reconstruct(padded[1:21, 3:27], "BGGR"), expected)
+
+
+DEEP_MOSAIC = np.zeros((8, 8), np.uint16)
+DEEP_IMAGE = np.zeros((8, 8, 3), np.uint16)
+
+
+def above_white(array: np.ndarray, index: tuple[int, ...], value: int) -> np.ndarray:
+    changed = array.copy()
+    changed[index] = value
+    return changed
+
+
+DEEP_VALUE_ERRORS = {
+    "mosaic sample above": (
+        lambda: demosaic.reconstruct(
+            above_white(DEEP_MOSAIC, (2, 5), 4096), "GRBG", white_level=4095
+        ),
+        r"mosaic\[2, 5\] is 4096, above the white level 4095",
+    ),
+    "reconstruction sample above": (
+        lambda: demosaic.measure(
+            DEEP_IMAGE, above_white(DEEP_IMAGE, (6, 1, 2), 1100), white_level=1023
+        ),
+        r"reconstruction\[6, 1, 2\] is 1100, above the white level 1023",
+    ),
+    "white level 0": (
+        lambda: demosaic.reconstruct(DEEP_MOSAIC, "GRBG", white_level=0),
+        "white_level must be from 1 to 65535, not 0",
+    ),
+    "white level 65536": (
+        lambda: demosaic.measure(DEEP_IMAGE, DEEP_IMAGE, white_level=65536),
+        "white_level must be from 1 to 65535, not 65536",
+    ),
+    "white level for uint8": (
+        lambda: demosaic.reconstruct(MOSAIC, "GRBG", white_level=4095),
+        "white_level 4095 applies to uint16 arrays only",
+    ),
+    "noise for uint16": (
+        lambda: demosaic.sample_mosaic(DEEP_IMAGE, "GRBG", noise="gaussian:2"),
+        "8-bit scale",
+    ),
+}
+
+
+@pytest.mark.parametrize("call,message", DEEP_VALUE_ERRORS.values(), ids=DEEP_VALUE_ERRORS.keys())
+def test_uint16_samples_and_white_levels_outside_the_rules_raise_value_error(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+
+
+def test_uint8_arrays_accept_white_level_255_or_none():
+    np.testing.assert_array_equal(
+        demosaic.reconstruct(MOSAIC, "GRBG", white_level=255), demosaic.reconstruct(MOSAIC, "GRBG")
+    )
+
+
+DEEP_TYPE_ERRORS = {
+    "mixed dtypes": (
+        lambda: demosaic.measure(DEEP_IMAGE, IMAGE),
+        "reconstruction must have dtype uint16",
+    ),
+    "float mosaic": (
+        lambda: demosaic.reconstruct(MOSAIC.astype(np.float64), "GRBG"),
+        "uint8 or uint16.*not float64",
+    ),
+    "white level text": (
+        lambda: demosaic.reconstruct(DEEP_MOSAIC, "GRBG", white_level="4095"),
+        "white_level must be an int or None",
+    ),
+}
+
+
+@pytest.mark.parametrize("call,message", DEEP_TYPE_ERRORS.values(), ids=DEEP_TYPE_ERRORS.keys())
+def test_wrong_dtypes_and_white_level_types_raise_type_error(call, message):
+    with pytest.raises(TypeError, match=message):
         call()
 
 

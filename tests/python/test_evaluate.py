@@ -24,7 +24,8 @@ from conftest import scene, write_ppm
 from demosaic import evaluate
 
 CSV_HEADER = (
-    "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise"
+    "image,width,height,method,PSNR_R,PSNR_G,PSNR_B,CPSNR,milliseconds,pattern,border,noise,"
+    "white_level"
 )
 
 
@@ -138,6 +139,57 @@ def test_corpus_on_two_local_workers_gives_the_bench_csv(
     assert assert_same_rows(scratch / "dask.csv", scratch / "bench.csv") == 3 * 43
     assert table_without_throughput(stdout) == table_without_throughput(bench_stdout)
     assert messages(stderr, "demosaic.evaluate") == ["43 images measured, 0 skipped"]
+
+
+def write_ppm16(path: pathlib.Path, bgr: np.ndarray) -> pathlib.Path:
+    """Writes a 16-bit B, G, R image as a binary PPM of maximum 65535 (its
+    samples R, G, B, big-endian)."""
+    height, width, _ = bgr.shape
+    header = f"P6\n{width} {height}\n65535\n".encode()
+    path.write_bytes(header + np.ascontiguousarray(bgr[:, :, ::-1]).astype(">u2").tobytes())
+    return path
+
+
+def test_native_depth_gives_the_bench_csv(small_set, bench_binary, scratch):
+    # 12-bit data in 16-bit files beside the 8-bit ones, which stay 8-bit.
+    for k, (height, width) in enumerate([(36, 44), (50, 40)]):
+        twelve = scene(height, width, seed=10 + k).astype(np.uint16) * 16 + k
+        write_ppm16(small_set / f"deep{k}.ppm", twelve)
+    options = ["--depth", "native", "--white-level", "4095", "--space", "srgb"]
+    status, stdout, stderr = run_evaluate(
+        scratch, small_set, "--csv", scratch / "dask.csv", "--workers", "2", *options
+    )
+    bench_status, bench_stdout, _ = run_bench(
+        bench_binary, "--csv", scratch / "bench.csv", *options, small_set
+    )
+    assert (status, bench_status) == (0, 0), stderr
+    assert assert_same_rows(scratch / "dask.csv", scratch / "bench.csv") == 3 * 5
+    assert table_without_throughput(stdout) == table_without_throughput(bench_stdout)
+    _, rows = read_rows(scratch / "dask.csv")
+    white = {row[0]: row[-1] for row in rows}
+    assert white == {
+        "deep0.ppm": "4095", "deep1.ppm": "4095",
+        "scene0.ppm": "255", "scene1.ppm": "255", "scene2.ppm": "255",
+    }
+
+
+@pytest.mark.parametrize(
+    "arguments, problem",
+    [
+        (["--depth", "16"], "--depth: unknown depth '16' (known: 8, native)"),
+        (["--depth", "native", "--white-level", "0"], "--white-level: '0' is not"),
+        (["--depth", "native", "--white-level", "65536"], "--white-level: '65536' is not"),
+        (["--white-level", "4095"], "--white-level needs --depth native"),
+        (["--space", "linear"], "--space: unknown space 'linear'"),
+    ],
+)
+def test_bad_depth_options_are_refused(small_set, scratch, arguments, problem):
+    status, stdout, stderr = run_evaluate(
+        scratch, small_set, "--csv", scratch / "out.csv", *arguments
+    )
+    assert status == 2
+    assert problem in stderr
+    assert not (scratch / "out.csv").exists()
 
 
 def test_joining_a_running_cluster_with_other_options(small_set, bench_binary, scratch):

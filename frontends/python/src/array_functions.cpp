@@ -1,12 +1,15 @@
 // The module's public calls on numpy arrays: sample_mosaic, reconstruct and
 // measure, each a check of its arguments, library views over the arrays and
-// one library call made with the GIL released.
+// one library call made with the GIL released. Each takes arrays of dtype
+// uint8 or uint16; uint16 ones with a white level, the largest value their
+// samples may take, which reconstruct and measure are given.
 #include "array_functions.h"
 
 #include <cmath>
 #include <limits>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,12 +25,24 @@ namespace {
 // A figure of `measure` under the name its dict key (and CSV column) has.
 using NamedFigures = std::vector<std::pair<const char*, double>>;
 
+// The figures of 16-bit images, as MeasureFigures gives those of 8-bit ones.
+MethodFigures MeasureFigures16(ConstImageView16 reference, ConstImageView16 reconstruction,
+                               std::int32_t border, const MetricSet& metrics) {
+  MethodFigures figures;
+  figures.psnr = ComputeQuality(reference, reconstruction, border);
+  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
+  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border);
+  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border);
+  return figures;
+}
+
 // Every figure `measure` reports, under the names of demosaic-bench's CSV
 // columns, computed without touching Python objects (the GIL is released
 // around it). A figure whose window does not fit the measured interior (SSIM
 // needs 11 x 11 pixels, the zipper share 3 x 3) is NaN.
-NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
-                        std::int32_t border, const MetricSet& metrics) {
+template <class View>
+NamedFigures MeasureAll(View reference, View reconstruction, std::int32_t border,
+                        const MetricSet& metrics) {
   const std::int64_t side =
       std::min(std::int64_t{reference.width}, std::int64_t{reference.height}) -
       2 * std::int64_t{border};
@@ -36,7 +51,12 @@ NamedFigures MeasureAll(ConstImageView reference, ConstImageView reconstruction,
   MetricSet computable = metrics;
   computable.ssim = metrics.ssim && side >= MinimumMeasuredSide(only_ssim);
   computable.zipper = metrics.zipper && side >= MinimumMeasuredSide(only_zipper);
-  const MethodFigures figures = MeasureFigures(reference, reconstruction, border, computable);
+  MethodFigures figures;
+  if constexpr (std::is_same_v<View, ConstImageView16>) {
+    figures = MeasureFigures16(reference, reconstruction, border, computable);
+  } else {
+    figures = MeasureFigures(reference, reconstruction, border, computable);
+  }
   const double nan = std::numeric_limits<double>::quiet_NaN();
   NamedFigures named;
   for (const Figure figure : CsvFigures(metrics)) {
@@ -64,12 +84,38 @@ NoiseLevel NoiseArgument(const py::object& noise) {
   return levels.value().front();
 }
 
+// The mosaic of a uint16 image, of white level 65535 (sampling only copies
+// samples, so any value is kept).
+py::array SampleMosaic16(const py::object& image, BayerPattern pattern, ChannelOrder order) {
+  const ReadableImage16 reference = ReadImage16(image, "image", order, kMaxWhiteLevel);
+  const std::int32_t width = reference.view.width;
+  const std::int32_t height = reference.view.height;
+  py::array_t<std::uint16_t> mosaic = NewMosaicArray16(width, height);
+  const MosaicView16 output =
+      MakeMosaicView(std::span(mosaic.mutable_data(), PackedMosaicBytes(width, height)), width,
+                     height, pattern, 0, kMaxWhiteLevel);
+  {
+    const py::gil_scoped_release release;
+    SampleMosaic(reference.view, output);
+  }
+  return mosaic;
+}
+
 py::array SampleMosaicOfArray(const py::object& image, const std::string& pattern_name,
                               const std::string& order_name, const py::object& noise,
                               std::uint64_t seed, const std::string& name) {
   const BayerPattern pattern = ParsePatternArgument(pattern_name);
   const NoiseLevel level = NoiseArgument(noise);
-  const ReadableImage reference = ReadImage(image, "image", ParseOrderArgument(order_name));
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  if (HoldsSixteenBitSamples(image)) {
+    if (level.kind != NoiseKind::kNone) {
+      throw py::value_error(
+          "noise is defined on the 8-bit scale: a uint16 image is sampled without noise "
+          "(noise=None)");
+    }
+    return SampleMosaic16(image, pattern, order);
+  }
+  const ReadableImage reference = ReadImage(image, "image", order, "uint8 or uint16");
   py::array_t<std::uint8_t> mosaic = NewMosaicArray(reference.view.width, reference.view.height);
   const MosaicView output =
       MakeMosaicView(std::span(mosaic.mutable_data(),
@@ -87,23 +133,20 @@ py::array SampleMosaicOfArray(const py::object& image, const std::string& patter
   return mosaic;
 }
 
-py::array ReconstructArray(const py::object& mosaic_object, const std::string& pattern_name,
-                           const std::string& order_name, int threads) {
-  const BayerPattern pattern = ParsePatternArgument(pattern_name);
-  const ChannelOrder order = ParseOrderArgument(order_name);
-  if (threads < 1) {
-    throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
-  }
-  ReconstructionOptions options;
-  options.threads = threads;
-  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic", pattern);
-  const std::int32_t width = mosaic.view.width;
-  const std::int32_t height = mosaic.view.height;
+// The tools' rule: nothing under the minimum side is reconstructed.
+void CheckReconstructible(std::int32_t width, std::int32_t height) {
   if (width < kMinimumSide || height < kMinimumSide) {
-    // The tools' rule: nothing under the minimum side is reconstructed.
     throw py::value_error("mosaic is " + std::to_string(width) + " x " + std::to_string(height) +
                           " pixels (width x height): too small: " + MinimumSizeText());
   }
+}
+
+py::array Reconstruct8(const py::object& mosaic_object, BayerPattern pattern, ChannelOrder order,
+                       const ReconstructionOptions& options) {
+  const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic", pattern, "uint8 or uint16");
+  const std::int32_t width = mosaic.view.width;
+  const std::int32_t height = mosaic.view.height;
+  CheckReconstructible(width, height);
   py::array_t<std::uint8_t> image = NewImageArray(width, height);
   const ImageView output = MakeImageView(
       std::span(image.mutable_data(), PackedImageBytes(width, height)), width, height, 0, order);
@@ -112,6 +155,39 @@ py::array ReconstructArray(const py::object& mosaic_object, const std::string& p
     ReconstructFromMosaic(mosaic.view, output, options);
   }
   return image;
+}
+
+py::array Reconstruct16(const py::object& mosaic_object, BayerPattern pattern, ChannelOrder order,
+                        std::int32_t white_level, const ReconstructionOptions& options) {
+  const ReadableMosaic16 mosaic = ReadMosaic16(mosaic_object, "mosaic", pattern, white_level);
+  const std::int32_t width = mosaic.view.width;
+  const std::int32_t height = mosaic.view.height;
+  CheckReconstructible(width, height);
+  py::array_t<std::uint16_t> image = NewImageArray16(width, height);
+  const ImageView16 output =
+      MakeImageView(std::span(image.mutable_data(), PackedImageBytes(width, height)), width, height,
+                    0, order, white_level);
+  {
+    const py::gil_scoped_release release;
+    ReconstructFromMosaic(mosaic.view, output, options);
+  }
+  return image;
+}
+
+py::array ReconstructArray(const py::object& mosaic_object, const std::string& pattern_name,
+                           const std::string& order_name, int threads,
+                           const py::object& white_level_object) {
+  const BayerPattern pattern = ParsePatternArgument(pattern_name);
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  if (threads < 1) {
+    throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
+  }
+  const bool sixteen_bit = HoldsSixteenBitSamples(mosaic_object);
+  const std::int32_t white_level = WhiteLevelArgument(white_level_object, sixteen_bit);
+  ReconstructionOptions options;
+  options.threads = threads;
+  if (sixteen_bit) return Reconstruct16(mosaic_object, pattern, order, white_level, options);
+  return Reconstruct8(mosaic_object, pattern, order, options);
 }
 
 // The figures asked for: "psnr,ssim" as the bench's --metrics takes them, or
@@ -137,12 +213,13 @@ MetricSet ParseMetricsArgument(const py::object& argument) {
   return metrics.value();
 }
 
-py::dict MeasureArrays(const py::object& reference_object, const py::object& reconstruction_object,
-                       int border, const std::string& order_name, const py::object& metric_list) {
-  const ChannelOrder order = ParseOrderArgument(order_name);
-  const std::optional<MetricSet> metrics = ParseMetricsArgument(metric_list);
-  const ReadableImage reference = ReadImage(reference_object, "reference", order);
-  const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
+// The figures of two arrays read as `Readable` images (ReadableImage or
+// ReadableImage16), once both have been checked.
+template <class Readable>
+py::dict MeasureReadable(const Readable& reference, const Readable& reconstruction,
+                         const py::object& reference_object,
+                         const py::object& reconstruction_object, int border,
+                         const MetricSet& metrics) {
   if (reference.view.width != reconstruction.view.width ||
       reference.view.height != reconstruction.view.height) {
     throw py::value_error("reference and reconstruction differ in shape: " +
@@ -162,11 +239,34 @@ py::dict MeasureArrays(const py::object& reference_object, const py::object& rec
   NamedFigures figures;
   {
     const py::gil_scoped_release release;
-    figures = MeasureAll(reference.view, reconstruction.view, border, *metrics);
+    figures = MeasureAll(reference.view, reconstruction.view, border, metrics);
   }
   py::dict result;
   for (const auto& [name, value] : figures) result[name] = value;
   return result;
+}
+
+py::dict MeasureArrays(const py::object& reference_object, const py::object& reconstruction_object,
+                       int border, const std::string& order_name, const py::object& metric_list,
+                       const py::object& white_level_object) {
+  const ChannelOrder order = ParseOrderArgument(order_name);
+  const MetricSet metrics = ParseMetricsArgument(metric_list);
+  const bool sixteen_bit = HoldsSixteenBitSamples(reference_object);
+  const std::int32_t white_level = WhiteLevelArgument(white_level_object, sixteen_bit);
+  if (sixteen_bit) {
+    // The reconstruction must be of the reference's dtype.
+    const ReadableImage16 reference =
+        ReadImage16(reference_object, "reference", order, white_level);
+    const ReadableImage16 reconstruction =
+        ReadImage16(reconstruction_object, "reconstruction", order, white_level);
+    return MeasureReadable(reference, reconstruction, reference_object, reconstruction_object,
+                           border, metrics);
+  }
+  const ReadableImage reference =
+      ReadImage(reference_object, "reference", order, "uint8 or uint16");
+  const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
+  return MeasureReadable(reference, reconstruction, reference_object, reconstruction_object, border,
+                         metrics);
 }
 
 constexpr const char* kSampleMosaicDoc =
@@ -176,10 +276,10 @@ Keeps at every site the one channel that the filter of ``pattern`` passes
 there, unchanged.
 
 Args:
-    image: height x width x 3 numpy array of dtype uint8, channels in B, G, R
-        order (as ``cv2.imread`` gives) or, with ``order="RGB"``, in R, G, B
-        order (as imageio and Pillow give). Any size, including crops and
-        other strided views.
+    image: height x width x 3 numpy array of dtype uint8 or uint16, channels
+        in B, G, R order (as ``cv2.imread`` gives) or, with ``order="RGB"``,
+        in R, G, B order (as imageio and Pillow give). Any size, including
+        crops and other strided views.
     pattern: the 2 x 2 filter tile, its colours read row by row from the
         top-left pixel: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter case.
         Required: ``reconstruct`` must be given the same tile.
@@ -187,19 +287,19 @@ Args:
     noise: None (default) or one level, as demosaic-bench's --noise takes it:
         "gaussian:S" (standard deviation S on the 8-bit scale) or
         "poisson-gaussian:A,B" (variance A x value + B), added after sampling,
-        rounded and clamped to 0..255.
+        rounded and clamped to 0..255. For uint8 images only.
     seed: the noise's seed (default 0), an integer from 0 to 2**64 - 1.
     name: the image's name (default ""); with the same name, seed and level
         the mosaic is byte for byte the one demosaic-bench reconstructs
         (there, the image's file name, as its table shows it).
 
 Returns:
-    A new height x width uint8 array.
+    A new height x width array of the image's dtype (uint8 or uint16).
 
 Raises:
-    TypeError: ``image`` is not a uint8 numpy array of 3 axes.
-    ValueError: its last axis is not 3 channels, or an unknown pattern,
-        order or noise level.
+    TypeError: ``image`` is not a uint8 or uint16 numpy array of 3 axes.
+    ValueError: its last axis is not 3 channels, an unknown pattern, order
+        or noise level, or noise asked for a uint16 image.
 
 Views whose pixels are adjacent within each row (crops, row slices) are read
 in place; others (``image[:, :, ::-1]``, ``image[:, ::2]``, flipped rows) are
@@ -216,8 +316,8 @@ The directional colour-difference method of ``demosaic-eval``, bit for bit:
 the same bytes as the tool's output for the same mosaic.
 
 Args:
-    mosaic: height x width numpy array of dtype uint8, at least 7 x 7, one
-        sample per site (as ``sample_mosaic`` gives).
+    mosaic: height x width numpy array of dtype uint8 or uint16, at least
+        7 x 7, one sample per site (as ``sample_mosaic`` gives).
     pattern: the filter tile the mosaic was taken through, as given to
         ``sample_mosaic``: "GRBG", "RGGB", "BGGR" or "GBRG", in any letter
         case. Required: a mosaic reconstructed with another tile than its own
@@ -225,15 +325,22 @@ Args:
     order: channel order of the result, "BGR" (default) or "RGB".
     threads: threads sharing the rows, at least 1; the result is the same
         for every count.
+    white_level: for a uint16 mosaic, the largest value a sample may take
+        (4095 for 12-bit raw data), 1 to 65535; None (default) means 65535.
+        The method's bounds scale with it: each output channel lies in
+        0..white_level. For a uint8 mosaic only None or 255.
 
 Returns:
-    A new height x width x 3 uint8 array. The outer 3-pixel frame is black:
-    the method's windows need 3 neighbours on every side.
+    A new height x width x 3 array of the mosaic's dtype. The outer 3-pixel
+    frame is black: the method's windows need 3 neighbours on every side.
 
 Raises:
-    TypeError: ``mosaic`` is not a uint8 numpy array of 2 axes.
-    ValueError: smaller than 7 x 7, threads below 1, or an unknown pattern
-        or order.
+    TypeError: ``mosaic`` is not a uint8 or uint16 numpy array of 2 axes, or
+        ``white_level`` is not an int or None.
+    ValueError: smaller than 7 x 7, threads below 1, an unknown pattern or
+        order, a white level outside 1 to 65535 (or other than 255 for
+        uint8), or a sample above the white level (the message names its
+        row, column and value).
     MemoryError: the method's few rows of working memory cannot be had.
 
 The GIL is released during the reconstruction, so Python threads
@@ -246,7 +353,8 @@ buffer: numpy cannot tell, and the library reads what the strides name.)";
 constexpr const char* kMeasureDoc = R"(Measures a reconstruction against its reference.
 
 PSNR of each channel and the colour PSNR (from the mean of the three
-channels' squared errors), in dB for 8-bit data, over the pixels at least
+channels' squared errors), in dB with the peak 255 for uint8 arrays and the
+white level for uint16 ones, over the pixels at least
 ``border`` from every edge: the figures ``demosaic-eval`` prints, and what
 ``demosaic-bench`` measures unless told otherwise. Asked for, the structural
 similarity (SSIM), the mean CIEDE2000 colour difference (DE2000) and the
@@ -257,14 +365,20 @@ What each costs, one thread, on a 24-megapixel image: PSNR about 30 ms,
 SSIM about 1 s, the zipper share about 1.5 s and CIEDE2000 about 4 s.
 
 Args:
-    reference: height x width x 3 uint8 numpy array, the original image.
-    reconstruction: a uint8 array of the same shape and channel order.
+    reference: height x width x 3 uint8 or uint16 numpy array, the
+        original image.
+    reconstruction: an array of the same dtype, shape and channel order.
     border: pixels left out at every edge, at least 0; default 3, the
         method's black frame (published tables often use 10).
     order: channel order of both arrays, "BGR" (default) or "RGB".
     metrics: a comma-separated string or a list or tuple naming a subset of
         "psnr", "ssim", "de2000", "zipper" (default "psnr", the bench's
         default, by far the quickest).
+    white_level: for uint16 arrays, the largest value a sample may take,
+        1 to 65535; None (default) means 65535. PSNR takes it as the peak,
+        SSIM as the data range, and CIEDE2000 and the zipper share read each
+        sample v as the sRGB value v / white_level. For uint8 arrays only
+        None or 255.
 
 Returns:
     A dict with the float figures asked for: "PSNR_R", "PSNR_G", "PSNR_B",
@@ -273,9 +387,12 @@ Returns:
     pixels, zipper when it is under 3 x 3.
 
 Raises:
-    TypeError: an argument is not a uint8 numpy array of 3 axes.
+    TypeError: an argument is not a uint8 or uint16 numpy array of 3 axes,
+        the two dtypes differ, or ``white_level`` is not an int or None.
     ValueError: the shapes differ, not 3 channels, a negative border or one
-        that leaves no pixel to measure, an unknown order or metric.
+        that leaves no pixel to measure, an unknown order or metric, a white
+        level outside 1 to 65535 (or other than 255 for uint8), or a sample
+        above it (the message names the array, its index and its value).
 
 Strided views are read as ``sample_mosaic`` reads them (with the same
 contract for ``as_strided`` arrays); the GIL is released while measuring.)";
@@ -289,10 +406,11 @@ void AddArrayFunctions(py::module_& module) {
              py::arg("order") = "BGR", py::arg("noise") = py::none(), py::arg("seed") = 0,
              py::arg("name") = "", kSampleMosaicDoc);
   module.def("reconstruct", &ReconstructArray, py::arg("mosaic"), py::arg("pattern"),
-             py::arg("order") = "BGR", py::arg("threads") = 1, kReconstructDoc);
+             py::arg("order") = "BGR", py::arg("threads") = 1, py::arg("white_level") = py::none(),
+             kReconstructDoc);
   module.def("measure", &MeasureArrays, py::arg("reference"), py::arg("reconstruction"),
              py::arg("border") = kFrameWidth, py::arg("order") = "BGR", py::arg("metrics") = "psnr",
-             kMeasureDoc);
+             py::arg("white_level") = py::none(), kMeasureDoc);
 }
 
 }  // namespace demosaic::python

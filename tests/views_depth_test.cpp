@@ -1,0 +1,138 @@
+// 16-bit views: their factories check the white level and count strides in
+// samples, crops keep the white level, a std::vector's constness picks the
+// view, and FindSampleAboveWhite reports the first sample above the white
+// level where a caller can find it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "demosaic/image.h"
+
+namespace demosaic {
+namespace {
+
+// The message of the std::invalid_argument that `call` throws, or "" when
+// it throws none.
+template <class Call>
+std::string RefusalOf(Call call) {
+  try {
+    call();
+  } catch (const std::invalid_argument& error) {
+    return error.what();
+  }
+  return "";
+}
+
+TEST(Views16, WhiteLevelsOutsideOneTo65535AreRefusedByName) {
+  std::vector<std::uint16_t> samples(3 * 4 * 4, 0);
+  for (const int white : {0, -1, 65536}) {
+    const std::string image =
+        RefusalOf([&] { MakeImageView(samples, 4, 4, 0, ChannelOrder::kBGR, white); });
+    EXPECT_NE(image.find("white level " + std::to_string(white)), std::string::npos) << image;
+    const std::string mosaic =
+        RefusalOf([&] { MakeMosaicView(samples, 4, 4, BayerPattern::kGRBG, 0, white); });
+    EXPECT_NE(mosaic.find("white level " + std::to_string(white)), std::string::npos) << mosaic;
+  }
+  EXPECT_EQ(MakeImageView(samples, 4, 4, 0, ChannelOrder::kBGR, 1).white_level, 1);
+  EXPECT_EQ(MakeMosaicView(samples, 4, 4, BayerPattern::kGRBG, 0, 65535).white_level, 65535);
+  EXPECT_EQ(MakeImageView(samples, 4, 4).white_level, kMaxWhiteLevel) << "the default";
+}
+
+// Strides and lengths count samples, not bytes: rows of 3 * 5 samples
+// padded to 17 need 2 * 17 + 15 samples for three rows.
+TEST(Views16, StridesAndLengthsCountSamples) {
+  std::vector<std::uint16_t> exact(2 * 17 + 15, 0);
+  const ImageView16 image = MakeImageView(exact, 5, 3, 17);
+  EXPECT_EQ(image.Row(2), exact.data() + 34);
+  std::vector<std::uint16_t> short_by_one(2 * 17 + 14, 0);
+  const std::string refusal = RefusalOf([&] { MakeImageView(short_by_one, 5, 3, 17); });
+  EXPECT_NE(refusal.find("samples"), std::string::npos) << refusal;
+  EXPECT_THROW(MakeImageView(exact, 5, 3, 14), std::invalid_argument) << "stride below a row";
+  std::vector<std::uint16_t> mosaic(2 * 7 + 5, 0);
+  EXPECT_EQ(MakeMosaicView(mosaic, 5, 3, BayerPattern::kRGGB, 7).Row(2), mosaic.data() + 14);
+  EXPECT_THROW(MakeMosaicView(mosaic, 5, 4, BayerPattern::kRGGB, 7), std::invalid_argument);
+}
+
+TEST(Views16, AVectorsConstnessPicksTheViewAndConversionKeepsTheWhiteLevel) {
+  std::vector<std::uint16_t> writable(3 * 4 * 2, 7);
+  const std::vector<std::uint16_t> read_only(3 * 4 * 2, 9);
+  const auto image = MakeImageView(writable, 4, 2, 0, ChannelOrder::kRGB, 4095);
+  const auto const_image = MakeImageView(read_only, 4, 2);
+  const auto mosaic = MakeMosaicView(writable, 4, 2, BayerPattern::kBGGR, 0, 1023);
+  const auto const_mosaic = MakeMosaicView(read_only, 4, 2, BayerPattern::kGBRG);
+  static_assert(std::is_same_v<decltype(image), const ImageView16>);
+  static_assert(std::is_same_v<decltype(const_image), const ConstImageView16>);
+  static_assert(std::is_same_v<decltype(mosaic), const MosaicView16>);
+  static_assert(std::is_same_v<decltype(const_mosaic), const ConstMosaicView16>);
+  const ConstImageView16 converted_image = image;
+  const ConstMosaicView16 converted_mosaic = mosaic;
+  EXPECT_EQ(converted_image.white_level, 4095);
+  EXPECT_EQ(converted_image.order, ChannelOrder::kRGB);
+  EXPECT_EQ(converted_mosaic.white_level, 1023);
+  EXPECT_EQ(converted_mosaic.pattern, BayerPattern::kBGGR);
+}
+
+TEST(Views16, CropsKeepTheWhiteLevelAndCarryTheTile) {
+  std::vector<std::uint16_t> samples(3 * 10 * 8, 0);
+  const ImageView16 image = MakeImageView(samples, 10, 8, 0, ChannelOrder::kBGR, 4095);
+  const ImageView16 image_crop = CropImage(image, 3, 2, 4, 5);
+  EXPECT_EQ(image_crop.white_level, 4095);
+  EXPECT_EQ(image_crop.data, samples.data() + 2 * 30 + 3 * 3);
+  EXPECT_EQ(image_crop.stride, 30);
+  const MosaicView16 mosaic = MakeMosaicView(samples, 10, 8, BayerPattern::kGRBG, 0, 16383);
+  const ConstMosaicView16 mosaic_crop = CropMosaic(ConstMosaicView16(mosaic), 1, 1, 4, 4);
+  EXPECT_EQ(mosaic_crop.white_level, 16383);
+  EXPECT_EQ(mosaic_crop.pattern, PatternAtSite(BayerPattern::kGRBG, 1, 1));
+  EXPECT_EQ(mosaic_crop.data, samples.data() + 11);
+  EXPECT_THROW(CropImage(image, 7, 0, 4, 1), std::invalid_argument);
+  EXPECT_THROW(CropMosaic(mosaic, 0, 5, 1, 4), std::invalid_argument);
+}
+
+// ------------------------------------------------ samples above white
+
+TEST(FindSampleAboveWhite, NothingAboveGivesNothing) {
+  std::vector<std::uint16_t> samples(3 * 6 * 4, 4095);
+  EXPECT_FALSE(
+      FindSampleAboveWhite(MakeImageView(samples, 6, 4, 0, ChannelOrder::kBGR, 4095)).has_value());
+  EXPECT_FALSE(FindSampleAboveWhite(MakeMosaicView(samples, 6, 4, BayerPattern::kGRBG, 0, 4095))
+                   .has_value());
+  EXPECT_FALSE(FindSampleAboveWhite(MakeImageView(samples, 0, 0)).has_value()) << "empty view";
+}
+
+// The first in row order, then pixel order, then the channel's place in the
+// pixel as stored; the padding between rows is not the image's.
+TEST(FindSampleAboveWhite, ReportsTheFirstSampleAboveInStorageOrder) {
+  const int stride = 3 * 6 + 2;
+  std::vector<std::uint16_t> samples(static_cast<std::size_t>(stride) * 4, 1000);
+  samples[0 * stride + 3 * 6] = 65535;     // padding of row 0
+  samples[2 * stride + 3 * 4 + 2] = 1024;  // row 2, pixel 4, third channel
+  samples[2 * stride + 3 * 5 + 0] = 2000;  // later in the same row
+  samples[3 * stride + 0] = 3000;          // a later row
+  const ConstImageView16 image = MakeImageView(samples, 6, 4, stride, ChannelOrder::kRGB, 1023);
+  const std::optional<SampleAboveWhite> found = FindSampleAboveWhite(image);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->row, 2);
+  EXPECT_EQ(found->column, 4);
+  EXPECT_EQ(found->channel, 2);
+  EXPECT_EQ(found->value, 1024);
+}
+
+TEST(FindSampleAboveWhite, AMosaicsSampleIsChannelZero) {
+  std::vector<std::uint16_t> samples(7 * 5, 255);
+  samples[3 * 7 + 6] = 256;
+  const std::optional<SampleAboveWhite> found =
+      FindSampleAboveWhite(MakeMosaicView(samples, 7, 5, BayerPattern::kBGGR, 0, 255));
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->row, 3);
+  EXPECT_EQ(found->column, 6);
+  EXPECT_EQ(found->channel, 0);
+  EXPECT_EQ(found->value, 256);
+}
+
+}  // namespace
+}  // namespace demosaic
