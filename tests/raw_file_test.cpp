@@ -137,25 +137,6 @@ TEST_P(RawTileTest, HalfSizeReferenceFollowsThePlainRule) {
   }
 }
 
-TEST_P(RawTileTest, BlackSubtractedMosaicKeepsTheTile) {
-  const DngContents dng = TestDng(GetParam());
-  const Expected<RawMosaic> raw = Unpack(WriteDng(dng));
-  ASSERT_TRUE(raw.ok()) << raw.error().detail;
-  const Expected<cv::Mat> mosaic = BlackSubtractedMosaic(raw.value());
-  ASSERT_TRUE(mosaic.ok());
-  ASSERT_EQ(mosaic.value().type(), CV_16UC1);
-  for (int row = 0; row < dng.active_height; ++row) {
-    for (int column = 0; column < dng.active_width; ++column) {
-      const int expected =
-          std::max(0, WrittenSample(dng, row, column) - WrittenBlack(dng, row, column));
-      ASSERT_EQ(mosaic.value().at<std::uint16_t>(row, column), expected) << row << ", " << column;
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllTiles, RawTileTest, ::testing::ValuesIn(kTiles),
-                         [](const auto& info) { return std::string(PatternName(info.param)); });
-
 // LibRaw moves an active area at odd offsets to the next even row and
 // column (its bottom and right edges stay): the tile and samples must follow
 // the visible area it reports.
