@@ -163,6 +163,9 @@ TEST_P(RawTileTest, OddActiveAreaGivesTheTileAtTheVisibleOrigin) {
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(AllTiles, RawTileTest, ::testing::ValuesIn(kTiles),
+                         [](const auto& info) { return std::string(PatternName(info.param)); });
+
 TEST(RawFile, OneBlackLevelAppliesToEverySite) {
   DngContents dng = TestDng(BayerPattern::kGRBG);
   dng.black_rows = dng.black_columns = 1;
