@@ -127,6 +127,19 @@ TEST(Develop, GreyUnderTheAsShotLightStaysGrey) {
   EXPECT_LT(cast[0] + 5, cast[1]);
 }
 
+TEST(Develop, NoAsShotBalanceIsRefusedUnlessNoneIsAsked) {
+  ScratchDir dir;
+  DngContents dng = GreyDng(0.3);
+  dng.has_as_shot_neutral = false;
+  const std::string raw = WriteBytes(dir, "unbalanced.dng", WriteDng(dng));
+  const ProgramResult refused = RunProgram({kTool, raw, dir.File("a.png")});
+  EXPECT_EQ(refused.out, "Error in image reading.");
+  EXPECT_EQ(refused.exit_status, 255);
+  EXPECT_NE(refused.err.find("has no as-shot white balance"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(dir.File("a.png")));
+  EXPECT_EQ(RunProgram({kTool, "--white-balance", "none", raw, dir.File("b.png")}).exit_status, 0);
+}
+
 TEST(Develop, BitsFollowTheExtensionAndTheOption) {
   ScratchDir dir;
   const std::string raw = WriteBytes(dir, "grey.dng", WriteDng(GreyDng(0.3)));
