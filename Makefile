@@ -61,11 +61,12 @@ demo: build
 
 # Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
 # PSNR, then a whole demosaic-eval run against the I/O floor, with its peak
-# memory.
+# memory, and demosaic-bench on one chart at 8 and at 16 bits.
 bench: build
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
 	@bash scripts/measure-run.sh $(BUILD_DIR)
+	@bash scripts/depth-throughput.sh $(BUILD_DIR)
 	@bash scripts/noise-sweep.sh $(BUILD_DIR)
 
 # The README's noise sweep over the Kodak set beside the checkout.

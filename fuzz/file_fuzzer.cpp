@@ -81,8 +81,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (std::filesystem::exists(output)) {
     Fail("failed run left an output");
   }
+
+  // demosaic-bench's evaluation at depth: 16-bit samples kept, a declared
+  // 12-bit white level (so that samples above it are met), the method's
+  // reconstruction saved at the reference's depth.
+  const std::filesystem::path deep_output = g_scratch / "deep.png";
+  std::filesystem::remove(deep_output, ignored);
+  demosaic::EvaluationRequest deep;
+  deep.methods = {demosaic::Method::kDirectional};
+  deep.depth = demosaic::SampleDepth::kNative;
+  deep.white_level = 4095;
+  demosaic::EvaluationOutputs deep_outputs;
+  deep_outputs.reconstruction_files = {deep_output.string()};
+  const demosaic::ImageOutcome deep_run =
+      demosaic::EvaluateReference({"fuzzed", file, "fuzzed"}, deep, deep_outputs, kMemoryCeiling);
+  if (deep_run.status.ok()) {
+    const cv::Mat written = cv::imread(deep_output.string(), cv::IMREAD_UNCHANGED);
+    const int type = deep_run.white_level == 255 ? CV_8UC3 : CV_16UC3;
+    if (written.empty() || written.type() != type) Fail("deep run's output is not at its depth");
+    if (deep_run.white_level != 255 && deep_run.white_level != 4095) Fail("wrong white level");
+    if (written.cols != deep_run.width || written.rows != deep_run.height) {
+      Fail("deep run's output differs in size from the reference");
+    }
+  } else if (std::filesystem::exists(deep_output)) {
+    Fail("failed deep run left an output");
+  }
   for (const auto& entry : std::filesystem::directory_iterator(g_scratch)) {
-    if (entry.path() != output && entry.path() != g_temp) Fail("stray file left beside the output");
+    if (entry.path() != output && entry.path() != deep_output && entry.path() != g_temp) {
+      Fail("stray file left beside the output");
+    }
   }
   if (!std::filesystem::is_empty(g_temp)) Fail("file left in the temporary directory");
   return 0;

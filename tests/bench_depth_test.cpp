@@ -17,6 +17,7 @@
 #include "demosaic/demosaic.h"
 #include "demosaic/transfer.h"
 #include "evaluation/mat_views.h"
+#include "support/plain_method.h"
 #include "support/run_program.h"
 #include "support/table_text.h"
 
@@ -86,23 +87,30 @@ QualityFigures PsnrByDefinition(const cv::Mat& reference, const cv::Mat& output,
   return {psnr(sums[2]), psnr(sums[1]), psnr(sums[0]), psnr((sums[0] + sums[1] + sums[2]) / 3.0)};
 }
 
-// The method's 16-bit reconstruction of the GRBG mosaic of `reference`.
-cv::Mat MethodAtDepth(const cv::Mat& reference, std::int32_t white) {
-  cv::Mat mosaic(reference.rows, reference.cols, CV_16UC1);
-  SampleMosaic(ImageView16Of(reference, white),
-               MutableMosaicView16Of(mosaic, BayerPattern::kGRBG, white));
-  cv::Mat output(reference.rows, reference.cols, CV_16UC3);
-  ReconstructFromMosaic(MosaicView16Of(mosaic, BayerPattern::kGRBG, white),
-                        MutableImageView16Of(output, white));
-  return output;
+// The packed samples of a continuous 16-bit matrix, and back.
+std::vector<std::uint16_t> Packed(const cv::Mat& image) {
+  return std::vector<std::uint16_t>(image.ptr<std::uint16_t>(),
+                                    image.ptr<std::uint16_t>() + image.total() * image.channels());
 }
 
-cv::Mat BilinearAtDepth(const cv::Mat& reference, std::int32_t white) {
-  cv::Mat mosaic(reference.rows, reference.cols, CV_16UC1);
-  SampleMosaic(ImageView16Of(reference, white),
-               MutableMosaicView16Of(mosaic, BayerPattern::kGRBG, white));
+// The GRBG mosaic of `reference` by the plain rules, as a 16-bit matrix.
+cv::Mat PlainMosaicOf(const cv::Mat& reference) {
+  PlainMosaic16 mosaic =
+      PlainSample(Packed(reference), reference.cols, reference.rows, BayerPattern::kGRBG);
+  return cv::Mat(reference.rows, reference.cols, CV_16UC1, mosaic.data()).clone();
+}
+
+// The method's reconstruction of that mosaic by the plain rules at `white`.
+cv::Mat MethodAtDepth(const cv::Mat& reference, std::int32_t white) {
+  std::vector<std::uint16_t> output = PlainReconstruct(
+      PlainSample(Packed(reference), reference.cols, reference.rows, BayerPattern::kGRBG),
+      reference.cols, reference.rows, BayerPattern::kGRBG, white);
+  return cv::Mat(reference.rows, reference.cols, CV_16UC3, output.data()).clone();
+}
+
+cv::Mat BilinearAtDepth(const cv::Mat& reference) {
   cv::Mat output;
-  cv::cvtColor(mosaic, output, cv::COLOR_BayerGRBG2BGR);
+  cv::cvtColor(PlainMosaicOf(reference), output, cv::COLOR_BayerGRBG2BGR);
   return output;
 }
 
@@ -113,8 +121,9 @@ void ExpectFigures(const std::map<std::string, std::string>& row, const QualityF
   EXPECT_EQ(Number(row.at("CPSNR")), want.cpsnr);
 }
 
-// Full white level and a declared 12-bit one: the method's and the bilinear
-// baseline's figures are those of the definitions at that peak, to the last
+// Full white level and a declared 12-bit one: the method's figures are those
+// of the plain rules' reconstruction, and the bilinear baseline's those of
+// OpenCV's on the plain mosaic, by the definitions at that peak, to the last
 // bit, and every row names the white level, in the last column.
 TEST(BenchDepth, NativeFiguresFollowTheDefinitionsAtTheWhiteLevel) {
   for (const std::int32_t white : {65535, 4095}) {
@@ -132,7 +141,7 @@ TEST(BenchDepth, NativeFiguresFollowTheDefinitionsAtTheWhiteLevel) {
     ExpectFigures(rows.at("method"),
                   PsnrByDefinition(reference, MethodAtDepth(reference, white), white));
     ExpectFigures(rows.at("bilinear"),
-                  PsnrByDefinition(reference, BilinearAtDepth(reference, white), white));
+                  PsnrByDefinition(reference, BilinearAtDepth(reference), white));
     EXPECT_EQ(ReadCsv(csv)[0].back(), "white_level");
     for (const auto& [method, row] : rows) EXPECT_EQ(row.at("white_level"), std::to_string(white));
   }
@@ -147,21 +156,19 @@ TEST(BenchDepth, DefaultDepthKeepsTheEightBitReading) {
   const ProgramResult bench = RunProgram(
       {kBench, "--methods", "method", "--csv", csv, WritePng(dir, "deep.png", reference)});
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
-  cv::Mat high_byte(reference.rows, reference.cols, CV_8UC3);
+  // The high bytes as 16-bit samples of white level 255: the plain rules
+  // at W = 255 are the 8-bit rules.
+  cv::Mat high_bytes(reference.size(), CV_16UC3);
   for (int r = 0; r < reference.rows; ++r) {
     for (int c = 0; c < reference.cols; ++c) {
       for (int k = 0; k < 3; ++k) {
-        high_byte.at<cv::Vec3b>(r, c)[k] =
-            static_cast<std::uint8_t>(reference.at<cv::Vec3w>(r, c)[k] >> 8);
+        high_bytes.at<cv::Vec3w>(r, c)[k] =
+            static_cast<std::uint16_t>(reference.at<cv::Vec3w>(r, c)[k] >> 8);
       }
     }
   }
-  cv::Mat mosaic(reference.rows, reference.cols, CV_8UC1);
-  SampleMosaic(ImageViewOf(high_byte), MutableMosaicViewOf(mosaic, BayerPattern::kGRBG));
-  cv::Mat output(reference.rows, reference.cols, CV_8UC3);
-  ReconstructFromMosaic(MosaicViewOf(mosaic, BayerPattern::kGRBG), MutableImageViewOf(output));
   const auto row = CsvByMethod(csv).at("method");
-  ExpectFigures(row, ComputeQuality(ImageViewOf(high_byte), ImageViewOf(output), kBorder));
+  ExpectFigures(row, PsnrByDefinition(high_bytes, MethodAtDepth(high_bytes, 255), 255));
   EXPECT_EQ(row.at("white_level"), "255");
 }
 
@@ -303,16 +310,18 @@ TEST(BenchDepth, SrgbSpaceMeasuresAfterTheCurve) {
             PsnrByDefinition(reference, MethodAtDepth(reference, 65535), 65535).cpsnr);
 }
 
-// The report shows a 16-bit image at 8 bits and says so.
+// The report shows a 16-bit image at 8 bits and says so, and names the
+// space of the figures.
 TEST(BenchDepth, ReportSaysDeepImagesAreShownAtEightBits) {
   ScratchDir dir;
   const std::string path = WritePng(dir, "deep.png", DeepScene(40, 40, 4095));
   const ProgramResult bench =
       RunProgram({kBench, "--depth", "native", "--white-level", "4095", "--methods", "method",
-                  "--report", dir.File("report"), path});
+                  "--space", "srgb", "--report", dir.File("report"), path});
   ASSERT_EQ(bench.exit_status, 0) << bench.err;
   const std::string page = ReadFileBytes(dir.File("report/index.html"));
   EXPECT_NE(page.find("white level 4095: the images are shown at 8 bits"), std::string::npos);
+  EXPECT_NE(page.find("figures after the sRGB transfer curve"), std::string::npos);
   std::size_t references = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.File("report"))) {
     if (entry.path().filename() != "reference.png") continue;

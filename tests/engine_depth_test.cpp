@@ -149,21 +149,6 @@ TEST(EngineAtDepth, BandsAndThreadsGiveThePlainRulesSamples) {
   }
 }
 
-// Every size from the smallest with an interior, at the deepest white level.
-TEST(EngineAtDepth, MatchesThePlainRulesAtEverySmallSize) {
-  std::mt19937 random(3);
-  for (const BayerPattern pattern : kAllPatterns) {
-    for (int w = 7; w <= 16; ++w) {
-      for (int h = 7; h <= 16; ++h) {
-        const auto mosaic = RandomSamples(static_cast<std::size_t>(w) * h, 65535, random);
-        ASSERT_EQ(Reconstruct(mosaic, w, h, pattern, 65535),
-                  PlainReconstruct(mosaic, w, h, pattern, 65535))
-            << Describe(pattern, w, h, 65535);
-      }
-    }
-  }
-}
-
 // In place, at every white level: the samples of the separate passes, and
 // ComputeQuality's figures (peak W) of them against the original.
 TEST(EngineAtDepth, InPlaceGivesTheSeparatePassesSamplesAndFigures) {

@@ -305,7 +305,8 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
   std::string depth_text = "8";
   app.add_option("--depth", depth_text,
                  "8: every reference read at 8 bits, 16-bit samples by their high byte (the "
-                 "default); native: 16-bit PNG, TIFF and PNM references kept at 16 bits with the "
+                 "default); native: 16-bit references (PNG, PNM, PAM, TIFF, JPEG 2000) kept at 16 "
+                 "bits with the "
                  "white level W = 65535 (or --white-level), figures with peak W, "
                  "reconstructions saved as 16-bit PNG; 8-bit references stay 8-bit (W = 255) "
                  "and floating-point ones are read at 8 bits as at --depth 8")

@@ -103,6 +103,7 @@ ReportPage MakeReportPage(const TableLayout& layout, std::vector<ReportImage> im
   ReportPage page;
   page.pattern = std::string(PatternName(layout.pattern));
   page.border = layout.border;
+  page.srgb = layout.srgb;
   for (const MethodColumn& method : layout.methods) page.methods.push_back(method.name);
   page.columns = FigureColumns(layout.figures);
   page.images = std::move(images);

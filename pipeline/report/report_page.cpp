@@ -112,8 +112,9 @@ std::string Header(const ReportPage& page, const std::vector<std::vector<double>
                      std::to_string(page.images.size()) +
                      (page.images.size() == 1 ? " image" : " images") + " measured";
   if (!page.skipped.empty()) html += ", " + std::to_string(page.skipped.size()) + " skipped";
-  html += " \u00b7 " + EscapeHtml(page.pattern) + " Bayer tile \u00b7 " + EscapeHtml(page.date) +
-          "</p>\n";
+  html += " \u00b7 " + EscapeHtml(page.pattern) + " Bayer tile" +
+          (page.srgb ? " \u00b7 figures after the sRGB transfer curve" : "") + " \u00b7 " +
+          EscapeHtml(page.date) + "</p>\n";
   if (means.empty()) return html + "</header>\n";
   html += "<div class=\"cards\">\n";
   for (std::size_t m = 0; m < page.methods.size(); ++m) {

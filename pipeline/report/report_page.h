@@ -46,6 +46,7 @@ struct ReportPage {
   std::vector<PairedComparison> comparisons;
   std::vector<std::string> noise{"none"};
   std::uint64_t seed = 0;
+  bool srgb = false;  // the figures taken after the sRGB curve (--space srgb)
 };
 
 // For each method and column, the mean of the images' values (the mean of

@@ -536,6 +536,10 @@ DEEP_TYPE_ERRORS = {
         lambda: demosaic.reconstruct(MOSAIC.astype(np.float64), "GRBG"),
         "uint8 or uint16.*not float64",
     ),
+    "float mosaic with a white level": (
+        lambda: demosaic.reconstruct(MOSAIC.astype(np.float32), "GRBG", white_level=4095),
+        "not float32",
+    ),
     "white level text": (
         lambda: demosaic.reconstruct(DEEP_MOSAIC, "GRBG", white_level="4095"),
         "white_level must be an int or None",

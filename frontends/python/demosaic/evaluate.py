@@ -105,9 +105,9 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
         default="8",
         metavar="8|native",
         help="8: every reference read at 8 bits, 16-bit samples by their high byte (default); "
-        "native: 16-bit PNG, TIFF and PNM references kept at 16 bits with the white level W = "
-        "65535 (or --white-level), figures with peak W; 8-bit references stay 8-bit (W = 255), "
-        "floating-point ones are read at 8 bits",
+        "native: 16-bit references (PNG, PNM, PAM, TIFF, JPEG 2000) kept at 16 bits with the "
+        "white level W = 65535 (or --white-level), figures with peak W; 8-bit references stay "
+        "8-bit (W = 255), floating-point ones are read at 8 bits",
     )
     parser.add_argument(
         "--white-level",

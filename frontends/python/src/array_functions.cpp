@@ -141,9 +141,12 @@ void CheckReconstructible(std::int32_t width, std::int32_t height) {
   }
 }
 
+// The 8-bit path reads its array first, so that an array of another dtype
+// is reported as such rather than as a misplaced white level.
 py::array Reconstruct8(const py::object& mosaic_object, BayerPattern pattern, ChannelOrder order,
-                       const ReconstructionOptions& options) {
+                       const py::object& white_level_object, const ReconstructionOptions& options) {
   const ReadableMosaic mosaic = ReadMosaic(mosaic_object, "mosaic", pattern, "uint8 or uint16");
+  WhiteLevelArgument(white_level_object, false);
   const std::int32_t width = mosaic.view.width;
   const std::int32_t height = mosaic.view.height;
   CheckReconstructible(width, height);
@@ -182,12 +185,13 @@ py::array ReconstructArray(const py::object& mosaic_object, const std::string& p
   if (threads < 1) {
     throw py::value_error("threads must be at least 1, not " + std::to_string(threads));
   }
-  const bool sixteen_bit = HoldsSixteenBitSamples(mosaic_object);
-  const std::int32_t white_level = WhiteLevelArgument(white_level_object, sixteen_bit);
   ReconstructionOptions options;
   options.threads = threads;
-  if (sixteen_bit) return Reconstruct16(mosaic_object, pattern, order, white_level, options);
-  return Reconstruct8(mosaic_object, pattern, order, options);
+  if (HoldsSixteenBitSamples(mosaic_object)) {
+    return Reconstruct16(mosaic_object, pattern, order,
+                         WhiteLevelArgument(white_level_object, true), options);
+  }
+  return Reconstruct8(mosaic_object, pattern, order, white_level_object, options);
 }
 
 // The figures asked for: "psnr,ssim" as the bench's --metrics takes them, or
@@ -251,9 +255,8 @@ py::dict MeasureArrays(const py::object& reference_object, const py::object& rec
                        const py::object& white_level_object) {
   const ChannelOrder order = ParseOrderArgument(order_name);
   const MetricSet metrics = ParseMetricsArgument(metric_list);
-  const bool sixteen_bit = HoldsSixteenBitSamples(reference_object);
-  const std::int32_t white_level = WhiteLevelArgument(white_level_object, sixteen_bit);
-  if (sixteen_bit) {
+  if (HoldsSixteenBitSamples(reference_object)) {
+    const std::int32_t white_level = WhiteLevelArgument(white_level_object, true);
     // The reconstruction must be of the reference's dtype.
     const ReadableImage16 reference =
         ReadImage16(reference_object, "reference", order, white_level);
@@ -265,6 +268,7 @@ py::dict MeasureArrays(const py::object& reference_object, const py::object& rec
   const ReadableImage reference =
       ReadImage(reference_object, "reference", order, "uint8 or uint16");
   const ReadableImage reconstruction = ReadImage(reconstruction_object, "reconstruction", order);
+  WhiteLevelArgument(white_level_object, false);
   return MeasureReadable(reference, reconstruction, reference_object, reconstruction_object, border,
                          metrics);
 }
