@@ -10,6 +10,7 @@ packages=(
   libopencv-dev     # OpenCV 4 headers, libraries and CMake package
   libgtest-dev      # GoogleTest
   zlib1g-dev        # the fault tests write their own PNG streams
+  libraw-dev        # LibRaw: unpacks camera raw files (DNG, CR2, NEF, ...)
   libbenchmark-dev  # Google Benchmark, for the speed benchmark
   time              # /usr/bin/time, for the peak-memory measurement
   libcli11-dev      # option parsing of demosaic-bench

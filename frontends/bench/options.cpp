@@ -319,6 +319,14 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
                  "the sRGB transfer curve applied to reference and reconstruction before every "
                  "figure, each sample rounded back to the same white level")
       ->type_name("native|srgb");
+  std::string balance_text = "none";
+  app.add_option("--white-balance", balance_text,
+                 "With --depth native, for camera raw files (.dng .cr2 .cr3 .nef .arw .raf .orf "
+                 ".rw2 .pef ...), each taken as its half-size image (each 2 x 2 quad of the "
+                 "sensor one pixel, black subtracted, at its own white level): none (the "
+                 "default) or camera, the file's as-shot multipliers (green's 1), "
+                 "min(W, round(v * m)) per channel")
+      ->type_name("none|camera");
   std::string fail_text;
   app.add_option("--fail-if-worse", fail_text,
                  "With --baseline: exit 1 when a method's mean CPSNR at any noise level is more "
@@ -362,6 +370,16 @@ Expected<std::optional<RunOptions>> ParseBenchOptions(int argc, const char* cons
                                              space_text, options);
       !depth.ok()) {
     return depth.error();
+  }
+  if (balance_text == "camera") {
+    options.raw_white_balance = RawWhiteBalance::kCamera;
+  } else if (balance_text != "none") {
+    return Usage("--white-balance: unknown balance '" + balance_text + "' (known: none, camera)");
+  }
+  if (app.count("--white-balance") > 0 && options.depth != SampleDepth::kNative) {
+    return Usage(
+        "--white-balance needs --depth native: camera raw files are evaluated at their "
+        "own depth");
   }
   const std::optional<std::int64_t> seed =
       ParseDecimal(seed_text, std::numeric_limits<std::int64_t>::max());

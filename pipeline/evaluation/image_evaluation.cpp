@@ -126,6 +126,32 @@ Expected<cv::Mat> LoadReference(const ReferenceInput& reference, const RunMemory
   return LoadImage(source.value(), load);
 }
 
+// A raw file's half-size reference. `memory` is the run's plan for the
+// reference, counted for 16-bit samples; the raw file's sites are four a
+// reference pixel.
+Expected<DeepImage> LoadRawReference(const ReferenceInput& reference, const RunMemory& memory,
+                                     RawWhiteBalance balance) {
+  RunMemory per_site = memory;
+  per_site.bytes_per_pixel = (memory.bytes_per_pixel + 3) * 2 / 4 + 1;
+  per_site.sample_bytes = 1;
+  Expected<RawMosaic> raw = Error{ErrorKind::kUnreadable, ""};
+  if (reference.bytes.empty()) {
+    raw = UnpackRawFileAt(reference.path, per_site);
+  } else {
+    Expected<ImageSource> source = ImageSourceOfBytes(reference.bytes);
+    if (!source.ok()) return source.error();
+    raw = UnpackRawFile(source.value(), per_site);
+  }
+  // The reason a raw file is refused is kept: "cannot be read as an image"
+  // would not say what is wrong with it.
+  if (!raw.ok() && raw.error().kind == ErrorKind::kUnreadable && !raw.error().detail.empty() &&
+      raw.error().detail != "cannot be read") {
+    return Error{ErrorKind::kOther, "raw file " + raw.error().detail};
+  }
+  if (!raw.ok()) return raw.error();
+  return HalfSizeReference(raw.value(), balance);
+}
+
 // The decoded reference, its white level, and the image the figures compare
 // with: itself, or its copy through the sRGB curve.
 struct ReferenceImage {
@@ -371,11 +397,31 @@ ImageOutcome EvaluateReference(const ReferenceInput& reference, const Evaluation
   const bool in_place = ReconstructsInPlace(request, outputs);
   RunMemory memory = PlannedMemory(request, outputs);
   memory.ceiling = memory_ceiling;
-  Expected<cv::Mat> loaded = LoadReference(reference, memory, request.depth);
+  // A raw file has no 8-bit reading: its samples are the sensor's.
+  const bool from_raw = HasRawExtension(reference.path);
+  if (from_raw && request.depth != SampleDepth::kNative) {
+    outcome.status = Error{ErrorKind::kOther,
+                           "a camera raw file is evaluated at its own depth: use --depth native"};
+    return outcome;
+  }
+  std::int32_t raw_white_level = 0;
+  Expected<cv::Mat> loaded = cv::Mat();
+  if (from_raw) {
+    Expected<DeepImage> raw = LoadRawReference(reference, memory, request.raw_white_balance);
+    if (raw.ok()) {
+      raw_white_level = raw.value().white_level;
+      loaded = std::move(raw.value().image);
+    } else {
+      loaded = raw.error();
+    }
+  } else {
+    loaded = LoadReference(reference, memory, request.depth);
+  }
   if (!loaded.ok()) {
     outcome.status = loaded.error();
     return outcome;
   }
+  outcome.from_raw = from_raw;
   cv::Mat& image = loaded.value();
   outcome.width = image.cols;
   outcome.height = image.rows;
@@ -383,6 +429,7 @@ ImageOutcome EvaluateReference(const ReferenceInput& reference, const Evaluation
   if (!outcome.status.ok()) return outcome;
   const bool deep = image.depth() == CV_16U;
   const std::int32_t white_level = !deep                      ? 255
+                                   : from_raw                 ? raw_white_level
                                    : request.white_level != 0 ? request.white_level
                                                               : kMaxWhiteLevel;
   if (deep) {

@@ -20,6 +20,7 @@
 #include "evaluation/image_loading.h"
 #include "evaluation/methods.h"
 #include "evaluation/noise.h"
+#include "io/raw_file.h"
 #include "io/status.h"
 #include "report/html_report.h"
 
@@ -60,6 +61,10 @@ struct EvaluationRequest {
   std::int32_t white_level = 0;
   // Figures on the samples as stored, or after the sRGB curve.
   SampleSpace space = SampleSpace::kNative;
+  // A camera raw file (HasRawExtension) is taken, at depth kNative only, as
+  // its half-size reference (HalfSizeReference) with this white balance,
+  // at its own white level whatever `white_level` declares.
+  RawWhiteBalance raw_white_balance = RawWhiteBalance::kNone;
 };
 
 // True when some level of the request adds noise.
@@ -91,6 +96,8 @@ struct ImageOutcome {
   std::int32_t height = 0;
   // The measured reference's white level: 255 for 8-bit samples.
   std::int32_t white_level = 0;
+  // True when the reference is a camera raw file's half-size reference.
+  bool from_raw = false;
   std::vector<MethodOutcome> methods;  // built-in then compared, at the first noise level
   // The same for each further noise level of the request, in its order.
   std::vector<std::vector<MethodOutcome>> later_levels;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "io/raw_file.h"
+
 namespace demosaic {
 
 bool HasImageExtension(const std::filesystem::path& path) {
@@ -23,7 +25,7 @@ bool HasImageExtension(const std::filesystem::path& path) {
   return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
 }
 
-std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths) {
+std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths, bool raw_files) {
   std::vector<InputFile> files;
   for (const std::string& argument : paths) {
     const std::filesystem::path path(argument);
@@ -38,7 +40,8 @@ std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths) {
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
       const std::filesystem::path& entry = it->path();
       std::error_code type_error;
-      if (entry.filename().string().starts_with('.') || !HasImageExtension(entry)) continue;
+      const bool taken = HasImageExtension(entry) || (raw_files && HasRawExtension(entry.string()));
+      if (entry.filename().string().starts_with('.') || !taken) continue;
       if (std::filesystem::is_regular_file(entry, type_error)) {
         entries.push_back({entry, entry.filename().string(), ""});
       } else if (std::filesystem::is_symlink(entry, type_error)) {

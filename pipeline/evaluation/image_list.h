@@ -20,8 +20,9 @@ struct InputFile {
 // with an image extension OpenCV decodes, in byte order of their names, not
 // descending into subdirectories and leaving out hidden files; a symbolic
 // link with an image name that loops or leads to nothing comes with its
-// error, to be reported and skipped.
-std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths);
+// error, to be reported and skipped. With `raw_files`, a directory's camera
+// raw files (HasRawExtension) are taken too.
+std::vector<InputFile> ExpandPaths(const std::vector<std::string>& paths, bool raw_files = false);
 
 // True for the extensions ExpandPaths takes from a directory (any case).
 bool HasImageExtension(const std::filesystem::path& path);

@@ -14,6 +14,7 @@
 
 #include "evaluation/file_digest.h"
 #include "evaluation/output_destinations.h"
+#include "io/raw_file.h"
 #include "io/writable.h"
 
 namespace demosaic {
@@ -217,6 +218,7 @@ EvaluationRequest RequestOf(const RunOptions& options) {
   request.depth = options.depth;
   request.white_level = options.white_level;
   request.space = options.space;
+  request.raw_white_balance = options.raw_white_balance;
   for (const ComparedMethod& compared : options.compared) {
     request.compared.push_back({compared.name, ListComparedFiles(compared.directory)});
   }
@@ -226,7 +228,7 @@ EvaluationRequest RequestOf(const RunOptions& options) {
 Expected<RunPlan> PlanRun(const RunOptions& options) {
   RunPlan plan;
   plan.options = options;
-  plan.inputs = ExpandPaths(options.paths);
+  plan.inputs = ExpandPaths(options.paths, options.depth == SampleDepth::kNative);
   // The longest suffix a saved file's name gets: ".METHOD.err.png".
   std::size_t longest_suffix = 0;
   for (const Method method : options.methods) {
@@ -261,6 +263,12 @@ Expected<RunPlan> PlanRun(const RunOptions& options) {
   plan.layout = MakeTableLayout(ColumnsOf(options), options.metrics, options.detail,
                                 options.pattern, options.border, names);
   plan.layout.srgb = options.space == SampleSpace::kSrgb;
+  if (options.depth == SampleDepth::kNative) {
+    for (const InputFile& input : plan.inputs) {
+      if (HasRawExtension(input.path.string())) plan.layout.raw_references = true;
+    }
+  }
+  plan.layout.raw_white_balance = options.raw_white_balance == RawWhiteBalance::kCamera;
   plan.layout.noise.clear();
   for (const NoiseLevel& level : options.noise) plan.layout.noise.push_back(NoiseName(level));
   if (!options.baseline_path.empty()) {

@@ -54,6 +54,9 @@ struct RunOptions {
   SampleDepth depth = SampleDepth::kEight;
   std::int32_t white_level = 0;
   SampleSpace space = SampleSpace::kNative;
+  // The white balance of camera raw files' half-size references (taken at
+  // depth kNative only).
+  RawWhiteBalance raw_white_balance = RawWhiteBalance::kNone;
 };
 
 struct RunPlan {

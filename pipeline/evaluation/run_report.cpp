@@ -72,13 +72,14 @@ void PrintNext(RunReport& report, std::size_t index, ImageOutcome outcome) {
     report.skipped.push_back({input.path.string(), reason});
     return;
   }
-  ImageResult result{input.name, outcome.width, outcome.height, std::move(outcome.methods),
-                     outcome.white_level};
+  ImageResult result{input.name,          outcome.width,
+                     outcome.height,      std::move(outcome.methods),
+                     outcome.white_level, outcome.from_raw};
   for (std::size_t level = 0; level < report.later_results.size(); ++level) {
     std::vector<MethodOutcome> methods;
     if (level < outcome.later_levels.size()) methods = std::move(outcome.later_levels[level]);
-    report.later_results[level].push_back(
-        {input.name, outcome.width, outcome.height, methods, outcome.white_level});
+    report.later_results[level].push_back({input.name, outcome.width, outcome.height, methods,
+                                           outcome.white_level, outcome.from_raw});
   }
   report.sha256.push_back(outcome.sha256);
   report.paths.push_back(input.path.string());

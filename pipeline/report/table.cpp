@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "io/raw_file.h"
+
 namespace demosaic {
 namespace {
 
@@ -17,6 +19,7 @@ constexpr std::size_t kMinimumColumn = 8;
 constexpr const char* kMeanLabel = "mean";
 constexpr const char* kThroughputLabel = "MP/s";
 constexpr const char* kMissing = "-";
+constexpr const char* kRawMark = " (raw)";
 
 std::string Pad(std::string_view text, std::size_t width, bool right) {
   const std::string fill(width > text.size() ? width - text.size() : 0, ' ');
@@ -84,7 +87,8 @@ TableLayout MakeTableLayout(const std::vector<MethodColumn>& methods, const Metr
   TableLayout layout{methods, TableFigures(metrics, detail),   CsvFigures(metrics), pattern,
                      border,  std::string_view("image").size()};
   for (const std::string& name : image_names) {
-    layout.name_width = std::max(layout.name_width, name.size());
+    const std::size_t mark = HasRawExtension(name) ? std::string_view(kRawMark).size() : 0;
+    layout.name_width = std::max(layout.name_width, name.size() + mark);
   }
   return layout;
 }
@@ -98,6 +102,12 @@ std::string FormatTableHeader(const TableLayout& layout) {
                      " from every edge; mean = mean of the per-image " +
                      (OnlyPsnr(layout) ? "dB figures" : "figures") +
                      (layout.srgb ? "; figures after the sRGB transfer curve" : "") + "\n";
+  if (layout.raw_references) {
+    text += std::string(
+                "(raw): a camera raw file's half-size image (each 2 x 2 quad of the sensor "
+                "one pixel), black subtracted, ") +
+            (layout.raw_white_balance ? "as-shot white balance" : "no white balance") + "\n";
+  }
   std::vector<std::vector<std::string>> headings;
   if (OneColumnGroups(layout)) {
     for (const MethodColumn& method : layout.methods) headings.push_back({method.name});
@@ -130,7 +140,8 @@ std::string FormatImageRow(const TableLayout& layout, const ImageResult& image) 
         layout, outcome.measured ? std::optional<MethodFigures>(outcome.figures) : std::nullopt));
   }
   const std::string size = std::to_string(image.width) + " x " + std::to_string(image.height);
-  return Lead(layout, image.name, size) + Cells(layout, cells) + "\n";
+  const std::string name = image.from_raw ? image.name + kRawMark : image.name;
+  return Lead(layout, name, size) + Cells(layout, cells) + "\n";
 }
 
 std::vector<std::optional<MethodFigures>> MeanFigures(const std::vector<ImageResult>& images) {
@@ -210,7 +221,8 @@ std::string CsvHeader(const TableLayout& layout) {
     header += ',';
     header += FigureName(figure);
   }
-  return header + ",milliseconds,pattern,border,noise,white_level\n";
+  return header + ",milliseconds,pattern,border,noise,white_level" +
+         (layout.raw_references ? ",reference" : "") + "\n";
 }
 
 std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::size_t level) {
@@ -222,6 +234,7 @@ std::string CsvLines(const TableLayout& layout, const ImageResult& image, std::s
   settings += CsvField(layout.noise.at(level));
   settings += ',';
   settings += std::to_string(image.white_level);
+  if (layout.raw_references) settings += image.from_raw ? ",raw" : ",image";
   settings += '\n';
   std::string lines;
   for (std::size_t m = 0; m < layout.methods.size(); ++m) {

@@ -22,6 +22,7 @@ struct ImageResult {
   std::int32_t height = 0;
   std::vector<MethodOutcome> methods;
   std::int32_t white_level = 255;  // of the reference's samples
+  bool from_raw = false;           // a camera raw file's half-size reference
 };
 
 // A method column group of the table: its name, and whether its
@@ -48,6 +49,12 @@ struct TableLayout {
   // True when the figures are taken after the sRGB curve: the header line
   // says so.
   bool srgb = false;
+  // True when some reference is a camera raw file: the header says what such
+  // a reference is, its rows are marked "(raw)" and the CSV gains a last
+  // column, `reference` ("raw" or "image"). raw_white_balance: those
+  // references carry the as-shot white balance.
+  bool raw_references = false;
+  bool raw_white_balance = false;
 };
 
 // True when the table names its noise levels: a line before each block.

@@ -116,11 +116,12 @@ def measure(
 # Private: the run of demosaic.evaluate over image files.
 
 MethodOutcome: TypeAlias = tuple[float, float, float, float, float]
-# (skip_reason, width, height, outcomes[, white_level]); without the white
-# level, 255.
+# (skip_reason, width, height, outcomes[, white_level[, from_raw]]); without
+# the white level, 255; without from_raw, not from a camera raw file.
 Outcome: TypeAlias = (
     tuple[str, int, int, Sequence[MethodOutcome]]
     | tuple[str, int, int, Sequence[MethodOutcome], int]
+    | tuple[str, int, int, Sequence[MethodOutcome], int, bool]
 )
 
 class Run:
@@ -138,6 +139,7 @@ def start_run(
     depth: str = "8",
     white_level: int = 0,
     space: str = "native",
+    white_balance: str = "none",
 ) -> Run: ...
 def evaluate_file(
     path: PathLike,
@@ -146,6 +148,7 @@ def evaluate_file(
     depth: str = "8",
     white_level: int = 0,
     space: str = "native",
+    white_balance: str = "none",
 ) -> Outcome: ...
 def progress_text(done: int, total: int, width: int = 30) -> str: ...
 def load_image(path: PathLike) -> UInt8Array: ...

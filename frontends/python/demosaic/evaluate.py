@@ -3,6 +3,7 @@ Dask, as demosaic-bench does on one machine.
 
     python3 -m demosaic.evaluate PATH... --csv FILE [--pattern P] [--border N]
                                  [--depth 8|native] [--white-level N] [--space native|srgb]
+                                 [--white-balance none|camera]
                                  [--workers N | --scheduler ADDRESS]
 
 Each image is one task: the worker reads and decodes the file itself, so only
@@ -45,11 +46,12 @@ def evaluate_image(
     depth: str = "8",
     white_level: int = 0,
     space: str = "native",
+    white_balance: str = "none",
 ) -> _core.Outcome:
     """The task of one image, run on a worker: (skip_reason, width, height,
-    outcomes, white_level), one outcome per method: method, bilinear,
+    outcomes, white_level, from_raw), one outcome per method: method, bilinear,
     edge-aware."""
-    return _core.evaluate_file(path, pattern, border, depth, white_level, space)
+    return _core.evaluate_file(path, pattern, border, depth, white_level, space, white_balance)
 
 
 def worker_version() -> str:
@@ -122,6 +124,14 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
         "sRGB transfer curve applied to reference and reconstruction before every figure, each "
         "sample rounded back to the same white level",
     )
+    parser.add_argument(
+        "--white-balance",
+        default="none",
+        metavar="none|camera",
+        help="with --depth native, for camera raw files (.dng .cr2 .nef .arw ...), each taken as "
+        "its half-size image (each 2 x 2 quad of the sensor one pixel, black subtracted, at its "
+        "own white level): none (default) or camera, the file's as-shot white balance",
+    )
     where = parser.add_mutually_exclusive_group()
     where.add_argument(
         "--workers",
@@ -171,6 +181,15 @@ def parse_arguments(argv: Sequence[str] | None) -> argparse.Namespace:
         arguments.white_level = int(text)
     if arguments.space not in ("native", "srgb"):
         parser.error(f"--space: unknown space '{arguments.space}' (known: native, srgb)")
+    if arguments.white_balance not in ("none", "camera"):
+        parser.error(
+            f"--white-balance: unknown balance '{arguments.white_balance}' (known: none, camera)"
+        )
+    if arguments.white_balance != "none" and arguments.depth != "native":
+        parser.error(
+            "--white-balance needs --depth native: camera raw files are evaluated at their own "
+            "depth"
+        )
     if arguments.workers is not None:
         arguments.workers = decimal_count(parser, "--workers", arguments.workers, MAXIMUM_WORKERS)
         if arguments.workers < 1:
@@ -309,6 +328,7 @@ def run(arguments: argparse.Namespace) -> int:
             depth=arguments.depth,
             white_level=arguments.white_level,
             space=arguments.space,
+            white_balance=arguments.white_balance,
         )
     except ValueError as problem:
         sys.stderr.write(f"{PROGRAM}: {problem}\n")
@@ -371,6 +391,7 @@ def evaluate_all(
             arguments.depth,
             arguments.white_level,
             arguments.space,
+            arguments.white_balance,
             pure=False,
         )
         pending[future.key] = (i, future)

@@ -50,6 +50,9 @@ struct DepthArguments {
   std::string depth = "8";
   std::int32_t white_level = 0;  // 0: none declared
   std::string space = "native";
+  // Camera raw files' half-size references: "none" or "camera" (the
+  // as-shot balance), as demosaic-bench's --white-balance.
+  std::string white_balance = "none";
 };
 
 // The options of a Dask run: every built-in method, PSNR, the CSV file.
@@ -76,14 +79,24 @@ RunOptions DaskRunOptions(const std::vector<std::string>& paths, const std::stri
   const std::optional<SampleSpace> space = SpaceFromName(depth.space);
   if (!space) throw py::value_error("space must be 'native' or 'srgb', not '" + depth.space + "'");
   options.space = *space;
+  if (depth.white_balance != "none" && depth.white_balance != "camera") {
+    throw py::value_error("white_balance must be 'none' or 'camera', not '" + depth.white_balance +
+                          "'");
+  }
+  if (depth.white_balance == "camera" && options.depth == SampleDepth::kEight) {
+    throw py::value_error("white_balance 'camera' needs depth 'native'");
+  }
+  options.raw_white_balance =
+      depth.white_balance == "camera" ? RawWhiteBalance::kCamera : RawWhiteBalance::kNone;
   return options;
 }
 
 // One image's outcome as it crosses the network from a worker: a tuple
-// (skip_reason, width, height, outcomes, white_level), each outcome a tuple
-// (PSNR_R, PSNR_G, PSNR_B, CPSNR, milliseconds) in the run's method order.
-// The skip reason is "" for a measured image. A tuple of the first four
-// alone (an image that was never evaluated) has white level 255.
+// (skip_reason, width, height, outcomes, white_level, from_raw), each outcome
+// a tuple (PSNR_R, PSNR_G, PSNR_B, CPSNR, milliseconds) in the run's method
+// order. The skip reason is "" for a measured image. A tuple of the first
+// four alone (an image that was never evaluated) has white level 255; one
+// without from_raw is not from a raw file.
 py::tuple OutcomeTuple(const ImageOutcome& outcome) {
   py::list methods;
   for (const MethodOutcome& method : outcome.methods) {
@@ -92,13 +105,14 @@ py::tuple OutcomeTuple(const ImageOutcome& outcome) {
   }
   const std::string reason = outcome.status.ok() ? "" : SkipReason(outcome.status.error());
   return py::make_tuple(FileSystemText(reason), outcome.width, outcome.height, methods,
-                        outcome.white_level);
+                        outcome.white_level, outcome.from_raw);
 }
 
 ImageOutcome OutcomeOf(const py::handle& tuple) {
   const auto fields = tuple.cast<py::sequence>();
-  if (fields.size() != 4 && fields.size() != 5) {
-    throw py::value_error("an outcome is (reason, width, height, methods[, white_level])");
+  if (fields.size() < 4 || fields.size() > 6) {
+    throw py::value_error(
+        "an outcome is (reason, width, height, methods[, white_level[, from_raw]])");
   }
   ImageOutcome outcome;
   const std::string reason = FileSystemBytes(fields[0]);
@@ -108,7 +122,8 @@ ImageOutcome OutcomeOf(const py::handle& tuple) {
   }
   outcome.width = fields[1].cast<std::int32_t>();
   outcome.height = fields[2].cast<std::int32_t>();
-  outcome.white_level = fields.size() == 5 ? fields[4].cast<std::int32_t>() : 255;
+  outcome.white_level = fields.size() >= 5 ? fields[4].cast<std::int32_t>() : 255;
+  outcome.from_raw = fields.size() == 6 && fields[5].cast<bool>();
   for (const py::handle item : fields[3].cast<py::iterable>()) {
     const auto figures = item.cast<std::vector<double>>();
     if (figures.size() != 5) throw py::value_error("a method's outcome is five numbers");
@@ -123,10 +138,11 @@ ImageOutcome OutcomeOf(const py::handle& tuple) {
 // The task of one image, run on a worker.
 py::tuple EvaluateFileBinding(const py::object& path, const std::string& pattern,
                               std::int32_t border, const std::string& depth,
-                              std::int32_t white_level, const std::string& space) {
+                              std::int32_t white_level, const std::string& space,
+                              const std::string& white_balance) {
   const std::string file = FileSystemBytes(path);
-  const EvaluationRequest request =
-      RequestOf(DaskRunOptions({}, "", pattern, border, {depth, white_level, space}));
+  const EvaluationRequest request = RequestOf(
+      DaskRunOptions({}, "", pattern, border, {depth, white_level, space, white_balance}));
   const InputFile input{file, std::filesystem::path(file).filename().string(), ""};
   ImageOutcome outcome;
   {
@@ -150,11 +166,11 @@ py::str RunProblem(const Error& error) {
 std::shared_ptr<Run> StartRun(const py::iterable& paths, const py::object& csv_path,
                               const std::string& pattern, std::int32_t border, int message_fd,
                               const std::string& depth, std::int32_t white_level,
-                              const std::string& space) {
+                              const std::string& space, const std::string& white_balance) {
   std::vector<std::string> arguments;
   for (const py::handle path : paths) arguments.push_back(FileSystemBytes(path));
   const RunOptions options = DaskRunOptions(arguments, FileSystemBytes(csv_path), pattern, border,
-                                            {depth, white_level, space});
+                                            {depth, white_level, space, white_balance});
   auto run = std::make_shared<Run>();
   const int fd = fcntl(message_fd, F_DUPFD_CLOEXEC, 3);
   std::FILE* stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
@@ -235,16 +251,18 @@ void AddFileEvaluation(py::module_& module) {
   module.def("start_run", &StartRun, py::arg("paths"), py::arg("csv"), py::arg("pattern"),
              py::arg("border"), py::arg("message_fd") = 2, py::arg("depth") = "8",
              py::arg("white_level") = 0, py::arg("space") = "native",
+             py::arg("white_balance") = "none",
              "Plans a run over the image files of `paths` with demosaic-bench's checks and prints "
              "the table's header; ValueError with the problem when a destination is refused. "
-             "depth, white_level (0: none declared) and space as demosaic-bench's --depth, "
-             "--white-level and --space.");
+             "depth, white_level (0: none declared), space and white_balance (of camera raw "
+             "files) as demosaic-bench's --depth, --white-level, --space and --white-balance.");
   module.def("evaluate_file", &EvaluateFileBinding, py::arg("path"), py::arg("pattern"),
              py::arg("border"), py::arg("depth") = "8", py::arg("white_level") = 0,
-             py::arg("space") = "native",
+             py::arg("space") = "native", py::arg("white_balance") = "none",
              "Evaluates one image file as demosaic-bench does, every method on its mosaic: "
-             "(skip_reason, width, height, outcomes, white_level); skip_reason is empty when "
-             "measured, white_level 255 for 8-bit samples.");
+             "(skip_reason, width, height, outcomes, white_level, from_raw); skip_reason is empty "
+             "when measured, white_level 255 for 8-bit samples, from_raw true for a camera raw "
+             "file's half-size reference.");
   module.def("progress_text", &ProgressText, py::arg("done"), py::arg("total"),
              py::arg("width") = 30, "The progress bar of `done` of `total` images.");
   module.def("load_image", &LoadImageBinding, py::arg("path"),
