@@ -174,13 +174,9 @@ bool HasRawExtension(std::string_view path) {
   return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
 }
 
-Expected<RawMosaic> UnpackRawFile(ImageSource& source, const RunMemory& memory) {
-  // The bytes stay held while LibRaw reads them, and go when this returns.
-  struct Release {
-    ImageSource& source;
-    ~Release() { std::vector<unsigned char>().swap(source.bytes); }
-  } release{source};
-  if (source.bytes.empty()) return Unreadable("is not a raw file LibRaw reads");
+Expected<RawMosaic> UnpackRawFileHere(std::span<const unsigned char> bytes,
+                                      const RunMemory& memory) {
+  if (bytes.empty()) return Unreadable("is not a raw file LibRaw reads");
   try {
     // LibRaw's state is large (hundreds of kilobytes): kept off the stack.
     auto processor = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
@@ -188,8 +184,10 @@ Expected<RawMosaic> UnpackRawFile(ImageSource& source, const RunMemory& memory) 
     // and an unexpected end of file fails the unpacking.
     processor->set_dataerror_handler(nullptr, nullptr);
     processor->set_memerror_handler(nullptr, nullptr);
-    if (const int code = processor->open_buffer(source.bytes.data(), source.bytes.size());
-        code != LIBRAW_SUCCESS) {
+    // LibRaw only reads the buffer it is given, though its declaration asks
+    // for a writable one.
+    void* const buffer = const_cast<unsigned char*>(bytes.data());
+    if (const int code = processor->open_buffer(buffer, bytes.size()); code != LIBRAW_SUCCESS) {
       return LibRawError(code);
     }
     RawMosaic raw;
@@ -209,7 +207,7 @@ Expected<RawMosaic> UnpackRawFile(ImageSource& source, const RunMemory& memory) 
         SaturatingProduct(std::uint64_t{sizes.width} * sizes.height, memory.bytes_per_pixel),
         SaturatingProduct(sizes.width, memory.bytes_per_column));
     const std::size_t needed =
-        SaturatingSum(SaturatingSum(source.bytes.size(), raw_buffer), SaturatingSum(visible, run));
+        SaturatingSum(SaturatingSum(bytes.size(), raw_buffer), SaturatingSum(visible, run));
     if (needed > MemoryLeft(memory)) return Error{ErrorKind::kOutOfMemory, ""};
 
     if (const int code = processor->unpack(); code != LIBRAW_SUCCESS) return LibRawError(code);
@@ -255,6 +253,15 @@ Expected<RawMosaic> UnpackRawFile(ImageSource& source, const RunMemory& memory) 
   } catch (const std::bad_alloc&) {
     return Error{ErrorKind::kOutOfMemory, ""};
   }
+}
+
+Expected<RawMosaic> UnpackRawFile(ImageSource& source, const RunMemory& memory) {
+  // The bytes stay held while LibRaw reads them, and go when this returns.
+  struct Release {
+    ImageSource& source;
+    ~Release() { std::vector<unsigned char>().swap(source.bytes); }
+  } release{source};
+  return UnpackRawFileApart(source.bytes, memory);
 }
 
 Expected<RawMosaic> UnpackRawFileAt(const std::string& path, const RunMemory& memory) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,8 +62,8 @@ std::int32_t SmallestBlackLevel(const RawMosaic& raw);
 bool HasRawExtension(std::string_view path);
 
 // Unpacks the raw file held in `source` (its bytes, read once; they are
-// released before returning). `memory` is the caller's run: bytes_per_pixel
-// per site of the visible area, bytes_per_column per column of it. Errors:
+// released before returning), in a child process (UnpackRawFileApart). `memory` is the caller's
+// run: bytes_per_pixel per site of the visible area, bytes_per_column per column of it. Errors:
 // - kUnreadable, with the reason in the detail: a file LibRaw does not take
 //   as raw ("is not a raw file LibRaw reads"), a file cut short or whose
 //   data LibRaw cannot decode ("is cut short or corrupt"), a sensor that is
@@ -75,6 +76,21 @@ bool HasRawExtension(std::string_view path);
 //   MemoryLeft(memory); and when an allocation fails while unpacking.
 // Never prints (LibRaw's messages on bad data are turned off).
 Expected<RawMosaic> UnpackRawFile(ImageSource& source, const RunMemory& memory);
+
+// UnpackRawFile's work on `bytes`, in this process: what the child process
+// of UnpackRawFileApart runs. A file made to crash LibRaw crashes the
+// caller: call it only where that is what is wanted.
+Expected<RawMosaic> UnpackRawFileHere(std::span<const unsigned char> bytes,
+                                      const RunMemory& memory);
+
+// UnpackRawFileHere run in a child process, its result passed back through a
+// pipe: LibRaw has crashed on crafted files, and such a crash ends the child
+// alone. A child that dies (a signal, or an incomplete result) gives
+// kUnreadable "is corrupt: LibRaw failed on it". Safe to call from any
+// thread; the child runs LibRaw alone and never returns into the caller's
+// code.
+Expected<RawMosaic> UnpackRawFileApart(std::span<const unsigned char> bytes,
+                                       const RunMemory& memory);
 
 // Reads the file at `path` whole (kUnreadable "cannot be read" as
 // LoadImageFile says it) and unpacks it.
