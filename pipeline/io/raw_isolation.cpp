@@ -1,8 +1,9 @@
 // LibRaw in a child process. LibRaw has crashed on crafted files (a forged
 // TIFF directory sends it past its buffers); a crash there must not take the
 // bench, a Dask worker or an interpreter with it. The child unpacks the file
-// and writes what it found down a pipe, field by field; the parent reads it
-// back, and a child that dies before the end is a file LibRaw failed on.
+// and writes what it found down a pipe, the fields and then the samples; the
+// parent reads them back, and a child that dies before the end is a file
+// LibRaw failed on.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -66,7 +67,8 @@ struct Reader {
   }
 };
 
-std::vector<unsigned char> Serialise(const Expected<RawMosaic>& result) {
+// Everything but the samples, which follow on their own (see RunChild).
+std::vector<unsigned char> Header(const Expected<RawMosaic>& result) {
   Writer out;
   out.Put(static_cast<std::uint8_t>(result.ok()));
   if (!result.ok()) {
@@ -84,11 +86,12 @@ std::vector<unsigned char> Serialise(const Expected<RawMosaic>& result) {
   out.Put(raw.white_level);
   out.Put(raw.as_shot_multipliers);
   out.Put(raw.camera_to_srgb);
-  out.PutAll(raw.samples);
   return out.bytes;
 }
 
-Expected<RawMosaic> Deserialise(std::span<const unsigned char> bytes) {
+// The result the header describes (samples still to come), or why it
+// cannot be one.
+Expected<RawMosaic> FromHeader(std::span<const unsigned char> bytes) {
   const Error failed{ErrorKind::kUnreadable, "is corrupt: LibRaw failed on it"};
   Reader in{bytes};
   const bool ok = in.Get<std::uint8_t>() != 0;
@@ -108,16 +111,63 @@ Expected<RawMosaic> Deserialise(std::span<const unsigned char> bytes) {
   raw.white_level = in.Get<std::int32_t>();
   raw.as_shot_multipliers = in.Get<std::array<double, 3>>();
   raw.camera_to_srgb = in.Get<std::array<std::array<double, 3>, 3>>();
-  raw.samples = in.GetAll<std::uint16_t>();
   // What arrives is what the child's own checks passed; only its
   // completeness can be at fault.
   if (!in.complete || in.at != bytes.size() || raw.width < 1 || raw.height < 1 ||
-      raw.samples.size() != static_cast<std::size_t>(raw.width) * raw.height ||
       raw.black_rows < 1 || raw.black_columns < 1 ||
       raw.black_levels.size() != static_cast<std::size_t>(raw.black_rows) * raw.black_columns) {
     return failed;
   }
   return raw;
+}
+
+// Reads exactly `bytes.size()` bytes; false at an early end or an error.
+bool ReadExactly(int fd, std::span<unsigned char> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+template <class T>
+bool ReadValue(int fd, T& value) {
+  return ReadExactly(fd,
+                     std::span<unsigned char>(reinterpret_cast<unsigned char*>(&value), sizeof(T)));
+}
+
+// The child's result, read from `fd`: the header's length and bytes, then,
+// for a mosaic, the sample count and the samples straight into their
+// vector (no second copy of the visible area is held here).
+Expected<RawMosaic> ReadResult(int fd) {
+  const Error failed{ErrorKind::kUnreadable, "is corrupt: LibRaw failed on it"};
+  constexpr std::uint64_t kLongestHeader = std::uint64_t{1} << 20;
+  std::uint64_t length = 0;
+  if (!ReadValue(fd, length) || length > kLongestHeader) return failed;
+  std::vector<unsigned char> header(static_cast<std::size_t>(length));
+  if (!ReadExactly(fd, header)) return failed;
+  Expected<RawMosaic> result = FromHeader(header);
+  if (!result.ok()) return result;
+  RawMosaic& raw = result.value();
+  std::uint64_t count = 0;
+  if (!ReadValue(fd, count) ||
+      count != static_cast<std::uint64_t>(raw.width) * static_cast<std::uint64_t>(raw.height)) {
+    return failed;
+  }
+  try {
+    raw.samples.resize(static_cast<std::size_t>(count));
+  } catch (const std::bad_alloc&) {
+    return Error{ErrorKind::kOutOfMemory, ""};
+  }
+  const std::span<unsigned char> samples(reinterpret_cast<unsigned char*>(raw.samples.data()),
+                                         raw.samples.size() * sizeof(std::uint16_t));
+  if (!ReadExactly(fd, samples)) return failed;
+  unsigned char extra = 0;
+  if (ReadExactly(fd, std::span<unsigned char>(&extra, 1))) return failed;  // more than was said
+  return result;
 }
 
 // The child: LibRaw's crash is to end it by its signal, not to run the
@@ -126,8 +176,22 @@ Expected<RawMosaic> Deserialise(std::span<const unsigned char> bytes) {
   for (const int fatal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP}) {
     signal(fatal, SIG_DFL);
   }
-  const std::vector<unsigned char> result = Serialise(UnpackRawFileHere(bytes, memory));
-  _exit(WriteAll(out, result) ? 0 : 1);
+  const Expected<RawMosaic> result = UnpackRawFileHere(bytes, memory);
+  const std::vector<unsigned char> header = Header(result);
+  const std::uint64_t length = header.size();
+  bool written =
+      WriteAll(out, std::span(reinterpret_cast<const unsigned char*>(&length), sizeof length)) &&
+      WriteAll(out, header);
+  if (result.ok()) {
+    const std::vector<std::uint16_t>& samples = result.value().samples;
+    const std::uint64_t count = samples.size();
+    written =
+        written &&
+        WriteAll(out, std::span(reinterpret_cast<const unsigned char*>(&count), sizeof count)) &&
+        WriteAll(out, std::span(reinterpret_cast<const unsigned char*>(samples.data()),
+                                samples.size() * sizeof(std::uint16_t)));
+  }
+  _exit(written ? 0 : 1);
 }
 
 }  // namespace
@@ -150,21 +214,14 @@ Expected<RawMosaic> UnpackRawFileApart(std::span<const unsigned char> bytes,
     RunChild(bytes, memory, ends[1]);
   }
   close(ends[1]);
-  std::vector<unsigned char> received;
-  unsigned char chunk[1 << 16];
-  while (true) {
-    const ssize_t n = read(ends[0], chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    received.insert(received.end(), chunk, chunk + n);
-  }
+  Expected<RawMosaic> result = ReadResult(ends[0]);
   close(ends[0]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   // A caller that ignores SIGCHLD has its children reaped for it (ECHILD):
   // the result then stands on its completeness alone.
-  return Deserialise(received);
+  return result;
 }
 
 }  // namespace demosaic
