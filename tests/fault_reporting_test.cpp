@@ -111,10 +111,13 @@ TEST_F(ReportingTest, FewDescriptorsAreReportedAndTheBenchRunsFewerImagesAtOnce)
   // Standard input, output and error, and the copy of standard error the
   // tools keep: the reference cannot be opened.
   limited.limits.push_back({RLIMIT_NOFILE, 4});
-  const ProgramResult eval = Eval(reference_, dir_.File("out.png"), limited);
-  EXPECT_EQ(eval.out, "Too many open files.");
-  EXPECT_EQ(eval.exit_status, 255);
-  ExpectNoFile(dir_.File("out.png"));
+  // The sanitizer's runtime opens files of its own before the tool starts.
+  if (!kAddressSanitizer) {
+    const ProgramResult eval = Eval(reference_, dir_.File("out.png"), limited);
+    EXPECT_EQ(eval.out, "Too many open files.");
+    EXPECT_EQ(eval.exit_status, 255);
+    ExpectNoFile(dir_.File("out.png"));
+  }
 
   std::vector<std::string> arguments = {"--jobs",           "8",        "--save",
                                         dir_.File("saved"), "--report", dir_.File("report")};

@@ -13,13 +13,15 @@ int main(int argc, char** argv) {
   const bool stress = argc > 1 && std::strcmp(argv[1], "--stress") == 0;
   char** arguments = argv + (stress ? 2 : 1);
   const int count = argc - (stress ? 2 : 1);
-  if (count != 1 && count != 3) {
+  const bool help =
+      argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+  if (help || (count != 1 && count != 3)) {
     std::fputs(
         "usage: make-chart [--stress] OUTPUT [WIDTH HEIGHT]\n"
         "Writes the camera chart (band-limited, as a lens delivers a scene to a sensor) or,\n"
         "with --stress, the stress chart (detail up to the sampling limit).\n",
-        stderr);
-    return 2;
+        help ? stdout : stderr);
+    return help ? 0 : 2;
   }
   cv::Mat chart = stress ? demosaic::DrawStressChart() : demosaic::DrawCameraChart();
   if (count == 3) {
@@ -31,8 +33,16 @@ int main(int argc, char** argv) {
     }
     cv::resize(chart, chart, cv::Size(width, height), 0, 0, cv::INTER_CUBIC);
   }
-  if (!cv::imwrite(arguments[0], chart)) {
-    std::fprintf(stderr, "make-chart: cannot write %s\n", arguments[0]);
+  // OpenCV throws for a name without a known image extension.
+  bool written = false;
+  try {
+    written = cv::imwrite(arguments[0], chart);
+  } catch (const cv::Exception&) {
+    written = false;
+  }
+  if (!written) {
+    std::fprintf(stderr, "make-chart: cannot write %s (a .png, .ppm, .tif or other image name)\n",
+                 arguments[0]);
     return 1;
   }
   return 0;
