@@ -18,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 program() {
-  for dir in "$build_dir/tools" "$build_dir/frontends" "$build_dir"; do
+  for dir in "$build_dir" "$build_dir/tools" "$build_dir/frontends"; do
     if [ -x "$dir/$1" ]; then
       echo "$dir/$1"
       return

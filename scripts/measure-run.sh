@@ -11,10 +11,10 @@ runs=${2:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The built programs, in the build tree's tools/ and frontends/ (or at its
-# top, as older trees had them).
+# The built programs, at the build tree's top (older trees had them in its
+# tools/ and frontends/ folders).
 program() {
-  for dir in "$build_dir/tools" "$build_dir/frontends" "$build_dir"; do
+  for dir in "$build_dir" "$build_dir/tools" "$build_dir/frontends"; do
     if [ -x "$dir/$1" ]; then
       echo "$dir/$1"
       return
