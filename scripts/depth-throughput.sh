@@ -9,16 +9,9 @@ build_dir=${1:-build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-program() {
-  for dir in "$build_dir" "$build_dir/tools" "$build_dir/frontends"; do
-    if [ -x "$dir/$1" ]; then
-      echo "$dir/$1"
-      return
-    fi
-  done
-  echo "depth-throughput.sh: $1 not built in $build_dir" >&2
-  exit 1
-}
+script=depth-throughput.sh
+# shellcheck source=scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 make_chart=$(program make-chart)
 bench=$(program demosaic-bench)
 

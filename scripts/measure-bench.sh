@@ -17,16 +17,9 @@ runs=${2:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-program() {
-  for dir in "$build_dir" "$build_dir/tools" "$build_dir/frontends"; do
-    if [ -x "$dir/$1" ]; then
-      echo "$dir/$1"
-      return
-    fi
-  done
-  echo "measure-bench.sh: $1 not built in $build_dir" >&2
-  exit 1
-}
+script=measure-bench.sh
+# shellcheck source=scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 make_chart=$(program make-chart)
 bench=$(program demosaic-bench)
 engine_benchmark=$(program engine-benchmark)
@@ -55,19 +48,8 @@ print(next(r["milliseconds"] for r in rows if r["method"] == "method"))' "$work/
 done
 
 # Wall time of the bench with PSNR alone and with every figure, best of RUNS.
-wall() {
-  local best=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f '%e' -o "$work/time" "$bench" --jobs 1 "$@" "$chart" >/dev/null 2>&1
-    read -r seconds <"$work/time"
-    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best=$seconds
-    fi
-  done
-  echo "$best"
-}
-psnr_wall=$(wall --metrics psnr)
-all_wall=$(wall --metrics psnr,ssim,de2000,zipper)
+read -r psnr_wall _ < <(best_of "$runs" "$bench" --jobs 1 --metrics psnr "$chart")
+read -r all_wall _ < <(best_of "$runs" "$bench" --jobs 1 --metrics psnr,ssim,de2000,zipper "$chart")
 
 awk -v engine="$engine_mps" -v ms="$best_ms" -v pw="$psnr_wall" -v aw="$all_wall" 'BEGIN {
   bench_mps = 24.0 / (ms / 1000.0)
@@ -106,14 +88,7 @@ PY
 fi
 
 if command -v vips >/dev/null 2>&1; then
-  best=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f '%e' -o "$work/time" vips copy "$chart" "$work/vips.png" >/dev/null 2>&1
-    read -r seconds <"$work/time"
-    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best=$seconds
-    fi
-  done
+  read -r best _ < <(best_of "$runs" vips copy "$chart" "$work/vips.png")
   echo "  vips copy of the PNG (decode and encode, for reference): $best s"
 else
   echo "  vips copy: not installed (Debian libvips-tools), skipped"

@@ -11,18 +11,9 @@ runs=${2:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The built programs, at the build tree's top (older trees had them in its
-# tools/ and frontends/ folders).
-program() {
-  for dir in "$build_dir" "$build_dir/tools" "$build_dir/frontends"; do
-    if [ -x "$dir/$1" ]; then
-      echo "$dir/$1"
-      return
-    fi
-  done
-  echo "measure-run.sh: $1 not built in $build_dir" >&2
-  exit 1
-}
+script=measure-run.sh
+# shellcheck source=scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 make_chart=$(program make-chart)
 io_floor=$(program io-floor)
 demosaic_eval=$(program demosaic-eval)
@@ -31,23 +22,8 @@ width=6000
 height=4000
 "$make_chart" "$work/chart-24mp.png" "$width" "$height"
 
-# Runs a program RUNS times under /usr/bin/time; prints the best wall time in
-# seconds and the largest peak resident set in KiB.
-measure() {
-  local best="" peak=0
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null
-    read -r wall kib <"$work/time"
-    if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best=$wall
-    fi
-    [ "$kib" -gt "$peak" ] && peak=$kib
-  done
-  echo "$best $peak"
-}
-
-read -r floor_wall floor_kib < <(measure "$io_floor" "$work/chart-24mp.png" "$work/floor.png")
-read -r run_wall run_kib < <(measure "$demosaic_eval" "$work/chart-24mp.png" "$work/out.png")
+read -r floor_wall floor_kib < <(best_of "$runs" "$io_floor" "$work/chart-24mp.png" "$work/floor.png")
+read -r run_wall run_kib < <(best_of "$runs" "$demosaic_eval" "$work/chart-24mp.png" "$work/out.png")
 
 pixels=$((width * height))
 budget_kib=$(((12 * pixels + 64 * 1024 * 1024) / 1024))

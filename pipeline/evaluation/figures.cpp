@@ -111,8 +111,12 @@ std::int32_t MinimumMeasuredSide(const MetricSet& metrics) {
   return 1;
 }
 
-MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruction,
-                             std::int32_t border, const MetricSet& metrics) {
+namespace {
+
+// The same calls at either depth: the library's overloads pick the views'.
+template <class View>
+MethodFigures MeasureAt(View reference, View reconstruction, std::int32_t border,
+                        const MetricSet& metrics) {
   MethodFigures figures;
   figures.psnr = ComputeQuality(reference, reconstruction, border);
   if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
@@ -121,14 +125,16 @@ MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruc
   return figures;
 }
 
+}  // namespace
+
+MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruction,
+                             std::int32_t border, const MetricSet& metrics) {
+  return MeasureAt(reference, reconstruction, border, metrics);
+}
+
 MethodFigures MeasureFigures(ConstImageView16 reference, ConstImageView16 reconstruction,
                              std::int32_t border, const MetricSet& metrics) {
-  MethodFigures figures;
-  figures.psnr = ComputeQuality(reference, reconstruction, border);
-  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
-  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border);
-  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border);
-  return figures;
+  return MeasureAt(reference, reconstruction, border, metrics);
 }
 
 std::string_view SpaceName(SampleSpace space) {

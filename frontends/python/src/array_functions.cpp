@@ -9,7 +9,6 @@
 #include <limits>
 #include <span>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -24,17 +23,6 @@ namespace {
 
 // A figure of `measure` under the name its dict key (and CSV column) has.
 using NamedFigures = std::vector<std::pair<const char*, double>>;
-
-// The figures of 16-bit images, as MeasureFigures gives those of 8-bit ones.
-MethodFigures MeasureFigures16(ConstImageView16 reference, ConstImageView16 reconstruction,
-                               std::int32_t border, const MetricSet& metrics) {
-  MethodFigures figures;
-  figures.psnr = ComputeQuality(reference, reconstruction, border);
-  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
-  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border);
-  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border);
-  return figures;
-}
 
 // Every figure `measure` reports, under the names of demosaic-bench's CSV
 // columns, computed without touching Python objects (the GIL is released
@@ -51,12 +39,7 @@ NamedFigures MeasureAll(View reference, View reconstruction, std::int32_t border
   MetricSet computable = metrics;
   computable.ssim = metrics.ssim && side >= MinimumMeasuredSide(only_ssim);
   computable.zipper = metrics.zipper && side >= MinimumMeasuredSide(only_zipper);
-  MethodFigures figures;
-  if constexpr (std::is_same_v<View, ConstImageView16>) {
-    figures = MeasureFigures16(reference, reconstruction, border, computable);
-  } else {
-    figures = MeasureFigures(reference, reconstruction, border, computable);
-  }
+  const MethodFigures figures = MeasureFigures(reference, reconstruction, border, computable);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   NamedFigures named;
   for (const Figure figure : CsvFigures(metrics)) {
