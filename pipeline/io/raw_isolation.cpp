@@ -61,6 +61,7 @@ struct Reader {
       return {};
     }
     std::vector<T> values(static_cast<std::size_t>(count));
+    if (values.empty()) return values;  // no bytes to copy, and no buffer to copy them to
     std::memcpy(values.data(), bytes.data() + at, values.size() * sizeof(T));
     at += values.size() * sizeof(T);
     return values;
