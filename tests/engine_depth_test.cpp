@@ -213,30 +213,6 @@ TEST(EngineAtDepth, SamplesAboveTheWhiteLevelStayWithinTheViews) {
   for (const std::uint16_t v : output) ASSERT_LE(v, white);
 }
 
-TEST(EngineAtDepth, RefusesMismatchedAndInvalidWhiteLevels) {
-  std::vector<std::uint16_t> mosaic(100, 0);
-  std::vector<std::uint16_t> output(300, kOutputMarker);
-  const ConstMosaicView16 ten = MakeMosaicView(mosaic, 10, 10, BayerPattern::kGRBG, 0, 4095);
-  EXPECT_THROW(
-      ReconstructFromMosaic(ten, MakeImageView(output, 10, 10, 0, ChannelOrder::kBGR, 1023)),
-      std::invalid_argument);
-  // A view built by hand can carry any white level.
-  ConstMosaicView16 zero = ten;
-  zero.white_level = 0;
-  ImageView16 zero_output = MakeImageView(output, 10, 10, 0, ChannelOrder::kBGR, 4095);
-  zero_output.white_level = 0;
-  EXPECT_THROW(ReconstructFromMosaic(zero, zero_output), std::invalid_argument);
-  EXPECT_EQ(output, std::vector<std::uint16_t>(300, kOutputMarker)) << "written before refusing";
-
-  std::vector<std::uint16_t> image(300, 0);
-  EXPECT_THROW(SampleMosaic(MakeImageView(image, 10, 10, 0, ChannelOrder::kBGR, 4095),
-                            MakeMosaicView(mosaic, 10, 10, BayerPattern::kGRBG, 0, 65535)),
-               std::invalid_argument);
-  ImageView16 too_white = MakeImageView(image, 10, 10);
-  too_white.white_level = 65536;
-  EXPECT_THROW(ReconstructInPlace(too_white, BayerPattern::kGRBG), std::invalid_argument);
-}
-
 // 16-bit samples double the sample rows and the differences' width: the
 // working memory grows, still with the width alone.
 TEST(EngineAtDepth, WorkingMemoryCountsTheWiderSamples) {

@@ -1,7 +1,7 @@
 // 16-bit views: their factories check the white level and count strides in
-// samples, crops keep the white level, a std::vector's constness picks the
-// view, and FindSampleAboveWhite reports the first sample above the white
-// level where a caller can find it.
+// samples, every function taking them refuses a forged or mismatched one, crops keep the white
+// level, a std::vector's constness picks the view, and FindSampleAboveWhite reports the first
+// sample above the white level where a caller can find it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,9 +9,14 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "demosaic/image.h"
+#include "demosaic/metrics.h"
+#include "demosaic/quality.h"
+#include "demosaic/reconstruct.h"
+#include "demosaic/transfer.h"
 
 namespace demosaic {
 namespace {
@@ -41,6 +46,36 @@ TEST(Views16, WhiteLevelsOutsideOneTo65535AreRefusedByName) {
   EXPECT_EQ(MakeImageView(samples, 4, 4, 0, ChannelOrder::kBGR, 1).white_level, 1);
   EXPECT_EQ(MakeMosaicView(samples, 4, 4, BayerPattern::kGRBG, 0, 65535).white_level, 65535);
   EXPECT_EQ(MakeImageView(samples, 4, 4).white_level, kMaxWhiteLevel) << "the default";
+}
+
+// A view built by hand may carry any white level: every function taking
+// 16-bit views refuses an invalid one, or two views of different white
+// levels, before it writes anything.
+TEST(Views16, FunctionsRefuseInvalidAndMismatchedWhiteLevelsBeforeWriting) {
+  constexpr std::uint16_t kMarker = 0xABCD;
+  std::vector<std::uint16_t> mosaic(20 * 20, 100);
+  std::vector<std::uint16_t> image(3 * 20 * 20, kMarker);
+  const ConstMosaicView16 twelve_bit = MakeMosaicView(mosaic, 20, 20, BayerPattern::kGRBG, 0, 4095);
+  const ImageView16 ten_bit = MakeImageView(image, 20, 20, 0, ChannelOrder::kBGR, 1023);
+  ImageView16 zero = MakeImageView(image, 20, 20, 0, ChannelOrder::kBGR, 4095);
+  zero.white_level = 0;
+  ImageView16 too_white = zero;
+  too_white.white_level = 65536;
+
+  EXPECT_THROW(ReconstructFromMosaic(twelve_bit, ten_bit), std::invalid_argument);
+  EXPECT_THROW(ReconstructInPlace(too_white, BayerPattern::kGRBG), std::invalid_argument);
+  EXPECT_THROW(ApplySrgbCurve(zero), std::invalid_argument);
+  EXPECT_THROW(SampleMosaic(ten_bit, MakeMosaicView(mosaic, 20, 20, BayerPattern::kGRBG)),
+               std::invalid_argument);
+  EXPECT_EQ(image, std::vector<std::uint16_t>(image.size(), kMarker)) << "written before refusing";
+  EXPECT_EQ(mosaic, std::vector<std::uint16_t>(mosaic.size(), 100)) << "written before refusing";
+  for (const auto& [a, b] : {std::pair<ConstImageView16, ConstImageView16>{ten_bit, zero},
+                             std::pair<ConstImageView16, ConstImageView16>{zero, zero}}) {
+    EXPECT_THROW(ComputeQuality(a, b), std::invalid_argument);
+    EXPECT_THROW(ComputeSsim(a, b), std::invalid_argument);
+    EXPECT_THROW(ComputeDe2000(a, b), std::invalid_argument);
+    EXPECT_THROW(ComputeZipper(a, b), std::invalid_argument);
+  }
 }
 
 // Strides and lengths count samples, not bytes: rows of 3 * 5 samples

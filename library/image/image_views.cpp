@@ -196,48 +196,53 @@ MosaicView16 MakeMosaicView(std::span<std::uint16_t> samples, std::int32_t width
   return {samples.data(), width, height, stride, pattern, white_level};
 }
 
+namespace {
+
+// The crops of a 16-bit view, const or not: the view moved to (x, y), with
+// its white level; a mosaic's with the tile as it falls there.
+template <class View>
+View CropImage16(View view, std::int32_t x, std::int32_t y, std::int32_t width,
+                 std::int32_t height) {
+  CheckCrop("CropImage", view.width, view.height, x, y, width, height);
+  View crop = view;
+  crop.data = view.data + CropOffset(view.stride, x, y, 3);
+  crop.width = width;
+  crop.height = height;
+  return crop;
+}
+
+template <class View>
+View CropMosaic16(View view, std::int32_t x, std::int32_t y, std::int32_t width,
+                  std::int32_t height) {
+  CheckCrop("CropMosaic", view.width, view.height, x, y, width, height);
+  View crop = view;
+  crop.data = view.data + CropOffset(view.stride, x, y, 1);
+  crop.width = width;
+  crop.height = height;
+  crop.pattern = PatternAtSite(view.pattern, y, x);
+  return crop;
+}
+
+}  // namespace
+
 ConstImageView16 CropImage(ConstImageView16 view, std::int32_t x, std::int32_t y,
                            std::int32_t width, std::int32_t height) {
-  CheckCrop("CropImage", view.width, view.height, x, y, width, height);
-  return {view.data + CropOffset(view.stride, x, y, 3),
-          width,
-          height,
-          view.stride,
-          view.order,
-          view.white_level};
+  return CropImage16(view, x, y, width, height);
 }
 
 ImageView16 CropImage(ImageView16 view, std::int32_t x, std::int32_t y, std::int32_t width,
                       std::int32_t height) {
-  CheckCrop("CropImage", view.width, view.height, x, y, width, height);
-  return {view.data + CropOffset(view.stride, x, y, 3),
-          width,
-          height,
-          view.stride,
-          view.order,
-          view.white_level};
+  return CropImage16(view, x, y, width, height);
 }
 
 ConstMosaicView16 CropMosaic(ConstMosaicView16 view, std::int32_t x, std::int32_t y,
                              std::int32_t width, std::int32_t height) {
-  CheckCrop("CropMosaic", view.width, view.height, x, y, width, height);
-  return {view.data + CropOffset(view.stride, x, y, 1),
-          width,
-          height,
-          view.stride,
-          PatternAtSite(view.pattern, y, x),
-          view.white_level};
+  return CropMosaic16(view, x, y, width, height);
 }
 
 MosaicView16 CropMosaic(MosaicView16 view, std::int32_t x, std::int32_t y, std::int32_t width,
                         std::int32_t height) {
-  CheckCrop("CropMosaic", view.width, view.height, x, y, width, height);
-  return {view.data + CropOffset(view.stride, x, y, 1),
-          width,
-          height,
-          view.stride,
-          PatternAtSite(view.pattern, y, x),
-          view.white_level};
+  return CropMosaic16(view, x, y, width, height);
 }
 
 std::optional<SampleAboveWhite> FindSampleAboveWhite(ConstImageView16 view) {

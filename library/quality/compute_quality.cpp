@@ -72,20 +72,20 @@ QualityFigures FiguresFromSquaredErrors(const SquaredErrors& sums, std::int64_t 
   return figures;
 }
 
-QualityFigures ComputeQuality(ConstImageView reference, ConstImageView reconstruction,
-                              std::int32_t border) {
-  CheckMeasuredRegion("ComputeQuality", reference, reconstruction, border, 1);
-  SquaredErrors sums;
-  for (std::int32_t r = border; r < reference.height - border; ++r) {
-    AddRowSquaredErrors(reference.Row(r), reference.order, reconstruction.Row(r),
-                        reconstruction.order, border, reference.width - border, sums);
-  }
-  return FiguresFromSquaredErrors(sums, reference.width - 2 * std::int64_t{border},
-                                  reference.height - 2 * std::int64_t{border});
+namespace {
+
+// The white level of a view: 255 for 8-bit samples, the view's own for
+// 16-bit ones.
+std::int32_t WhiteLevelOf(ConstImageView) {
+  return 255;
+}
+std::int32_t WhiteLevelOf(ConstImageView16 view) {
+  return view.white_level;
 }
 
-QualityFigures ComputeQuality(ConstImageView16 reference, ConstImageView16 reconstruction,
-                              std::int32_t border) {
+// ComputeQuality at either depth.
+template <class View>
+QualityFigures QualityOf(View reference, View reconstruction, std::int32_t border) {
   CheckMeasuredRegion("ComputeQuality", reference, reconstruction, border, 1);
   SquaredErrors sums;
   for (std::int32_t r = border; r < reference.height - border; ++r) {
@@ -94,7 +94,19 @@ QualityFigures ComputeQuality(ConstImageView16 reference, ConstImageView16 recon
   }
   return FiguresFromSquaredErrors(sums, reference.width - 2 * std::int64_t{border},
                                   reference.height - 2 * std::int64_t{border},
-                                  reference.white_level);
+                                  WhiteLevelOf(reference));
+}
+
+}  // namespace
+
+QualityFigures ComputeQuality(ConstImageView reference, ConstImageView reconstruction,
+                              std::int32_t border) {
+  return QualityOf(reference, reconstruction, border);
+}
+
+QualityFigures ComputeQuality(ConstImageView16 reference, ConstImageView16 reconstruction,
+                              std::int32_t border) {
+  return QualityOf(reference, reconstruction, border);
 }
 
 }  // namespace demosaic
