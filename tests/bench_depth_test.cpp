@@ -49,18 +49,6 @@ std::string WritePng(const ScratchDir& dir, const std::string& name, const cv::M
   return path;
 }
 
-// CSV rows by method, fields by column name.
-std::map<std::string, std::map<std::string, std::string>> CsvByMethod(const std::string& path) {
-  const std::vector<std::vector<std::string>> rows = ReadCsv(path);
-  std::map<std::string, std::map<std::string, std::string>> table;
-  for (std::size_t i = 1; i < rows.size(); ++i) {
-    for (std::size_t k = 0; k < rows[0].size() && k < rows[i].size(); ++k) {
-      table[rows[i][3]][rows[0][k]] = rows[i][k];
-    }
-  }
-  return table;
-}
-
 double Number(const std::string& text) {
   return std::strtod(text.c_str(), nullptr);
 }
@@ -136,7 +124,7 @@ TEST(BenchDepth, NativeFiguresFollowTheDefinitionsAtTheWhiteLevel) {
     if (white != 65535) argv.insert(argv.begin() + 3, {"--white-level", std::to_string(white)});
     const ProgramResult bench = RunProgram(argv);
     ASSERT_EQ(bench.exit_status, 0) << bench.err;
-    const auto rows = CsvByMethod(csv);
+    const auto rows = CsvRowsByMethod(csv);
     ASSERT_EQ(rows.size(), 2u);
     ExpectFigures(rows.at("method"),
                   PsnrByDefinition(reference, MethodAtDepth(reference, white), white));
@@ -167,7 +155,7 @@ TEST(BenchDepth, DefaultDepthKeepsTheEightBitReading) {
       }
     }
   }
-  const auto row = CsvByMethod(csv).at("method");
+  const auto row = CsvRowsByMethod(csv).at("method");
   ExpectFigures(row, PsnrByDefinition(high_bytes, MethodAtDepth(high_bytes, 255), 255));
   EXPECT_EQ(row.at("white_level"), "255");
 }
@@ -230,8 +218,8 @@ TEST(BenchDepth, FloatingPointReferenceIsReadAtEightBits) {
   const std::string eight_csv = dir.File("eight.csv");
   ASSERT_EQ(RunProgram({kBench, "--depth", "native", "--csv", native_csv, path}).exit_status, 0);
   ASSERT_EQ(RunProgram({kBench, "--csv", eight_csv, path}).exit_status, 0);
-  const auto native = CsvByMethod(native_csv);
-  const auto eight = CsvByMethod(eight_csv);
+  const auto native = CsvRowsByMethod(native_csv);
+  const auto eight = CsvRowsByMethod(eight_csv);
   ASSERT_EQ(native.size(), 3u);
   for (const auto& [method, row] : native) {
     EXPECT_EQ(row.at("white_level"), "255") << method;
@@ -275,7 +263,7 @@ TEST(BenchDepth, EightBitComparedFileAgainstDeepReferenceIsRefused) {
                            " has 8-bit samples, the reference 16-bit ones (white level 65535)"),
             std::string::npos)
       << bench.err;
-  const auto rows = CsvByMethod(csv);
+  const auto rows = CsvRowsByMethod(csv);
   EXPECT_EQ(rows.at("wide").at("CPSNR"), "inf");
   EXPECT_EQ(rows.at("narrow").at("CPSNR"), "");
 }
@@ -302,7 +290,7 @@ TEST(BenchDepth, SrgbSpaceMeasuresAfterTheCurve) {
   ApplySrgbCurve(MutableImageView16Of(curved_output, 65535));
   const QualityFigures want = ComputeQuality(ImageView16Of(curved_reference, 65535),
                                              ImageView16Of(curved_output, 65535), kBorder);
-  const auto row = CsvByMethod(csv).at("method");
+  const auto row = CsvRowsByMethod(csv).at("method");
   ExpectFigures(row, want);
   // The curve changes the figures: dark errors weigh more.
   EXPECT_NE(Number(row.at("CPSNR")),

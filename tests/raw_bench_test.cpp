@@ -39,20 +39,6 @@ std::string WriteFile(const std::string& path, const std::vector<unsigned char>&
   return path;
 }
 
-// The CSV's rows by method, each as column name -> field.
-std::map<std::string, std::map<std::string, std::string>> RowsByMethod(const std::string& csv) {
-  const std::vector<std::vector<std::string>> rows = ReadCsv(csv);
-  std::map<std::string, std::map<std::string, std::string>> by_method;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    std::map<std::string, std::string> row;
-    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) {
-      row[rows[0][c]] = rows[r][c];
-    }
-    by_method[row["method"]] = row;
-  }
-  return by_method;
-}
-
 // The method's CPSNR on the file's half-size reference through `pattern`,
 // computed in process.
 double MethodCpsnr(const std::vector<unsigned char>& dng, RawWhiteBalance balance,
@@ -88,7 +74,7 @@ TEST(RawReference, MeasuredAsItsHalfSizeImageAtItsOwnWhiteLevel) {
     ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("shot.dng (raw)"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("(raw): a camera raw file's half-size image"), std::string::npos);
-    const auto rows = RowsByMethod(csv);
+    const auto rows = CsvRowsByMethod(csv);
     ASSERT_EQ(rows.count("method"), 1u);
     const auto& method = rows.at("method");
     EXPECT_EQ(method.at("reference"), "raw");

@@ -1,6 +1,7 @@
 // Reading what the tools print and write: lines, words, CSV rows.
 #pragma once
 
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,6 +31,22 @@ inline std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
     if (!line.empty()) rows.push_back(Split(line, ','));
   }
   return rows;
+}
+
+// The CSV file's rows of one image, by method, each as column name -> field
+// (a later row of a method replaces an earlier one).
+inline std::map<std::string, std::map<std::string, std::string>> CsvRowsByMethod(
+    const std::string& path) {
+  const std::vector<std::vector<std::string>> rows = ReadCsv(path);
+  std::map<std::string, std::map<std::string, std::string>> by_method;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    std::map<std::string, std::string> row;
+    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) {
+      row[rows[0][c]] = rows[r][c];
+    }
+    by_method[row["method"]] = row;
+  }
+  return by_method;
 }
 
 }  // namespace demosaic::testing
