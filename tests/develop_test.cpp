@@ -158,21 +158,18 @@ void ExpectRefused(const std::vector<std::string>& argv, const std::string& mess
   EXPECT_FALSE(fs::exists(output)) << output;
 }
 
+// What the raw reader refuses (its own tests go through every reason) is a
+// reading error of the tool's, with nothing written: a cut file, a file that
+// is not raw, a missing one.
 TEST(Develop, BadFilesAreReadingErrors) {
   ScratchDir dir;
   const std::vector<unsigned char> whole = WriteDng(SensorDng(BayerPattern::kRGGB));
   const std::string out = dir.File("out.png");
-  for (const std::size_t length : {std::size_t{100}, whole.size() / 2, whole.size() - 2}) {
-    const std::string cut =
-        WriteBytes(dir, "cut.dng",
-                   std::vector<unsigned char>(whole.begin(),
-                                              whole.begin() + static_cast<std::ptrdiff_t>(length)));
-    ExpectRefused({kTool, cut, out}, "Error in image reading.", out);
-  }
-  DngContents linear = SensorDng(BayerPattern::kRGGB);
-  linear.linear = true;
-  const std::string linear_dng = WriteBytes(dir, "linear.dng", WriteDng(linear));
-  ExpectRefused({kTool, linear_dng, out}, "Error in image reading.", out);
+  const std::string cut =
+      WriteBytes(dir, "cut.dng",
+                 std::vector<unsigned char>(
+                     whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
+  ExpectRefused({kTool, cut, out}, "Error in image reading.", out);
   const std::string text = WriteBytes(dir, "text.nef", {'n', 'o', 't', ' ', 'r', 'a', 'w'});
   ExpectRefused({kTool, text, out}, "Error in image reading.", out);
   const ProgramResult missing = RunProgram({kTool, dir.File("missing.dng"), out});
