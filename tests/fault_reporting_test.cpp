@@ -137,15 +137,24 @@ TEST_F(ReportingTest, FewDescriptorsAreReportedAndTheBenchRunsFewerImagesAtOnce)
 }
 
 // ulimit -s: the bench's run and its jobs get stacks of the size they need,
-// whatever the limit the process was started under.
+// whatever the limit the process was started under. At 16 KiB the dynamic
+// loader itself sometimes cannot start a program (about one start in three
+// here, before main and before any output): such a start is tried again.
+// Before the run had a stack of its own, every start died in main.
 TEST_F(ReportingTest, ASmallStackLimitDoesNotKillTheBench) {
   if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's runtime needs the default stack";
   RunOptions limited;
   limited.limits.push_back({RLIMIT_STACK, 16 * 1024});
-  const ProgramResult bench = Bench(
-      {"--jobs", "2", "--metrics", "psnr,ssim,de2000,zipper", reference_, reference_}, limited);
-  EXPECT_EQ(bench.signal, 0) << "killed by signal " << bench.signal;
-  EXPECT_EQ(bench.exit_status, 0) << bench.err;
+  int completed = 0;
+  for (int attempt = 0; attempt < 10 && completed == 0; ++attempt) {
+    const ProgramResult bench = Bench(
+        {"--jobs", "2", "--metrics", "psnr,ssim,de2000,zipper", reference_, reference_}, limited);
+    if (bench.signal != 0 && bench.out.empty() && bench.err.empty()) continue;
+    EXPECT_EQ(bench.signal, 0) << "killed by signal " << bench.signal << " after starting";
+    EXPECT_EQ(bench.exit_status, 0) << bench.err;
+    ++completed;
+  }
+  EXPECT_EQ(completed, 1) << "no start of the bench got past its first steps";
 }
 
 // ------------------------------------------------------- bench outputs
