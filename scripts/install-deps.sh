@@ -11,6 +11,7 @@ packages=(
   libgtest-dev      # GoogleTest
   zlib1g-dev        # the fault tests write their own PNG streams
   libraw-dev        # LibRaw: unpacks camera raw files (DNG, CR2, NEF, ...)
+  libdeflate-dev    # libdeflate: inflates and deflates the common kind of PNG
   libbenchmark-dev  # Google Benchmark, for the speed benchmark
   time              # /usr/bin/time, for the peak-memory measurement
   libcli11-dev      # option parsing of demosaic-bench

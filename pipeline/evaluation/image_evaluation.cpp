@@ -22,9 +22,10 @@ namespace {
 // do not compress).
 constexpr std::size_t kInPlaceBytesPerPixel = 4;
 
-// Bytes per pixel that saving adds: the error levels, their colours and an
-// encoded file (at most about the raw size).
-constexpr std::size_t kSavingBytesPerPixel = 1 + 3 + 3;
+// Bytes per pixel that saving adds: the error levels, their colours, the
+// PNG encoder's filtered copy and an encoded file (at most about the raw
+// size).
+constexpr std::size_t kSavingBytesPerPixel = 1 + 3 + 3 + 3;
 
 // True when nothing but the method's reconstruction and its PSNR is kept and
 // nothing is timed: the reconstruction can then replace the reference row by
@@ -99,16 +100,31 @@ bool NamesAnOutputOf(const std::filesystem::path& reference, const EvaluationOut
 
 // Writes one image unless its name is empty or it would replace one of the
 // run's inputs; a file not written is named in `unwritten`.
-void SaveOutput(const std::string& file, const cv::Mat& image, const EvaluationOutputs& outputs,
-                std::vector<std::string>& unwritten) {
-  if (file.empty()) return;
+bool MayWrite(const std::string& file, const EvaluationOutputs& outputs,
+              std::vector<std::string>& unwritten) {
+  if (file.empty()) return false;
   for (const std::filesystem::path& input : outputs.protected_files) {
     if (IsSameFile(input, file)) {
       unwritten.push_back(file + " (would overwrite an input image)");
-      return;
+      return false;
     }
   }
+  return true;
+}
+
+void SaveOutput(const std::string& file, const cv::Mat& image, const EvaluationOutputs& outputs,
+                std::vector<std::string>& unwritten) {
+  if (!MayWrite(file, outputs, unwritten)) return;
   if (const Status saved = SaveImageAtomically(file, image); !saved.ok()) {
+    unwritten.push_back(UnwrittenNote(file, saved));
+  }
+}
+
+// SaveOutput of an image not needed afterwards, which it may spend.
+void SaveLastOutput(const std::string& file, cv::Mat& image, const EvaluationOutputs& outputs,
+                    std::vector<std::string>& unwritten) {
+  if (!MayWrite(file, outputs, unwritten)) return;
+  if (const Status saved = SaveImageSpendingIt(file, image); !saved.ok()) {
     unwritten.push_back(UnwrittenNote(file, saved));
   }
 }
@@ -205,7 +221,7 @@ void EvaluateInPlace(cv::Mat& image, const EvaluationRequest& request,
   method.figures.psnr =
       ReconstructInPlace(MutableImageViewOf(image), request.pattern, {}, request.border);
   outcome.methods.push_back(method);
-  SaveOutput(FileOf(outputs.reconstruction_files, 0), image, outputs, outcome.unwritten);
+  SaveLastOutput(FileOf(outputs.reconstruction_files, 0), image, outputs, outcome.unwritten);
 }
 
 // Another method's reconstruction of the reference named `stem`, read from

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "io/memory.h"
+#include "io/png_codec.h"
 
 namespace demosaic {
 namespace {
@@ -106,7 +107,28 @@ Status EncodeImage(const std::string& path, const cv::Mat& image,
   return unwritable;
 }
 
+namespace {
+
+bool IsEightBitPng(const std::string& path, const cv::Mat& image) {
+  return image.type() == CV_8UC3 && LowerCase(fs::path(path).extension().string()) == ".png";
+}
+
+Status WriteEncoded(const std::string& path, const EncodedFile& file) {
+  return WriteFileAtomically(path, {file.bytes.get(), file.size});
+}
+
+}  // namespace
+
 Status SaveImageAtomically(const std::string& path, const cv::Mat& image) {
+  if (IsEightBitPng(path, image)) {
+    EncodedFile png;
+    try {
+      png = EncodePng(image);
+    } catch (const std::bad_alloc&) {
+      return Error{ErrorKind::kUnwritable, path};
+    }
+    return WriteEncoded(path, png);
+  }
   // Room for about the raw size up front: an encoder appends to the buffer
   // as it goes, and a growing buffer would briefly hold both its old and its
   // new copy, up to three times the file's size.
@@ -120,6 +142,19 @@ Status SaveImageAtomically(const std::string& path, const cv::Mat& image) {
   }
   if (const Status status = EncodeImage(path, image, encoded); !status.ok()) return status;
   return WriteFileAtomically(path, encoded);
+}
+
+Status SaveImageSpendingIt(const std::string& path, cv::Mat& image) {
+  if (IsEightBitPng(path, image)) {
+    EncodedFile png;
+    try {
+      png = EncodePngInItsPlace(image);
+    } catch (const std::bad_alloc&) {
+      return Error{ErrorKind::kUnwritable, path};
+    }
+    if (png.size != 0) return WriteEncoded(path, png);
+  }
+  return SaveImageAtomically(path, image);
 }
 
 }  // namespace demosaic

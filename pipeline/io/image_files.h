@@ -103,7 +103,16 @@ Status WriteFileAtomically(const std::filesystem::path& path, std::span<const un
 // temporary of its own, and by EncodeImage before an encoder's file.
 void RemoveStaleTemporaries(const std::filesystem::path& path);
 
-// EncodeImage, then WriteFileAtomically.
+// EncodeImage, then WriteFileAtomically; an 8-bit image named .png through
+// EncodePng instead, so that every 8-bit PNG this system writes has the same
+// bytes for the same pixels.
 Status SaveImageAtomically(const std::string& path, const cv::Mat& image);
+
+// SaveImageAtomically for an image the caller has done with: a PNG of an
+// 8-bit image with room after it (see EncodePngInItsPlace) is encoded where
+// the image is, so that saving needs memory for the file alone; the image's
+// pixels are then unspecified. Any other image is saved, unchanged, as
+// SaveImageAtomically saves it.
+Status SaveImageSpendingIt(const std::string& path, cv::Mat& image);
 
 }  // namespace demosaic

@@ -17,13 +17,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <optional>
 
 #include "io/descriptors.h"
 #include "io/header_formats.h"
 #include "io/image_files.h"
 #include "io/image_header.h"
 #include "io/memory.h"
+#include "io/png_codec.h"
 
 namespace demosaic {
 namespace {
@@ -107,28 +107,6 @@ cv::Mat FloatLevels(const cv::Mat& real) {
   return narrow;
 }
 
-// True for a PNG of at most 8 bits a sample and for a JPEG, which the
-// decoder gives as 8-bit colour.
-bool DecodesToEightBits(std::span<const unsigned char> bytes) {
-  constexpr unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  if (bytes.size() > 24 && std::equal(kPng, kPng + 8, bytes.begin())) return bytes[24] <= 8;
-  return bytes.size() > 2 && bytes[0] == 0xff && bytes[1] == 0xd8;
-}
-
-// A blank 8-bit B, G, R image of the size the header of `bytes` declares,
-// its pages advised huge and not yet touched; empty when the header does not
-// tell, or declares another depth.
-cv::Mat ImageForDecoding(std::span<const unsigned char> bytes) {
-  const std::optional<DeclaredSize> declared = ReadDeclaredSize(bytes);
-  if (!declared || !DecodesToEightBits(bytes) || declared->width > INT_MAX / 3 ||
-      declared->height > INT_MAX) {
-    return {};
-  }
-  cv::Mat image(static_cast<int>(declared->height), static_cast<int>(declared->width), CV_8UC3);
-  AdviseHugePages(image.data, image.total() * image.elemSize());
-  return image;
-}
-
 // The decoded image as B, G, R: 16-bit integer samples kept at 16 bits when
 // `keep_16_bit` (signed ones by their bits), everything else at 8 bits.
 Expected<cv::Mat> ToColour(cv::Mat decoded, bool keep_16_bit) {
@@ -198,14 +176,19 @@ Expected<cv::Mat> DecodeBytes(std::vector<unsigned char>& bytes, bool keep_16_bi
   // Every format at its own depth, reduced to 8 bits here by one rule.
   const int flags = cv::IMREAD_COLOR | cv::IMREAD_ANYDEPTH;
   try {
+    // The common kind of PNG through libdeflate, everything else through
+    // OpenCV.
+    if (cv::Mat png = DecodeCommonPng(bytes); !png.empty()) {
+      std::vector<unsigned char>().swap(bytes);
+      return png;
+    }
     Expected<cv::Mat> decoded = cv::Mat();
     if (DecodesFromMemory(bytes) && bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
       const cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8U, bytes.data());
-      // The decoder writes into an image made here, on huge pages, when the
-      // header says what it will be; otherwise (or if the header was wrong)
-      // it makes its own.
-      cv::Mat image = ImageForDecoding(bytes);
-      decoded = cv::imdecode(buffer, flags, &image);
+      // The decoder makes the image itself: given one to fill, OpenCV
+      // returns it untouched, as if decoded, when the decoder refuses the
+      // file's header.
+      decoded = cv::imdecode(buffer, flags);
     } else {
       decoded = DecodeThroughUnnamedFile(bytes, flags);
     }

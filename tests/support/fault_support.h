@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/png_chunks.h"
 #include "support/run_program.h"
 
 namespace demosaic::testing {
@@ -48,14 +49,6 @@ void ExpectReport(const ProgramResult& result, const std::string& name, bool wri
 
 void ExpectNoFile(const std::string& path);
 void ExpectCompleteImage(const std::string& path, cv::Size size);
-
-// PNG streams written by hand: a chunk with its CRC, a signature and header
-// declaring any size, and a complete black 1-bit greyscale image, a few
-// hundred kilobytes on disk for 30000 x 30000 pixels.
-std::string BigEndian32(std::uint32_t v);
-std::string PngChunk(const std::string& type, const std::string& data);
-std::string PngHeader(std::uint32_t width, std::uint32_t height, char bit_depth, char colour);
-std::string BlackBilevelPng(std::uint32_t width, std::uint32_t height);
 
 // Limits the run's address space, so that a run that tried to allocate
 // gigabytes would fail (or be refused) the same on any machine. The address
