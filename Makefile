@@ -60,7 +60,7 @@ demo: build
 	@echo "The stress chart (detail no lens passes, where every method fails): $(BUILD_DIR)/make-chart --stress FILE"
 
 # Engine speed beside OpenCV's Bayer conversions, the metrics' speed beside
-# PSNR, then a whole demosaic-eval run against the I/O floor, with its peak
+# PSNR, PNG decoding and encoding beside OpenCV's, then a whole demosaic-eval run against the I/O floor, with its peak
 # memory; the bench's throughput column and metrics cost against the engine
 # (with `vips copy` as a reference point); demosaic-bench on one chart at 8
 # and at 16 bits.
@@ -68,6 +68,7 @@ bench: build
 	@bash scripts/install-packages.sh libvips-tools
 	$(BUILD_DIR)/engine-benchmark --benchmark_min_time=0.5
 	$(BUILD_DIR)/metrics-benchmark --benchmark_min_time=0.5
+	$(BUILD_DIR)/png-benchmark --benchmark_min_time=3
 	@bash scripts/measure-run.sh $(BUILD_DIR)
 	@bash scripts/measure-bench.sh $(BUILD_DIR)
 	@bash scripts/depth-throughput.sh $(BUILD_DIR)
