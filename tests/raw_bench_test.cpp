@@ -88,25 +88,16 @@ TEST(RawReference, MeasuredAsItsHalfSizeImageAtItsOwnWhiteLevel) {
   }
 }
 
-TEST(RawReference, NeedsNativeDepth) {
-  ScratchDir dir;
-  const std::string raw = WriteFile(dir.File("shot.nef"), WriteDng(BenchDng()));
-  const ProgramResult run = RunProgram({kBench, raw});
-  EXPECT_EQ(run.exit_status, 1);
-  EXPECT_NE(run.err.find("evaluated at its own depth: use --depth native"), std::string::npos)
-      << run.err;
-  const ProgramResult balance = RunProgram({kBench, "--white-balance", "camera", raw});
-  EXPECT_EQ(balance.exit_status, 2);
-  EXPECT_NE(balance.err.find("--white-balance needs --depth native"), std::string::npos);
-}
-
-TEST(RawReference, DirectoriesGiveRawFilesAtNativeDepthOnly) {
+// At --depth native a raw file named or found in a folder is measured (a
+// linear DNG skipped with the reason); at the default depth a named one is
+// refused with the option to use, and folders do not pick raw files up.
+TEST(RawReference, NeedsNativeDepthNamedOrInAFolder) {
   ScratchDir dir;
   std::filesystem::create_directory(dir.File("set"));
-  WriteFile(dir.File("set/a.dng"), WriteDng(BenchDng()));
-  DngContents cut = BenchDng();
-  cut.linear = true;
-  WriteFile(dir.File("set/b.dng"), WriteDng(cut));
+  const std::string raw = WriteFile(dir.File("set/a.dng"), WriteDng(BenchDng()));
+  DngContents linear = BenchDng();
+  linear.linear = true;
+  WriteFile(dir.File("set/b.dng"), WriteDng(linear));
   const ProgramResult native =
       RunProgram({kBench, "--depth", "native", "--csv", dir.File("n.csv"), dir.File("set")});
   EXPECT_EQ(native.exit_status, 1) << "b.dng is skipped";
@@ -115,6 +106,13 @@ TEST(RawReference, DirectoriesGiveRawFilesAtNativeDepthOnly) {
       << native.err;
   const ProgramResult eight = RunProgram({kBench, dir.File("set")});
   EXPECT_EQ(eight.out.find(".dng"), std::string::npos) << eight.out;
+  const ProgramResult named = RunProgram({kBench, raw});
+  EXPECT_EQ(named.exit_status, 1);
+  EXPECT_NE(named.err.find("evaluated at its own depth: use --depth native"), std::string::npos)
+      << named.err;
+  const ProgramResult balance = RunProgram({kBench, "--white-balance", "camera", raw});
+  EXPECT_EQ(balance.exit_status, 2);
+  EXPECT_NE(balance.err.find("--white-balance needs --depth native"), std::string::npos);
 }
 
 }  // namespace

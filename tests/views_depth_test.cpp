@@ -130,43 +130,37 @@ TEST(Views16, CropsKeepTheWhiteLevelAndCarryTheTile) {
 
 // ------------------------------------------------ samples above white
 
-TEST(FindSampleAboveWhite, NothingAboveGivesNothing) {
-  std::vector<std::uint16_t> samples(3 * 6 * 4, 4095);
-  EXPECT_FALSE(
-      FindSampleAboveWhite(MakeImageView(samples, 6, 4, 0, ChannelOrder::kBGR, 4095)).has_value());
-  EXPECT_FALSE(FindSampleAboveWhite(MakeMosaicView(samples, 6, 4, BayerPattern::kGRBG, 0, 4095))
-                   .has_value());
-  EXPECT_FALSE(FindSampleAboveWhite(MakeImageView(samples, 0, 0)).has_value()) << "empty view";
-}
-
-// The first in row order, then pixel order, then the channel's place in the
-// pixel as stored; the padding between rows is not the image's.
+// Nothing when every sample is within the white level (an empty view
+// included); else the first above it in row order, then pixel order, then
+// the channel's place in the pixel as stored (a mosaic's sample is channel
+// 0); the padding between rows is not the image's.
 TEST(FindSampleAboveWhite, ReportsTheFirstSampleAboveInStorageOrder) {
   const int stride = 3 * 6 + 2;
-  std::vector<std::uint16_t> samples(static_cast<std::size_t>(stride) * 4, 1000);
-  samples[0 * stride + 3 * 6] = 65535;     // padding of row 0
+  std::vector<std::uint16_t> samples(static_cast<std::size_t>(stride) * 4, 1023);  // = white
+  samples[0 * stride + 3 * 6] = 65535;  // padding of row 0
+  EXPECT_FALSE(FindSampleAboveWhite(MakeImageView(samples, 6, 4, stride, ChannelOrder::kRGB, 1023))
+                   .has_value());
+  EXPECT_FALSE(FindSampleAboveWhite(MakeImageView(samples, 0, 0)).has_value()) << "empty view";
   samples[2 * stride + 3 * 4 + 2] = 1024;  // row 2, pixel 4, third channel
   samples[2 * stride + 3 * 5 + 0] = 2000;  // later in the same row
   samples[3 * stride + 0] = 3000;          // a later row
-  const ConstImageView16 image = MakeImageView(samples, 6, 4, stride, ChannelOrder::kRGB, 1023);
-  const std::optional<SampleAboveWhite> found = FindSampleAboveWhite(image);
+  const std::optional<SampleAboveWhite> found =
+      FindSampleAboveWhite(MakeImageView(samples, 6, 4, stride, ChannelOrder::kRGB, 1023));
   ASSERT_TRUE(found.has_value());
   EXPECT_EQ(found->row, 2);
   EXPECT_EQ(found->column, 4);
   EXPECT_EQ(found->channel, 2);
   EXPECT_EQ(found->value, 1024);
-}
 
-TEST(FindSampleAboveWhite, AMosaicsSampleIsChannelZero) {
-  std::vector<std::uint16_t> samples(7 * 5, 255);
-  samples[3 * 7 + 6] = 256;
-  const std::optional<SampleAboveWhite> found =
-      FindSampleAboveWhite(MakeMosaicView(samples, 7, 5, BayerPattern::kBGGR, 0, 255));
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(found->row, 3);
-  EXPECT_EQ(found->column, 6);
-  EXPECT_EQ(found->channel, 0);
-  EXPECT_EQ(found->value, 256);
+  std::vector<std::uint16_t> mosaic(7 * 5, 255);
+  mosaic[3 * 7 + 6] = 256;
+  const std::optional<SampleAboveWhite> site =
+      FindSampleAboveWhite(MakeMosaicView(mosaic, 7, 5, BayerPattern::kBGGR, 0, 255));
+  ASSERT_TRUE(site.has_value());
+  EXPECT_EQ(site->row, 3);
+  EXPECT_EQ(site->column, 6);
+  EXPECT_EQ(site->channel, 0);
+  EXPECT_EQ(site->value, 256);
 }
 
 }  // namespace

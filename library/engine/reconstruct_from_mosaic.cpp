@@ -361,24 +361,31 @@ void ReconstructFromMosaic(ConstMosaicView16 mosaic, ImageView16 output,
                     options);
 }
 
-QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
-                                  const ReconstructionOptions& options, std::int32_t border) {
+namespace {
+
+// The checks of ReconstructInPlace, then the work, for either sample type.
+template <class View>
+QualityFigures CheckedReconstructInPlace(View image, BayerPattern pattern,
+                                         const ReconstructionOptions& options, std::int32_t border,
+                                         std::int32_t white_level) {
   CheckOptions(options);
   if (options.threads != 1) {
     throw std::invalid_argument("ReconstructInPlace: runs on one thread only");
   }
   CheckMeasuredRegion("ReconstructInPlace", image, image, border, 1);
-  return ReconstructImageInPlace(image, pattern, options, border, 255);
+  return ReconstructImageInPlace(image, pattern, options, border, white_level);
+}
+
+}  // namespace
+
+QualityFigures ReconstructInPlace(ImageView image, BayerPattern pattern,
+                                  const ReconstructionOptions& options, std::int32_t border) {
+  return CheckedReconstructInPlace(image, pattern, options, border, 255);
 }
 
 QualityFigures ReconstructInPlace(ImageView16 image, BayerPattern pattern,
                                   const ReconstructionOptions& options, std::int32_t border) {
-  CheckOptions(options);
-  if (options.threads != 1) {
-    throw std::invalid_argument("ReconstructInPlace: runs on one thread only");
-  }
-  CheckMeasuredRegion("ReconstructInPlace", image, image, border, 1);
-  return ReconstructImageInPlace(image, pattern, options, border, image.white_level);
+  return CheckedReconstructInPlace(image, pattern, options, border, image.white_level);
 }
 
 }  // namespace demosaic

@@ -113,21 +113,25 @@ bool IsEightBitPng(const std::string& path, const cv::Mat& image) {
   return image.type() == CV_8UC3 && LowerCase(fs::path(path).extension().string()) == ".png";
 }
 
-Status WriteEncoded(const std::string& path, const EncodedFile& file) {
-  return WriteFileAtomically(path, {file.bytes.get(), file.size});
+// An 8-bit PNG through the pipeline's encoder: where the image is when it
+// may be spent and has the room, else from a copy.
+Status SavePng(const std::string& path, cv::Mat& image, bool may_spend) {
+  try {
+    EncodedFile png;
+    if (may_spend) png = EncodePngInItsPlace(image);
+    if (png.size == 0) png = EncodePng(image);
+    return WriteFileAtomically(path, {png.bytes.get(), png.size});
+  } catch (const std::bad_alloc&) {
+    return Error{ErrorKind::kUnwritable, path};
+  }
 }
 
 }  // namespace
 
 Status SaveImageAtomically(const std::string& path, const cv::Mat& image) {
   if (IsEightBitPng(path, image)) {
-    EncodedFile png;
-    try {
-      png = EncodePng(image);
-    } catch (const std::bad_alloc&) {
-      return Error{ErrorKind::kUnwritable, path};
-    }
-    return WriteEncoded(path, png);
+    cv::Mat kept = image;  // a header only: a kept image is never written to
+    return SavePng(path, kept, false);
   }
   // Room for about the raw size up front: an encoder appends to the buffer
   // as it goes, and a growing buffer would briefly hold both its old and its
@@ -145,15 +149,7 @@ Status SaveImageAtomically(const std::string& path, const cv::Mat& image) {
 }
 
 Status SaveImageSpendingIt(const std::string& path, cv::Mat& image) {
-  if (IsEightBitPng(path, image)) {
-    EncodedFile png;
-    try {
-      png = EncodePngInItsPlace(image);
-    } catch (const std::bad_alloc&) {
-      return Error{ErrorKind::kUnwritable, path};
-    }
-    if (png.size != 0) return WriteEncoded(path, png);
-  }
+  if (IsEightBitPng(path, image)) return SavePng(path, image, true);
   return SaveImageAtomically(path, image);
 }
 

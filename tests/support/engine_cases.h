@@ -4,6 +4,7 @@
 // and the image sizes each is tried at.
 #pragma once
 
+#include <cstdio>
 #include <utility>
 
 #include "demosaic/bayer.h"
@@ -16,6 +17,13 @@ inline constexpr BayerPattern kAllPatterns[] = {BayerPattern::kGRBG, BayerPatter
 
 inline constexpr engine::SimdLevel kAllSimdLevels[] = {
     engine::SimdLevel::kBaseline, engine::SimdLevel::kAvx2, engine::SimdLevel::kAvx512};
+
+// The variants this processor runs; the others are named as not checked.
+inline bool ProcessorRuns(engine::SimdLevel level) {
+  if (engine::ProcessorSupports(level)) return true;
+  std::printf("note: this processor cannot run variant %d; not checked\n", static_cast<int>(level));
+  return false;
+}
 
 inline constexpr int kThreadCounts[] = {1, 2, 3, 4};
 
