@@ -10,6 +10,29 @@
 namespace demosaic {
 namespace {
 
+// The usual case, both rows in one channel order: offsets known when
+// compiling, so the loop is vectorised. Integer sums, so the figures are the
+// same as the general loop's.
+template <class Sample>
+void AddRowAlike(const Sample* reference_row, ChannelOrder order, const Sample* reconstruction_row,
+                 std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
+  using Term = std::conditional_t<sizeof(Sample) == 1, std::int32_t, std::int64_t>;
+  std::int64_t at_offset[3] = {0, 0, 0};
+  const std::ptrdiff_t begin = 3 * static_cast<std::ptrdiff_t>(first_column);
+  const std::ptrdiff_t end = 3 * static_cast<std::ptrdiff_t>(end_column);
+  for (std::ptrdiff_t at = begin; at < end; at += 3) {
+    const Term d0 = Term{reference_row[at]} - reconstruction_row[at];
+    const Term d1 = Term{reference_row[at + 1]} - reconstruction_row[at + 1];
+    const Term d2 = Term{reference_row[at + 2]} - reconstruction_row[at + 2];
+    at_offset[0] += d0 * d0;
+    at_offset[1] += d1 * d1;
+    at_offset[2] += d2 * d2;
+  }
+  sums.red += static_cast<double>(at_offset[RedOffset(order)]);
+  sums.green += static_cast<double>(at_offset[1]);
+  sums.blue += static_cast<double>(at_offset[BlueOffset(order)]);
+}
+
 // Differences of 8-bit samples are squared in 32 bits, of 16-bit samples in
 // 64 (65535^2 does not fit a signed 32-bit integer); each row's sum fits 64
 // bits for any width an int32 allows.
@@ -17,6 +40,10 @@ template <class Sample>
 void AddRow(const Sample* reference_row, ChannelOrder reference_order,
             const Sample* reconstruction_row, ChannelOrder reconstruction_order,
             std::int32_t first_column, std::int32_t end_column, SquaredErrors& sums) {
+  if (reference_order == reconstruction_order) {
+    AddRowAlike(reference_row, reference_order, reconstruction_row, first_column, end_column, sums);
+    return;
+  }
   const int red = RedOffset(reference_order);
   const int blue = BlueOffset(reference_order);
   const int red_rec = RedOffset(reconstruction_order);

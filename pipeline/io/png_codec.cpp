@@ -1,8 +1,9 @@
-// PNG decoding and encoding of the common kind through libdeflate: inflating
-// and deflating take most of the time of reading and writing a reference, and
-// libdeflate does both on whole buffers, faster than zlib's streams. The
-// chunk structure, the filters and the checks are the PNG format's own; what
-// this file does not recognise it declines, for OpenCV to decode.
+// PNG decoding and encoding of the common kind: inflating and deflating take
+// most of the time of reading and writing a reference. libdeflate inflates
+// the whole stream at once, faster than zlib's streams; writing deflates with
+// DeflateImageRows, made for filtered rows. The chunk structure, the filters
+// and the checks are the PNG format's own; what this file does not
+// recognise it declines, for OpenCV to decode.
 #include "io/png_codec.h"
 
 #include <libdeflate.h>
@@ -17,8 +18,10 @@
 #include <new>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "io/memory.h"
+#include "io/run_deflate.h"
 
 namespace demosaic {
 namespace {
@@ -48,7 +51,6 @@ void PutBigEndian32(std::uint32_t value, unsigned char* p) {
 
 struct Deleters {
   void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
 // One chunk of the file: where its data starts and how long it is.
@@ -241,23 +243,34 @@ std::size_t CloseChunk(unsigned char* at, const char* type, std::size_t length) 
 // Filters every row by its left neighbour, as R, G, B, into the layout of
 // the zlib stream's input: row y's filter byte at y * (3W + 1), its bytes
 // after it. Rows grow by one byte each, so the last row is done first, and
-// each row from its right end: nothing is written before it has been read.
+// each row from its right end in pieces copied out and back: nothing is
+// written before it has been read.
 void FilterSubInPlace(unsigned char* pixels, std::size_t width, std::size_t height) {
+  constexpr std::size_t kPiece = 64;  // pixels
   const std::size_t row_bytes = 3 * width;
   for (std::size_t y = height; y-- > 0;) {
     const unsigned char* in = pixels + y * row_bytes;
     unsigned char* out = pixels + y * (row_bytes + 1);
-    for (std::size_t x = width; x-- > 0;) {
-      const unsigned char b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
-      unsigned char left_b = 0, left_g = 0, left_r = 0;
-      if (x > 0) {
-        left_b = in[3 * x - 3];
-        left_g = in[3 * x - 2];
-        left_r = in[3 * x - 1];
+    for (std::size_t end = width; end > 0;) {
+      const std::size_t begin = end > kPiece ? end - kPiece : 0;
+      const std::size_t count = end - begin;
+      // The pixel left of the piece first: zeros left of the row. The
+      // differences are taken bytewise and then turned from B, G, R to R, G,
+      // B, two loops the compiler vectorises.
+      unsigned char source[3 * (kPiece + 1)];
+      if (begin > 0) {
+        std::memcpy(source, in + 3 * (begin - 1), 3 * (count + 1));
+      } else {
+        std::memset(source, 0, 3);
+        std::memcpy(source + 3, in, 3 * count);
       }
-      out[1 + 3 * x] = static_cast<unsigned char>(r - left_r);
-      out[2 + 3 * x] = static_cast<unsigned char>(g - left_g);
-      out[3 + 3 * x] = static_cast<unsigned char>(b - left_b);
+      unsigned char filtered[3 * kPiece];
+      for (std::size_t i = 0; i < 3 * count; ++i) {
+        filtered[i] = static_cast<unsigned char>(source[i + 3] - source[i]);
+      }
+      for (std::size_t i = 0; i < 3 * count; i += 3) std::swap(filtered[i], filtered[i + 2]);
+      std::memcpy(out + 1 + 3 * begin, filtered, 3 * count);
+      end = begin;
     }
     out[0] = 1;  // Sub
   }
@@ -294,9 +307,7 @@ EncodedFile EncodePngInItsPlace(cv::Mat& image) {
   const std::size_t filtered_bytes = (3 * width + 1) * height;
   if (static_cast<std::size_t>(image.datalimit - image.data) < filtered_bytes) return {};
 
-  std::unique_ptr<libdeflate_compressor, Deleters> deflater(libdeflate_alloc_compressor(1));
-  if (!deflater) throw std::bad_alloc();
-  const std::size_t stream_bound = libdeflate_zlib_compress_bound(deflater.get(), filtered_bytes);
+  const std::size_t stream_bound = DeflateImageRowsBound(filtered_bytes);
   constexpr std::size_t kIdatData = std::size_t{1} << 20;
   const std::size_t idat_chunks = stream_bound / kIdatData + 1;
   // Signature, IHDR, the IDAT chunks' framing, IEND.
@@ -319,9 +330,7 @@ EncodedFile EncodePngInItsPlace(cv::Mat& image) {
   // The stream is deflated to the end of the buffer, then cut into chunks
   // from the front: each chunk's framing fits in the room left before it.
   unsigned char* stream = out + framing;
-  const std::size_t stream_bytes =
-      libdeflate_zlib_compress(deflater.get(), image.data, filtered_bytes, stream, stream_bound);
-  if (stream_bytes == 0) throw std::bad_alloc();  // within the bound, never
+  const std::size_t stream_bytes = DeflateImageRows({image.data, filtered_bytes}, stream);
   for (std::size_t done = 0; done < stream_bytes;) {
     const std::size_t length = std::min(kIdatData, stream_bytes - done);
     std::memmove(out + at + 8, stream + done, length);
