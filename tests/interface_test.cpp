@@ -283,16 +283,16 @@ TEST(MetricDefaults, EveryFigureLeavesOutTheFrameAndNoMore) {
 // The named window sides are the smallest interiors the figures accept.
 TEST(MetricDefaults, WindowSidesAreTheSmallestMeasurableInteriors) {
   // The 8-bit overloads (each name also has a 16-bit one).
-  using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t);
+  using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t, int);
   for (const auto& [side, metric] :
        {std::pair{kSsimWindowSide, static_cast<Metric>(&ComputeSsim)},
         std::pair{kZipperNeighbourhoodSide, static_cast<Metric>(&ComputeZipper)}}) {
     const int fits = side + 2 * kFrameWidth;
     const auto image = RandomBytes(3 * static_cast<std::size_t>(fits) * fits, 23);
     EXPECT_NO_THROW(
-        metric(MakeImageView(image, fits, fits), MakeImageView(image, fits, fits), kFrameWidth));
+        metric(MakeImageView(image, fits, fits), MakeImageView(image, fits, fits), kFrameWidth, 1));
     EXPECT_THROW(metric(MakeImageView(image, fits - 1, fits), MakeImageView(image, fits - 1, fits),
-                        kFrameWidth),
+                        kFrameWidth, 1),
                  std::invalid_argument);
   }
 }

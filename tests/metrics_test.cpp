@@ -80,10 +80,11 @@ struct Figures {
   double zipper;
 };
 
-Figures AllFigures(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
-  return {ComputeSsim(reference, reconstruction, border),
-          ComputeDe2000(reference, reconstruction, border),
-          ComputeZipper(reference, reconstruction, border)};
+Figures AllFigures(ConstImageView reference, ConstImageView reconstruction, std::int32_t border,
+                   int threads = 1) {
+  return {ComputeSsim(reference, reconstruction, border, threads),
+          ComputeDe2000(reference, reconstruction, border, threads),
+          ComputeZipper(reference, reconstruction, border, threads)};
 }
 
 void ExpectSameFigures(const Figures& got, const Figures& want) {
@@ -442,6 +443,14 @@ TEST_F(MetricProperties, EqualImagesGiveOneZeroAndZero) {
   EXPECT_GT(different.zipper, 0.0);
 }
 
+// Bands of rows on threads of their own, more of them than rows included.
+TEST_F(MetricProperties, EveryNumberOfThreadsGivesTheSameFiguresToTheLastBit) {
+  for (const int threads : {2, 3, 7, 40}) {
+    ExpectSameFigures(AllFigures(reference_.View(), reconstruction_.View(), kBorder, threads),
+                      Baseline());
+  }
+}
+
 TEST_F(MetricProperties, SsimIsSymmetric) {
   EXPECT_EQ(ComputeSsim(reference_.View(), reconstruction_.View(), kBorder),
             ComputeSsim(reconstruction_.View(), reference_.View(), kBorder));
@@ -515,7 +524,7 @@ TEST_F(MetricProperties, BorderEqualsAViewOfTheInterior) {
 
 // ---------------------------------------------------------- bad arguments
 
-using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t);
+using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t, int);
 
 struct MetricCase {
   const char* name;
@@ -529,9 +538,10 @@ constexpr MetricCase kMetrics[] = {{"ComputeSsim", ComputeSsim, 11},
 
 // Calls `metric` and returns the message of the std::invalid_argument it
 // throws, or "" if it returns.
-std::string Refusal(const MetricCase& m, ConstImageView a, ConstImageView b, std::int32_t border) {
+std::string Refusal(const MetricCase& m, ConstImageView a, ConstImageView b, std::int32_t border,
+                    int threads = 1) {
   try {
-    m.metric(a, b, border);
+    m.metric(a, b, border, threads);
   } catch (const std::invalid_argument& error) {
     return error.what();
   }
@@ -553,7 +563,7 @@ TEST(MetricArguments, TheSmallestInteriorIsMeasuredAndOneLessRefused) {
   }
 }
 
-TEST(MetricArguments, MismatchedSizesNegativeOrHugeBordersAndMissingDataAreRefused) {
+TEST(MetricArguments, MismatchedSizesBadBordersMissingDataAndNoThreadsAreRefused) {
   const Image a(30, 30, 50);
   const Image b(30, 31, 50);
   for (const MetricCase& m : kMetrics) {
@@ -568,6 +578,9 @@ TEST(MetricArguments, MismatchedSizesNegativeOrHugeBordersAndMissingDataAreRefus
     EXPECT_NE(Refusal(m, a.View(), short_rows, 2).find("stride"), std::string::npos) << m.name;
     const ConstImageView empty{};
     EXPECT_NE(Refusal(m, empty, empty, 0), "") << m.name;
+    EXPECT_NE(Refusal(m, a.View(), a.View(), 2, 0).find("threads must be at least 1"),
+              std::string::npos)
+        << m.name;
   }
 }
 

@@ -9,8 +9,13 @@
 // to about 1e-10: only the order of sums over pixels and the last bits of
 // cube roots and trigonometric functions may differ. The functions keep no
 // state between calls, work through a few rows at a time (their working
-// memory grows with the width, not the height), and may be called from
-// several threads at once.
+// memory grows with the width, not the height, plus 8 bytes a row for the
+// per-row sums), and may be called from several threads at once. Each can
+// share its rows among `threads` threads (the library's own, started per
+// call; bands of consecutive rows): the figure is the same to the last bit
+// for any number of threads, since every sum is taken per row and the rows'
+// sums in order. `threads` below 1 throws std::invalid_argument; a thread
+// that cannot be started throws std::system_error.
 #pragma once
 
 #include <cstdint>
@@ -80,7 +85,7 @@ DEMOSAIC_EXPORT double Ciede2000(Lab first, Lab second);
 // failed requirement, otherwise. Only reads the interior of either image. Works in about 1.1 kB per
 // interior column (std::bad_alloc if that cannot be had).
 DEMOSAIC_EXPORT double ComputeSsim(ConstImageView reference, ConstImageView reconstruction,
-                                   std::int32_t border = kFrameWidth);
+                                   std::int32_t border = kFrameWidth, int threads = 1);
 
 // The mean over the measured interior of Ciede2000(SrgbToLab(reference pixel),
 // SrgbToLab(reconstruction pixel)): 0 for equal interiors. Requires two views
@@ -89,7 +94,7 @@ DEMOSAIC_EXPORT double ComputeSsim(ConstImageView reference, ConstImageView reco
 // the interior of either image. Works in 64 bytes per interior column
 // (std::bad_alloc if that cannot be had).
 DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView reference, ConstImageView reconstruction,
-                                     std::int32_t border = kFrameWidth);
+                                     std::int32_t border = kFrameWidth, int threads = 1);
 
 // The share, in [0, 1], of zipper pixels among the pixels at least
 // border + 1 from every edge (those whose 8 neighbours are all measured). For
@@ -105,7 +110,7 @@ DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView reference, ConstImageView re
 // the interior of either image. Works in 192 bytes per interior column
 // (std::bad_alloc if that cannot be had).
 DEMOSAIC_EXPORT double ComputeZipper(ConstImageView reference, ConstImageView reconstruction,
-                                     std::int32_t border = kFrameWidth);
+                                     std::int32_t border = kFrameWidth, int threads = 1);
 
 // The same three figures for 16-bit views of white level W. SSIM takes the
 // data range W: C1 = (0.01 W)^2, C2 = (0.03 W)^2. CIEDE2000 and the zipper
@@ -117,10 +122,10 @@ DEMOSAIC_EXPORT double ComputeZipper(ConstImageView reference, ConstImageView re
 // the zipper share in the 8-bit figures' memory plus a table of W + 1
 // doubles.
 DEMOSAIC_EXPORT double ComputeSsim(ConstImageView16 reference, ConstImageView16 reconstruction,
-                                   std::int32_t border = kFrameWidth);
+                                   std::int32_t border = kFrameWidth, int threads = 1);
 DEMOSAIC_EXPORT double ComputeDe2000(ConstImageView16 reference, ConstImageView16 reconstruction,
-                                     std::int32_t border = kFrameWidth);
+                                     std::int32_t border = kFrameWidth, int threads = 1);
 DEMOSAIC_EXPORT double ComputeZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
-                                     std::int32_t border = kFrameWidth);
+                                     std::int32_t border = kFrameWidth, int threads = 1);
 
 }  // namespace demosaic

@@ -1,7 +1,8 @@
 // Structural similarity (SSIM) with an 11 x 11 Gaussian window of sigma 1.5,
 // computed separably: each image row is filtered horizontally once, into a
 // ring of the last 11 filtered rows, and each map row is then one vertical
-// pass over the ring. Working memory is about 12 x 11 rows of doubles.
+// pass over the ring. Working memory is about 12 x 11 rows of doubles a
+// thread.
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -12,6 +13,7 @@
 
 #include "demosaic/metrics.h"
 #include "quality/measured_region.h"
+#include "quality/row_bands.h"
 
 namespace demosaic {
 namespace {
@@ -140,10 +142,11 @@ void SplitRow(const Sample* reference, const Sample* reconstruction, const Chann
 }
 
 // The mean SSIM for views of either sample type; `white_level` is the data
-// range.
+// range. Each band of map rows filters its own rows, the 10 above its first
+// included, into a ring of its own.
 template <class View>
-double MeanSsim(View reference, View reconstruction, std::int32_t border,
-                std::int32_t white_level) {
+double MeanSsim(View reference, View reconstruction, std::int32_t border, std::int32_t white_level,
+                int threads) {
   // 8-bit samples' quantities fit 32 bits; 16-bit ones' sums of squares need
   // 64. Either converts to double exactly.
   using Integer = std::conditional_t<sizeof(*reference.data) == 1, std::int32_t, std::int64_t>;
@@ -156,42 +159,50 @@ double MeanSsim(View reference, View reconstruction, std::int32_t border,
   const std::size_t map_width = width - (kWindow - 1);
   const std::int32_t map_height = region.height - (kWindow - 1);
 
-  std::vector<Integer> row_planes(kPlanes * width);
-  // Slot s of the ring holds the horizontally filtered planes of every
-  // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * map_width.
-  std::vector<double> ring(kWindow * kPlanes * map_width);
-  std::vector<double> filtered(kQuantities * map_width);
-  auto ring_row = [&](std::int32_t interior_row, std::size_t plane) {
-    const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
-    return ring.data() + (slot * kPlanes + plane) * map_width;
-  };
-
-  std::array<double, 3> channel_sums{0.0, 0.0, 0.0};
-  for (std::int32_t i = 0; i < region.height; ++i) {
-    const std::ptrdiff_t first_byte = 3 * static_cast<std::ptrdiff_t>(region.left);
-    SplitRow(reference.Row(region.top + i) + first_byte,
-             reconstruction.Row(region.top + i) + first_byte, offsets, width, row_planes);
-    for (std::size_t p = 0; p < kPlanes; ++p) {
-      FilterRow(row_planes.data() + p * width, {ring_row(i, p), map_width}, taps);
-    }
-    if (i < kWindow - 1) continue;
-
-    // The ring now holds interior rows i - 10 .. i: the window of map row
-    // i - 10, centred on interior row i - 5.
-    for (std::size_t channel = 0; channel < 3; ++channel) {
-      for (std::size_t q = 0; q < kQuantities; ++q) {
-        std::array<const double*, kWindow> rows{};
-        for (int k = 0; k < kWindow; ++k) {
-          rows[static_cast<std::size_t>(k)] =
-              ring_row(i - (kWindow - 1) + k, kQuantities * channel + q);
-        }
-        FilterColumns(rows, {filtered.data() + q * map_width, map_width}, taps);
+  // Each map row's sum per channel, added up in row order at the end: the
+  // same figure on any number of threads.
+  std::vector<std::array<double, 3>> map_row_sums(static_cast<std::size_t>(map_height));
+  ForEachRowBand("ComputeSsim", 0, map_height, threads, [&](std::int32_t first, std::int32_t end) {
+    std::vector<Integer> row_planes(kPlanes * width);
+    // Slot s of the ring holds the horizontally filtered planes of every
+    // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * map_width.
+    std::vector<double> ring(kWindow * kPlanes * map_width);
+    std::vector<double> filtered(kQuantities * map_width);
+    auto ring_row = [&](std::int32_t interior_row, std::size_t plane) {
+      const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
+      return ring.data() + (slot * kPlanes + plane) * map_width;
+    };
+    for (std::int32_t i = first; i < end + kWindow - 1; ++i) {
+      const std::ptrdiff_t first_byte = 3 * static_cast<std::ptrdiff_t>(region.left);
+      SplitRow(reference.Row(region.top + i) + first_byte,
+               reconstruction.Row(region.top + i) + first_byte, offsets, width, row_planes);
+      for (std::size_t p = 0; p < kPlanes; ++p) {
+        FilterRow(row_planes.data() + p * width, {ring_row(i, p), map_width}, taps);
       }
-      const std::span<const double> all(filtered);
-      channel_sums[channel] += SsimRowSum(
-          all.subspan(0, map_width), all.subspan(map_width, map_width),
-          all.subspan(2 * map_width, map_width), all.subspan(3 * map_width, map_width), constants);
+      if (i < first + kWindow - 1) continue;
+
+      // The ring now holds interior rows i - 10 .. i: the window of map row
+      // i - 10, centred on interior row i - 5.
+      std::array<double, 3>& sums = map_row_sums[static_cast<std::size_t>(i - (kWindow - 1))];
+      for (std::size_t channel = 0; channel < 3; ++channel) {
+        for (std::size_t q = 0; q < kQuantities; ++q) {
+          std::array<const double*, kWindow> rows{};
+          for (int k = 0; k < kWindow; ++k) {
+            rows[static_cast<std::size_t>(k)] =
+                ring_row(i - (kWindow - 1) + k, kQuantities * channel + q);
+          }
+          FilterColumns(rows, {filtered.data() + q * map_width, map_width}, taps);
+        }
+        const std::span<const double> all(filtered);
+        sums[channel] = SsimRowSum(all.subspan(0, map_width), all.subspan(map_width, map_width),
+                                   all.subspan(2 * map_width, map_width),
+                                   all.subspan(3 * map_width, map_width), constants);
+      }
     }
+  });
+  std::array<double, 3> channel_sums{0.0, 0.0, 0.0};
+  for (const std::array<double, 3>& sums : map_row_sums) {
+    for (std::size_t channel = 0; channel < 3; ++channel) channel_sums[channel] += sums[channel];
   }
   const double map_pixels = static_cast<double>(map_width) * static_cast<double>(map_height);
   return (channel_sums[0] / map_pixels + channel_sums[1] / map_pixels +
@@ -201,14 +212,15 @@ double MeanSsim(View reference, View reconstruction, std::int32_t border,
 
 }  // namespace
 
-double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
-  return MeanSsim(reference, reconstruction, border, 255);
+double ComputeSsim(ConstImageView reference, ConstImageView reconstruction, std::int32_t border,
+                   int threads) {
+  return MeanSsim(reference, reconstruction, border, 255, threads);
 }
 
-double ComputeSsim(ConstImageView16 reference, ConstImageView16 reconstruction,
-                   std::int32_t border) {
+double ComputeSsim(ConstImageView16 reference, ConstImageView16 reconstruction, std::int32_t border,
+                   int threads) {
   // The white levels are checked (equal, valid) before the constants are used.
-  return MeanSsim(reference, reconstruction, border, reference.white_level);
+  return MeanSsim(reference, reconstruction, border, reference.white_level, threads);
 }
 
 }  // namespace demosaic

@@ -2,6 +2,7 @@
 // becomes visibly more different from them in the reconstruction, the
 // alternating on-off pattern that demosaicing leaves along edges.
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "demosaic/metrics.h"
 #include "quality/cielab.h"
 #include "quality/measured_region.h"
+#include "quality/row_bands.h"
 
 namespace demosaic {
 namespace {
@@ -33,13 +35,15 @@ struct LabRows {
   LabRow below;
 };
 
+// The rows above, at and below `centre`.
 template <class View>
-LabRows FirstRows(View image, const LinearLevels& linear, const MeasuredRegion& region) {
+LabRows RowsAround(View image, const LinearLevels& linear, const MeasuredRegion& region,
+                   std::int32_t centre) {
   const std::size_t width = static_cast<std::size_t>(region.width);
   LabRows rows{LabRow(width), LabRow(width), LabRow(width)};
-  ConvertRowToLab(image, linear, region.top, region.left, rows.above);
-  ConvertRowToLab(image, linear, region.top + 1, region.left, rows.centre);
-  ConvertRowToLab(image, linear, region.top + 2, region.left, rows.below);
+  ConvertRowToLab(image, linear, centre - 1, region.left, rows.above);
+  ConvertRowToLab(image, linear, centre, region.left, rows.centre);
+  ConvertRowToLab(image, linear, centre + 1, region.left, rows.below);
   return rows;
 }
 
@@ -83,37 +87,44 @@ std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
   return count;
 }
 
-// The share over the interior, for views of either sample type.
+// The share over the interior, for views of either sample type. Counts are
+// integers, so the bands' order does not matter.
 template <class View>
-double ZipperShare(View reference, View reconstruction, std::int32_t border) {
+double ZipperShare(View reference, View reconstruction, std::int32_t border, int threads) {
   const MeasuredRegion region = CheckMeasuredRegion("ComputeZipper", reference, reconstruction,
                                                     border, kZipperNeighbourhoodSide);
   const LinearLevels linear = LinearLevelsOf(reference);
-  LabRows reference_rows = FirstRows(reference, linear, region);
-  LabRows reconstruction_rows = FirstRows(reconstruction, linear, region);
-  std::int64_t count = 0;
+  std::atomic<std::int64_t> count{0};
   const std::int32_t last_row = region.top + region.height - 1;
-  for (std::int32_t r = region.top + 1; r < last_row; ++r) {
-    if (r > region.top + 1) {
-      Advance(reference_rows, reference, linear, r + 1, region.left);
-      Advance(reconstruction_rows, reconstruction, linear, r + 1, region.left);
-    }
-    count += CountRow(reference_rows, reconstruction_rows);
-  }
+  ForEachRowBand("ComputeZipper", region.top + 1, last_row, threads,
+                 [&](std::int32_t first, std::int32_t end) {
+                   LabRows reference_rows = RowsAround(reference, linear, region, first);
+                   LabRows reconstruction_rows = RowsAround(reconstruction, linear, region, first);
+                   std::int64_t band_count = 0;
+                   for (std::int32_t r = first; r < end; ++r) {
+                     if (r > first) {
+                       Advance(reference_rows, reference, linear, r + 1, region.left);
+                       Advance(reconstruction_rows, reconstruction, linear, r + 1, region.left);
+                     }
+                     band_count += CountRow(reference_rows, reconstruction_rows);
+                   }
+                   count += band_count;
+                 });
   const double pixels =
       static_cast<double>(region.width - 2) * static_cast<double>(region.height - 2);
-  return static_cast<double>(count) / pixels;
+  return static_cast<double>(count.load()) / pixels;
 }
 
 }  // namespace
 
-double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border) {
-  return ZipperShare(reference, reconstruction, border);
+double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border,
+                     int threads) {
+  return ZipperShare(reference, reconstruction, border, threads);
 }
 
 double ComputeZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
-                     std::int32_t border) {
-  return ZipperShare(reference, reconstruction, border);
+                     std::int32_t border, int threads) {
+  return ZipperShare(reference, reconstruction, border, threads);
 }
 
 }  // namespace demosaic

@@ -116,25 +116,25 @@ namespace {
 // The same calls at either depth: the library's overloads pick the views'.
 template <class View>
 MethodFigures MeasureAt(View reference, View reconstruction, std::int32_t border,
-                        const MetricSet& metrics) {
+                        const MetricSet& metrics, int threads) {
   MethodFigures figures;
   figures.psnr = ComputeQuality(reference, reconstruction, border);
-  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border);
-  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border);
-  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border);
+  if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border, threads);
+  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border, threads);
+  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border, threads);
   return figures;
 }
 
 }  // namespace
 
 MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruction,
-                             std::int32_t border, const MetricSet& metrics) {
-  return MeasureAt(reference, reconstruction, border, metrics);
+                             std::int32_t border, const MetricSet& metrics, int threads) {
+  return MeasureAt(reference, reconstruction, border, metrics, threads);
 }
 
 MethodFigures MeasureFigures(ConstImageView16 reference, ConstImageView16 reconstruction,
-                             std::int32_t border, const MetricSet& metrics) {
-  return MeasureAt(reference, reconstruction, border, metrics);
+                             std::int32_t border, const MetricSet& metrics, int threads) {
+  return MeasureAt(reference, reconstruction, border, metrics, threads);
 }
 
 std::string_view SpaceName(SampleSpace space) {

@@ -69,13 +69,14 @@ struct MethodOutcome {
 std::int32_t MinimumMeasuredSide(const MetricSet& metrics);
 
 // Measures `reconstruction` against `reference` over `border`: the PSNR
-// figures and the metrics asked for. Both images only read.
+// figures and the metrics asked for, each metric's rows shared among
+// `threads` threads (the same figures for any number). Both images only read.
 MethodFigures MeasureFigures(ConstImageView reference, ConstImageView reconstruction,
-                             std::int32_t border, const MetricSet& metrics);
+                             std::int32_t border, const MetricSet& metrics, int threads = 1);
 // The same at 16 bits: two views of one white level, whose samples are
 // within it.
 MethodFigures MeasureFigures(ConstImageView16 reference, ConstImageView16 reconstruction,
-                             std::int32_t border, const MetricSet& metrics);
+                             std::int32_t border, const MetricSet& metrics, int threads = 1);
 
 // Where figures are computed: on the samples as stored, or, for linear data,
 // after the sRGB transfer curve (ApplySrgbCurve, rounded back to the same

@@ -196,10 +196,10 @@ MethodFigures Measure(const ReferenceImage& reference, const cv::Mat& reconstruc
   const cv::Mat measured = InSpace(reconstruction, white, request.space);
   if (reference.image.depth() == CV_16U) {
     return MeasureFigures(ImageView16Of(reference.measured, white), ImageView16Of(measured, white),
-                          request.border, request.metrics);
+                          request.border, request.metrics, request.metric_threads);
   }
   return MeasureFigures(ImageViewOf(reference.measured), ImageViewOf(measured), request.border,
-                        request.metrics);
+                        request.metrics, request.metric_threads);
 }
 
 // "sample 4096 (red) at row 2, column 7 is above the white level 4095".

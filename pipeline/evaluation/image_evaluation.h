@@ -39,6 +39,9 @@ struct EvaluationRequest {
   // Measured after the built-in methods, in this order.
   std::vector<ComparedSource> compared;
   MetricSet metrics;
+  // Threads each metric beyond PSNR may share its rows among (the figures
+  // are the same for any number).
+  int metric_threads = 1;
   // Each reconstruction is timed on its own, for a throughput figure. An
   // untimed evaluation that keeps nothing but the method's reconstruction
   // and its PSNR reconstructs in place: no mosaic, no second image.

@@ -86,6 +86,9 @@ int RunOnThisMachine(const RunOptions& options, std::FILE* messages) {
     std::fprintf(messages, "%s: few file descriptors left (ulimit -n): %d image%s at a time\n",
                  options.program.c_str(), jobs, jobs == 1 ? "" : "s");
   }
+  // Jobs with no image of their own (fewer images than jobs) help with the
+  // metrics: each image's metrics share their rows among this many threads.
+  report.plan.request.metric_threads = std::max(std::max(options.jobs, 1) / shared.jobs.load(), 1);
   FinishedImages finished;
   std::mutex next_lock;
   std::size_t next = 0;

@@ -78,13 +78,14 @@ void ReportThroughput(benchmark::State& state, Size size) {
   state.SetLabel(std::to_string(size.width) + "x" + std::to_string(size.height));
 }
 
-using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t);
+using Metric = double (*)(ConstImageView, ConstImageView, std::int32_t, int);
 
 void TimeMetric(benchmark::State& state, Metric metric) {
   const Size size = kSizes[state.range(0)];
   const ImagePair& pair = Pair(size);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(metric(ViewOf(pair.reference), ViewOf(pair.reconstruction), kBorder));
+    benchmark::DoNotOptimize(
+        metric(ViewOf(pair.reference), ViewOf(pair.reconstruction), kBorder, /*threads=*/1));
   }
   ReportThroughput(state, size);
 }
