@@ -451,6 +451,15 @@ TEST_F(MetricProperties, EveryNumberOfThreadsGivesTheSameFiguresToTheLastBit) {
   }
 }
 
+TEST_F(MetricProperties, De2000AndZipperTogetherAreEachAloneToTheLastBit) {
+  for (const int threads : {1, 3}) {
+    const ColourFigures both =
+        ComputeDe2000AndZipper(reference_.View(), reconstruction_.View(), kBorder, threads);
+    EXPECT_EQ(both.de2000, Baseline().de2000);
+    EXPECT_EQ(both.zipper, Baseline().zipper);
+  }
+}
+
 TEST_F(MetricProperties, SsimIsSymmetric) {
   EXPECT_EQ(ComputeSsim(reference_.View(), reconstruction_.View(), kBorder),
             ComputeSsim(reconstruction_.View(), reference_.View(), kBorder));

@@ -113,11 +113,8 @@ double Ciede2000(Lab first, Lab second) {
   return std::sqrt(std::max(sum, 0.0));
 }
 
-namespace {
-
-// The sum of the differences over one row's colours. Equal colours differ by
-// exactly 0, so they are passed over: flat stretches reconstructed exactly
-// cost only the comparison.
+// Equal colours differ by exactly 0, so they are passed over: flat stretches
+// reconstructed exactly cost only the comparison.
 double RowDe2000Sum(const LabRow& reference, const LabRow& reconstruction) {
   double sum = 0.0;
   for (std::size_t c = 0; c < reference.size(); ++c) {
@@ -128,6 +125,8 @@ double RowDe2000Sum(const LabRow& reference, const LabRow& reconstruction) {
   }
   return sum;
 }
+
+namespace {
 
 // The mean over the interior, for views of either sample type.
 template <class View>

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "demosaic/metrics.h"
+#include "engine/simd.h"
+#include "engine/stages.h"
 
 namespace demosaic {
 namespace {
@@ -55,11 +57,11 @@ Tristimulus ToTristimulus(double red, double green, double blue) {
 // is off by up to about three and a half) at half std::cbrt's cost; it was
 // the largest single cost of CIEDE2000 and the zipper share. The estimate is
 // apart so that the steps can run over whole arrays.
-double CubeRootEstimate(double t) {
+DEMOSAIC_ALWAYS_INLINE double CubeRootEstimate(double t) {
   return std::bit_cast<double>(std::bit_cast<std::uint64_t>(t) / 3 + 0x2A9F7893782DA1CEull);
 }
 
-double RefineCubeRoot(double t, double y) {
+DEMOSAIC_ALWAYS_INLINE double RefineCubeRoot(double t, double y) {
   for (int step = 0; step < 3; ++step) {
     const double cube = y * y * y;
     y -= y * (cube - t) / (2.0 * cube + t);
@@ -72,12 +74,12 @@ constexpr double kCurveThreshold = 0.008856;
 // What f takes the cube root of: t itself above the threshold; below it f is
 // linear and the root unused, and rooting the threshold instead keeps the
 // steps away from zero.
-double RootArgument(double t) {
+DEMOSAIC_ALWAYS_INLINE double RootArgument(double t) {
   return t > kCurveThreshold ? t : kCurveThreshold;
 }
 
 // f(t) given the cube root of RootArgument(t).
-double LabCurve(double t, double cube_root) {
+DEMOSAIC_ALWAYS_INLINE double LabCurve(double t, double cube_root) {
   return t > kCurveThreshold ? cube_root : 7.787 * t + 16.0 / 116.0;
 }
 
@@ -87,7 +89,8 @@ double LabCurve(double t) {
 }
 
 // Replaces each t of `values` by f(t), exactly as LabCurve(t) does.
-void ApplyLabCurve(std::vector<double>& values, std::vector<double>& scratch) {
+DEMOSAIC_ALWAYS_INLINE void ApplyLabCurve(std::vector<double>& values,
+                                          std::vector<double>& scratch) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     scratch[i] = CubeRootEstimate(RootArgument(values[i]));
   }
@@ -131,7 +134,7 @@ void RowToTristimulus(const Sample* pixels, ChannelOrder order, const LinearLeve
 }
 
 // The rest of a row's conversion once it holds tristimulus values.
-void TristimulusRowToLab(LabRow& out) {
+DEMOSAIC_ALWAYS_INLINE void TristimulusRowToLabBody(LabRow& out) {
   ApplyLabCurve(out.L, out.scratch);
   ApplyLabCurve(out.a, out.scratch);
   ApplyLabCurve(out.b, out.scratch);
@@ -143,6 +146,34 @@ void TristimulusRowToLab(LabRow& out) {
     out.a[i] = 500.0 * (fx - fy);
     out.b[i] = 200.0 * (fy - fz);
   }
+}
+
+// One copy per instruction set, each computing the same IEEE operations (none
+// may fuse a multiply and an add), chosen once per process.
+void TristimulusRowToLabBaseline(LabRow& out) {
+  TristimulusRowToLabBody(out);
+}
+#if DEMOSAIC_X86_VARIANTS
+DEMOSAIC_TARGET_AVX2 void TristimulusRowToLabAvx2(LabRow& out) {
+  TristimulusRowToLabBody(out);
+}
+DEMOSAIC_TARGET_AVX512 void TristimulusRowToLabAvx512(LabRow& out) {
+  TristimulusRowToLabBody(out);
+}
+#endif
+
+void TristimulusRowToLab(LabRow& out) {
+#if DEMOSAIC_X86_VARIANTS
+  switch (engine::BestSimdLevel()) {
+    case engine::SimdLevel::kAvx512:
+      return TristimulusRowToLabAvx512(out);
+    case engine::SimdLevel::kAvx2:
+      return TristimulusRowToLabAvx2(out);
+    case engine::SimdLevel::kBaseline:
+      break;
+  }
+#endif
+  TristimulusRowToLabBaseline(out);
 }
 
 }  // namespace

@@ -48,4 +48,8 @@ void ConvertRowToLab(ConstImageView image, const LinearLevels& linear, std::int3
 void ConvertRowToLab(ConstImageView16 image, const LinearLevels& linear, std::int32_t row,
                      std::int32_t first_column, LabRow& out);
 
+// The sum of Ciede2000 over the pixel pairs of two rows of one length,
+// pixel by pixel from the left.
+double RowDe2000Sum(const LabRow& reference, const LabRow& reconstruction);
+
 }  // namespace demosaic

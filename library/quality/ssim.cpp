@@ -3,6 +3,7 @@
 // ring of the last 11 filtered rows, and each map row is then one vertical
 // pass over the ring. Working memory is about 12 x 11 rows of doubles a
 // thread.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "demosaic/metrics.h"
+#include "engine/simd.h"
+#include "engine/stages.h"
 #include "quality/measured_region.h"
 #include "quality/row_bands.h"
 
@@ -60,7 +63,7 @@ const Taps& GaussianTaps() {
 // symmetric, so the two samples at each distance are added first, exactly,
 // as integers (64-bit for 16-bit samples, whose sums of squares exceed 32).
 template <class Integer>
-void FilterRow(const Integer* v, std::span<double> out, const Taps& taps) {
+DEMOSAIC_ALWAYS_INLINE void FilterRow(const Integer* v, std::span<double> out, const Taps& taps) {
   for (std::size_t j = 0; j < out.size(); ++j) {
     const Integer* centre = v + j + kRadius;
     double sum = taps[0] * centre[0];
@@ -70,8 +73,8 @@ void FilterRow(const Integer* v, std::span<double> out, const Taps& taps) {
 }
 
 // out[j] = sum of taps[|k|] * rows[5 + k][j] for k = -5..5.
-void FilterColumns(const std::array<const double*, kWindow>& rows, std::span<double> out,
-                   const Taps& taps) {
+DEMOSAIC_ALWAYS_INLINE void FilterColumns(const std::array<const double*, kWindow>& rows,
+                                          std::span<double> out, const Taps& taps) {
   for (std::size_t j = 0; j < out.size(); ++j) {
     double sum = taps[0] * rows[kRadius][j];
     for (int k = 1; k <= kRadius; ++k)
@@ -84,9 +87,11 @@ void FilterColumns(const std::array<const double*, kWindow>& rows, std::span<dou
 // terms are grouped so that equal images give exactly 1 and swapped images
 // exactly the same value: the sum of squares filtered together is exactly
 // twice the filtered product when x = y.
-double SsimRowSum(std::span<const double> mean_x, std::span<const double> mean_y,
-                  std::span<const double> mean_squares, std::span<const double> mean_product,
-                  const Constants& constants) {
+DEMOSAIC_ALWAYS_INLINE double SsimRowSum(std::span<const double> mean_x,
+                                         std::span<const double> mean_y,
+                                         std::span<const double> mean_squares,
+                                         std::span<const double> mean_product,
+                                         const Constants& constants) {
   const double c1 = constants.c1;
   const double c2 = constants.c2;
   double sum = 0.0;
@@ -121,8 +126,9 @@ ChannelOffsets OffsetsOf(View reference, View reconstruction) {
 // The four quantities of each channel of one row of the interior, as
 // integers: plane 4 * channel + quantity, each `width` long.
 template <class Sample, class Integer>
-void SplitRow(const Sample* reference, const Sample* reconstruction, const ChannelOffsets& offsets,
-              std::size_t width, std::vector<Integer>& planes) {
+DEMOSAIC_ALWAYS_INLINE void SplitRow(const Sample* reference, const Sample* reconstruction,
+                                     const ChannelOffsets& offsets, std::size_t width,
+                                     std::vector<Integer>& planes) {
   for (std::size_t channel = 0; channel < 3; ++channel) {
     Integer* x_plane = planes.data() + (kQuantities * channel + 0) * width;
     Integer* y_plane = x_plane + width;
@@ -141,49 +147,58 @@ void SplitRow(const Sample* reference, const Sample* reconstruction, const Chann
   }
 }
 
-// The mean SSIM for views of either sample type; `white_level` is the data
-// range. Each band of map rows filters its own rows, the 10 above its first
-// included, into a ring of its own.
-template <class View>
-double MeanSsim(View reference, View reconstruction, std::int32_t border, std::int32_t white_level,
-                int threads) {
-  // 8-bit samples' quantities fit 32 bits; 16-bit ones' sums of squares need
-  // 64. Either converts to double exactly.
-  using Integer = std::conditional_t<sizeof(*reference.data) == 1, std::int32_t, std::int64_t>;
-  const MeasuredRegion region =
-      CheckMeasuredRegion("ComputeSsim", reference, reconstruction, border, kWindow);
-  const Constants constants = ConstantsFor(white_level);
-  const Taps& taps = GaussianTaps();
-  const ChannelOffsets offsets = OffsetsOf(reference, reconstruction);
-  const std::size_t width = static_cast<std::size_t>(region.width);
-  const std::size_t map_width = width - (kWindow - 1);
-  const std::int32_t map_height = region.height - (kWindow - 1);
+// Map columns filtered together: the ring of 11 rows of 12 planes of a strip
+// this wide stays in the processor's second-level cache.
+constexpr std::size_t kStripColumns = 256;
 
-  // Each map row's sum per channel, added up in row order at the end: the
-  // same figure on any number of threads.
-  std::vector<std::array<double, 3>> map_row_sums(static_cast<std::size_t>(map_height));
-  ForEachRowBand("ComputeSsim", 0, map_height, threads, [&](std::int32_t first, std::int32_t end) {
-    std::vector<Integer> row_planes(kPlanes * width);
-    // Slot s of the ring holds the horizontally filtered planes of every
-    // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * map_width.
-    std::vector<double> ring(kWindow * kPlanes * map_width);
-    std::vector<double> filtered(kQuantities * map_width);
-    auto ring_row = [&](std::int32_t interior_row, std::size_t plane) {
-      const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
-      return ring.data() + (slot * kPlanes + plane) * map_width;
-    };
+// What every band of one SSIM computation shares.
+template <class View>
+struct SsimJob {
+  View reference;
+  View reconstruction;
+  MeasuredRegion region;
+  Constants constants;
+  ChannelOffsets offsets;
+  std::size_t map_width = 0;
+  // Each map row's sum per channel: for each strip in turn, left to right,
+  // its sum is added.
+  std::vector<std::array<double, 3>>* map_row_sums = nullptr;
+};
+
+// Map rows first .. end - 1, strip by strip: each strip filters its own
+// rows, the 10 below the band's first included, into a ring of its own.
+template <class Integer, class View>
+DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t first,
+                                         std::int32_t end) {
+  const Taps& taps = GaussianTaps();
+  const std::size_t strip_inputs = kStripColumns + kWindow - 1;
+  std::vector<Integer> row_planes(kPlanes * strip_inputs);
+  // Slot s of the ring holds the horizontally filtered planes of every
+  // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * kStripColumns.
+  std::vector<double> ring(kWindow * kPlanes * kStripColumns);
+  std::vector<double> filtered(kQuantities * kStripColumns);
+  auto ring_row = [&](std::int32_t interior_row, std::size_t plane) {
+    const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
+    return ring.data() + (slot * kPlanes + plane) * kStripColumns;
+  };
+  for (std::size_t strip = 0; strip < job.map_width; strip += kStripColumns) {
+    const std::size_t columns = std::min(kStripColumns, job.map_width - strip);
+    const std::size_t inputs = columns + kWindow - 1;
+    const std::ptrdiff_t first_byte =
+        3 * (static_cast<std::ptrdiff_t>(job.region.left) + static_cast<std::ptrdiff_t>(strip));
     for (std::int32_t i = first; i < end + kWindow - 1; ++i) {
-      const std::ptrdiff_t first_byte = 3 * static_cast<std::ptrdiff_t>(region.left);
-      SplitRow(reference.Row(region.top + i) + first_byte,
-               reconstruction.Row(region.top + i) + first_byte, offsets, width, row_planes);
+      SplitRow(job.reference.Row(job.region.top + i) + first_byte,
+               job.reconstruction.Row(job.region.top + i) + first_byte, job.offsets, inputs,
+               row_planes);
       for (std::size_t p = 0; p < kPlanes; ++p) {
-        FilterRow(row_planes.data() + p * width, {ring_row(i, p), map_width}, taps);
+        FilterRow(row_planes.data() + p * inputs, {ring_row(i, p), columns}, taps);
       }
       if (i < first + kWindow - 1) continue;
 
       // The ring now holds interior rows i - 10 .. i: the window of map row
       // i - 10, centred on interior row i - 5.
-      std::array<double, 3>& sums = map_row_sums[static_cast<std::size_t>(i - (kWindow - 1))];
+      std::array<double, 3>& sums =
+          (*job.map_row_sums)[static_cast<std::size_t>(i - (kWindow - 1))];
       for (std::size_t channel = 0; channel < 3; ++channel) {
         for (std::size_t q = 0; q < kQuantities; ++q) {
           std::array<const double*, kWindow> rows{};
@@ -191,20 +206,69 @@ double MeanSsim(View reference, View reconstruction, std::int32_t border, std::i
             rows[static_cast<std::size_t>(k)] =
                 ring_row(i - (kWindow - 1) + k, kQuantities * channel + q);
           }
-          FilterColumns(rows, {filtered.data() + q * map_width, map_width}, taps);
+          FilterColumns(rows, {filtered.data() + q * kStripColumns, columns}, taps);
         }
-        const std::span<const double> all(filtered);
-        sums[channel] = SsimRowSum(all.subspan(0, map_width), all.subspan(map_width, map_width),
-                                   all.subspan(2 * map_width, map_width),
-                                   all.subspan(3 * map_width, map_width), constants);
+        const double* f = filtered.data();
+        sums[channel] +=
+            SsimRowSum({f, columns}, {f + kStripColumns, columns}, {f + 2 * kStripColumns, columns},
+                       {f + 3 * kStripColumns, columns}, job.constants);
       }
     }
-  });
+  }
+}
+
+// One copy of the band's loops per instruction set; each computes the same
+// IEEE operations in the same order (none may fuse a multiply and an add).
+template <class Integer, class View>
+void SsimBandBaseline(const SsimJob<View>& job, std::int32_t first, std::int32_t end) {
+  SsimBandBody<Integer>(job, first, end);
+}
+#if DEMOSAIC_X86_VARIANTS
+template <class Integer, class View>
+DEMOSAIC_TARGET_AVX2 void SsimBandAvx2(const SsimJob<View>& job, std::int32_t first,
+                                       std::int32_t end) {
+  SsimBandBody<Integer>(job, first, end);
+}
+template <class Integer, class View>
+DEMOSAIC_TARGET_AVX512 void SsimBandAvx512(const SsimJob<View>& job, std::int32_t first,
+                                           std::int32_t end) {
+  SsimBandBody<Integer>(job, first, end);
+}
+#endif
+
+// The mean SSIM for views of either sample type; `white_level` is the data
+// range.
+template <class View>
+double MeanSsim(View reference, View reconstruction, std::int32_t border, std::int32_t white_level,
+                int threads) {
+  // 8-bit samples' quantities fit 32 bits; 16-bit ones' sums of squares need
+  // 64. Either converts to double exactly.
+  using Integer = std::conditional_t<sizeof(*reference.data) == 1, std::int32_t, std::int64_t>;
+  SsimJob<View> job{reference, reconstruction,
+                    CheckMeasuredRegion("ComputeSsim", reference, reconstruction, border, kWindow),
+                    ConstantsFor(white_level), OffsetsOf(reference, reconstruction)};
+  job.map_width = static_cast<std::size_t>(job.region.width) - (kWindow - 1);
+  const std::int32_t map_height = job.region.height - (kWindow - 1);
+  // The map rows' sums are added up in row order at the end: the same figure
+  // on any number of threads.
+  std::vector<std::array<double, 3>> map_row_sums(static_cast<std::size_t>(map_height),
+                                                  {0.0, 0.0, 0.0});
+  job.map_row_sums = &map_row_sums;
+#if DEMOSAIC_X86_VARIANTS
+  const engine::SimdLevel level = engine::BestSimdLevel();
+  auto* band = level == engine::SimdLevel::kAvx512 ? SsimBandAvx512<Integer, View>
+               : level == engine::SimdLevel::kAvx2 ? SsimBandAvx2<Integer, View>
+                                                   : SsimBandBaseline<Integer, View>;
+#else
+  auto* band = SsimBandBaseline<Integer, View>;
+#endif
+  ForEachRowBand("ComputeSsim", 0, map_height, threads,
+                 [&](std::int32_t first, std::int32_t end) { band(job, first, end); });
   std::array<double, 3> channel_sums{0.0, 0.0, 0.0};
   for (const std::array<double, 3>& sums : map_row_sums) {
     for (std::size_t channel = 0; channel < 3; ++channel) channel_sums[channel] += sums[channel];
   }
-  const double map_pixels = static_cast<double>(map_width) * static_cast<double>(map_height);
+  const double map_pixels = static_cast<double>(job.map_width) * static_cast<double>(map_height);
   return (channel_sums[0] / map_pixels + channel_sums[1] / map_pixels +
           channel_sums[2] / map_pixels) /
          3.0;

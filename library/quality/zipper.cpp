@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "demosaic/metrics.h"
 #include "quality/cielab.h"
@@ -115,7 +116,75 @@ double ZipperShare(View reference, View reconstruction, std::int32_t border, int
   return static_cast<double>(count.load()) / pixels;
 }
 
+// CIEDE2000 and the zipper share from one conversion of each row: a band
+// converts its rows and the one above and below it, the window of 3 rows
+// moving down one row at a time; every row of the band adds its CIEDE2000
+// sum, and every row with a measured row on either side its zipper count.
+template <class View>
+ColourFigures De2000AndZipper(View reference, View reconstruction, std::int32_t border,
+                              int threads) {
+  const MeasuredRegion region = CheckMeasuredRegion(
+      "ComputeDe2000AndZipper", reference, reconstruction, border, kZipperNeighbourhoodSide);
+  const LinearLevels linear = LinearLevelsOf(reference);
+  const std::int32_t region_end = region.top + region.height;
+  std::vector<double> row_sums(static_cast<std::size_t>(region.height));
+  std::atomic<std::int64_t> count{0};
+  ForEachRowBand("ComputeDe2000AndZipper", region.top, region_end, threads,
+                 [&](std::int32_t first, std::int32_t end) {
+                   const std::size_t width = static_cast<std::size_t>(region.width);
+                   LabRows reference_rows{LabRow(width), LabRow(width), LabRow(width)};
+                   LabRows reconstruction_rows{LabRow(width), LabRow(width), LabRow(width)};
+                   auto convert = [&](std::int32_t row, LabRow& reference_row,
+                                      LabRow& reconstruction_row) {
+                     ConvertRowToLab(reference, linear, row, region.left, reference_row);
+                     ConvertRowToLab(reconstruction, linear, row, region.left, reconstruction_row);
+                   };
+                   if (first > region.top)
+                     convert(first - 1, reference_rows.above, reconstruction_rows.above);
+                   convert(first, reference_rows.centre, reconstruction_rows.centre);
+                   if (first + 1 < region_end) {
+                     convert(first + 1, reference_rows.below, reconstruction_rows.below);
+                   }
+                   std::int64_t band_count = 0;
+                   for (std::int32_t r = first; r < end; ++r) {
+                     if (r > first) {
+                       std::swap(reference_rows.above, reference_rows.centre);
+                       std::swap(reference_rows.centre, reference_rows.below);
+                       std::swap(reconstruction_rows.above, reconstruction_rows.centre);
+                       std::swap(reconstruction_rows.centre, reconstruction_rows.below);
+                       if (r + 1 < region_end) {
+                         convert(r + 1, reference_rows.below, reconstruction_rows.below);
+                       }
+                     }
+                     row_sums[static_cast<std::size_t>(r - region.top)] =
+                         RowDe2000Sum(reference_rows.centre, reconstruction_rows.centre);
+                     if (r > region.top && r + 1 < region_end) {
+                       band_count += CountRow(reference_rows, reconstruction_rows);
+                     }
+                   }
+                   count += band_count;
+                 });
+  // The rows' sums in order, as ComputeDe2000 adds them.
+  double total = 0.0;
+  for (const double row_sum : row_sums) total += row_sum;
+  ColourFigures figures;
+  figures.de2000 = total / (static_cast<double>(region.width) * static_cast<double>(region.height));
+  figures.zipper = static_cast<double>(count.load()) /
+                   (static_cast<double>(region.width - 2) * static_cast<double>(region.height - 2));
+  return figures;
+}
+
 }  // namespace
+
+ColourFigures ComputeDe2000AndZipper(ConstImageView reference, ConstImageView reconstruction,
+                                     std::int32_t border, int threads) {
+  return De2000AndZipper(reference, reconstruction, border, threads);
+}
+
+ColourFigures ComputeDe2000AndZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
+                                     std::int32_t border, int threads) {
+  return De2000AndZipper(reference, reconstruction, border, threads);
+}
 
 double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border,
                      int threads) {

@@ -120,8 +120,15 @@ MethodFigures MeasureAt(View reference, View reconstruction, std::int32_t border
   MethodFigures figures;
   figures.psnr = ComputeQuality(reference, reconstruction, border);
   if (metrics.ssim) figures.ssim = ComputeSsim(reference, reconstruction, border, threads);
-  if (metrics.de2000) figures.de2000 = ComputeDe2000(reference, reconstruction, border, threads);
-  if (metrics.zipper) figures.zipper = ComputeZipper(reference, reconstruction, border, threads);
+  if (metrics.de2000 && metrics.zipper) {
+    const ColourFigures colour = ComputeDe2000AndZipper(reference, reconstruction, border, threads);
+    figures.de2000 = colour.de2000;
+    figures.zipper = colour.zipper;
+  } else if (metrics.de2000) {
+    figures.de2000 = ComputeDe2000(reference, reconstruction, border, threads);
+  } else if (metrics.zipper) {
+    figures.zipper = ComputeZipper(reference, reconstruction, border, threads);
+  }
   return figures;
 }
 
