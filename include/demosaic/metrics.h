@@ -14,8 +14,8 @@
 // share its rows among `threads` threads (the library's own, started per
 // call; bands of consecutive rows): the figure is the same to the last bit
 // for any number of threads, since every sum is taken per row and the rows'
-// sums in order. `threads` below 1 throws std::invalid_argument; a thread
-// that cannot be started throws std::system_error.
+// sums in order. `threads` below 1 throws std::invalid_argument; rows whose
+// thread cannot be started are measured on the calling thread.
 #pragma once
 
 #include <cstdint>

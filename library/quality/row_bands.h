@@ -11,17 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_threads.h"
+#include "threads/threads_with_stack.h"
 
 namespace demosaic {
 
 // Runs body(band_first, band_end) over up to `threads` bands of consecutive
-// rows that together cover first .. end - 1, one band on the calling thread
-// and the others on the library's threads (engine::RunOnThreads); returns
-// once all have ended. An exception of a band (std::bad_alloc for its working
-// memory) is rethrown once all have ended, as is std::system_error when a
-// thread cannot be started. Throws std::invalid_argument, its message
-// starting with `metric`, for threads < 1, having run nothing.
+// rows that together cover first .. end - 1: one band on the calling thread,
+// the others on threads of their own (StartThreads), and any band whose
+// thread cannot be started on the calling thread too, so that a process
+// short of threads still gets its figures. Returns once all have ended. An
+// exception of a band (std::bad_alloc for its working memory) is rethrown
+// once all have ended. Throws std::invalid_argument, its message starting
+// with `metric`, for threads < 1, having run nothing.
 template <class Body>
 void ForEachRowBand(const char* metric, std::int32_t first, std::int32_t end, int threads,
                     const Body& body) {
@@ -41,7 +42,12 @@ void ForEachRowBand(const char* metric, std::int32_t first, std::int32_t end, in
       thrown[static_cast<std::size_t>(k)] = std::current_exception();
     }
   };
-  engine::RunOnThreads(bands, band);
+  StartedThreads<decltype(band)> started;
+  StartThreads(1, bands, band, started);
+  // Bands 1 .. started.threads.size() have threads; the rest run here.
+  band(0);
+  for (int k = 1 + static_cast<int>(started.threads.size()); k < bands; ++k) band(k);
+  JoinThreads(started);
   for (const std::exception_ptr& exception : thrown) {
     if (exception) std::rethrow_exception(exception);
   }
