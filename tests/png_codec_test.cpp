@@ -1,7 +1,6 @@
-// The PNG codec through libdeflate: it decodes the common kind of PNG to
-// exactly OpenCV's pixels, declines everything else with the file's bytes as
-// they were (so that OpenCV decides), and what it encodes any decoder reads
-// back exactly.
+// The PNG codec of the common kind: it decodes to exactly OpenCV's pixels,
+// declines everything else with the file's bytes as they were (so that
+// OpenCV decides), and what it encodes any decoder reads back exactly.
 #include "io/png_codec.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // Speed of PNG decoding and encoding: OpenCV's codec (libpng and zlib)
-// beside the pipeline's codec for the common kind of PNG (libdeflate), on the
+// beside the pipeline's codec for the common kind of PNG (libdeflate's inflater,
+// the deflater for filtered rows), on the
 // camera chart scaled to 6000 x 4000, the file of scripts/measure-run.sh (or the image named by
 // DEMOSAIC_BENCH_IMAGE), written by OpenCV with its defaults. The encoders'
 // file sizes are reported as the counter "bytes".
