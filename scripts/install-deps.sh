@@ -11,7 +11,8 @@ packages=(
   libgtest-dev      # GoogleTest
   zlib1g-dev        # the fault tests write their own PNG streams
   libraw-dev        # LibRaw: unpacks camera raw files (DNG, CR2, NEF, ...)
-  libdeflate-dev    # libdeflate: inflates and deflates the common kind of PNG
+  libdeflate-dev    # libdeflate: inflates the common kind of PNG, CRCs and Adler-32 of written ones
+  libsleef-dev      # SLEEF: vectorised arctangent, sine, cosine, exponential of CIEDE2000
   libbenchmark-dev  # Google Benchmark, for the speed benchmark
   time              # /usr/bin/time, for the peak-memory measurement
   libcli11-dev      # option parsing of demosaic-bench
