@@ -350,7 +350,7 @@ share of pixels with zipper artefacts (zipper), as ``demosaic-bench
 
 What each costs, one thread, on a 24-megapixel photograph: PSNR about
 25 ms, SSIM about 1 s, the zipper share about 1 s and CIEDE2000 about
-3.5 s; CIEDE2000 and the zipper share together about 4 s (they share one
+1.5 s; CIEDE2000 and the zipper share together about 2 s (they share one
 CIELAB conversion). Pixels reconstructed exactly cost CIEDE2000 next to
 nothing.
 
