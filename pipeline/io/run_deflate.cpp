@@ -113,13 +113,13 @@ std::uint64_t SameAsBefore(const unsigned char* here) {
 // How many bytes from `here` on, up to `limit`, each equal the byte
 // kRunDistance before them: eight compared at a time.
 std::size_t RunLength(const unsigned char* here, std::size_t limit) {
+  const unsigned char* before = here - kRunDistance;
   std::size_t run = 0;
   for (; run + 8 <= limit; run += 8) {
-    const std::uint64_t differ =
-        LoadLittleEndian64(here + run) ^ LoadLittleEndian64(here + run - kRunDistance);
+    const std::uint64_t differ = LoadLittleEndian64(here + run) ^ LoadLittleEndian64(before + run);
     if (differ != 0) return run + static_cast<std::size_t>(std::countr_zero(differ) / 8);
   }
-  while (run < limit && here[run] == here[run - kRunDistance]) ++run;
+  while (run < limit && here[run] == before[run]) ++run;
   return run;
 }
 
@@ -362,7 +362,7 @@ void WriteStoredBlocks(BitWriter& writer, const unsigned char* data, std::size_t
         static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
         static_cast<unsigned char>(complement), static_cast<unsigned char>(complement >> 8)};
     std::memcpy(out, header, 4);
-    std::memcpy(out + 4, data + done, piece);
+    if (piece > 0) std::memcpy(out + 4, data + done, piece);  // no data at all for empty input
     writer.out = out + 4 + piece;
     done += piece;
   } while (done < size);
