@@ -199,26 +199,29 @@ MosaicView16 MakeMosaicView(std::span<std::uint16_t> samples, std::int32_t width
 namespace {
 
 // The crops of a 16-bit view, const or not: the view moved to (x, y), with
-// its white level; a mosaic's with the tile as it falls there.
+// its white level (and a mosaic's tile as it falls there, set by the
+// caller); `samples` per site.
 template <class View>
-View CropImage16(View view, std::int32_t x, std::int32_t y, std::int32_t width,
-                 std::int32_t height) {
-  CheckCrop("CropImage", view.width, view.height, x, y, width, height);
+View Crop16(const char* name, View view, std::int32_t x, std::int32_t y, std::int32_t width,
+            std::int32_t height, int samples) {
+  CheckCrop(name, view.width, view.height, x, y, width, height);
   View crop = view;
-  crop.data = view.data + CropOffset(view.stride, x, y, 3);
+  crop.data = view.data + CropOffset(view.stride, x, y, samples);
   crop.width = width;
   crop.height = height;
   return crop;
 }
 
 template <class View>
+View CropImage16(View view, std::int32_t x, std::int32_t y, std::int32_t width,
+                 std::int32_t height) {
+  return Crop16("CropImage", view, x, y, width, height, 3);
+}
+
+template <class View>
 View CropMosaic16(View view, std::int32_t x, std::int32_t y, std::int32_t width,
                   std::int32_t height) {
-  CheckCrop("CropMosaic", view.width, view.height, x, y, width, height);
-  View crop = view;
-  crop.data = view.data + CropOffset(view.stride, x, y, 1);
-  crop.width = width;
-  crop.height = height;
+  View crop = Crop16("CropMosaic", view, x, y, width, height, 1);
   crop.pattern = PatternAtSite(view.pattern, y, x);
   return crop;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <numbers>
+#include <span>
 #include <vector>
 
 #include "demosaic/metrics.h"
@@ -239,6 +240,12 @@ double RowDe2000Sum(const LabRow& reference, const LabRow& reconstruction) {
   return sum;
 }
 
+double MeanOfRowSums(std::span<const double> row_sums, const MeasuredRegion& region) {
+  double total = 0.0;
+  for (const double row_sum : row_sums) total += row_sum;
+  return total / (static_cast<double>(region.width) * static_cast<double>(region.height));
+}
+
 namespace {
 
 // The mean over the interior, for views of either sample type.
@@ -263,9 +270,7 @@ double MeanDe2000(View reference, View reconstruction, std::int32_t border, int 
                          RowDe2000Sum(reference_row, reconstruction_row);
                    }
                  });
-  double total = 0.0;
-  for (const double row_sum : row_sums) total += row_sum;
-  return total / (static_cast<double>(region.width) * static_cast<double>(region.height));
+  return MeanOfRowSums(row_sums, region);
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "demosaic/image.h"
+#include "quality/measured_region.h"
 
 namespace demosaic {
 
@@ -51,5 +53,9 @@ void ConvertRowToLab(ConstImageView16 image, const LinearLevels& linear, std::in
 // The sum of Ciede2000 over the pixel pairs of two rows of one length,
 // pixel by pixel from the left.
 double RowDe2000Sum(const LabRow& reference, const LabRow& reconstruction);
+
+// The mean CIEDE2000 difference over `region` from its rows' sums, added in
+// row order: the same figure however the rows were shared among threads.
+double MeanOfRowSums(std::span<const double> row_sums, const MeasuredRegion& region);
 
 }  // namespace demosaic

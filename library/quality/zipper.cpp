@@ -36,24 +36,34 @@ struct LabRows {
   LabRow below;
 };
 
+// Converts row `row` of the region into `out`; a row outside the region is
+// left as it is (nothing reads it).
+template <class View>
+void ConvertRegionRow(View image, const LinearLevels& linear, const MeasuredRegion& region,
+                      std::int32_t row, LabRow& out) {
+  if (row < region.top || row >= region.top + region.height) return;
+  ConvertRowToLab(image, linear, row, region.left, out);
+}
+
 // The rows above, at and below `centre`.
 template <class View>
 LabRows RowsAround(View image, const LinearLevels& linear, const MeasuredRegion& region,
                    std::int32_t centre) {
   const std::size_t width = static_cast<std::size_t>(region.width);
   LabRows rows{LabRow(width), LabRow(width), LabRow(width)};
-  ConvertRowToLab(image, linear, centre - 1, region.left, rows.above);
-  ConvertRowToLab(image, linear, centre, region.left, rows.centre);
-  ConvertRowToLab(image, linear, centre + 1, region.left, rows.below);
+  ConvertRegionRow(image, linear, region, centre - 1, rows.above);
+  ConvertRegionRow(image, linear, region, centre, rows.centre);
+  ConvertRegionRow(image, linear, region, centre + 1, rows.below);
   return rows;
 }
 
+// Moves the window down one row: the centre becomes `next_row` - 1.
 template <class View>
-void Advance(LabRows& rows, View image, const LinearLevels& linear, std::int32_t next_row,
-             std::int32_t left) {
+void Advance(LabRows& rows, View image, const LinearLevels& linear, const MeasuredRegion& region,
+             std::int32_t next_row) {
   std::swap(rows.above, rows.centre);
   std::swap(rows.centre, rows.below);
-  ConvertRowToLab(image, linear, next_row, left, rows.below);
+  ConvertRegionRow(image, linear, region, next_row, rows.below);
 }
 
 // Zipper pixels among columns 1 .. width - 2 of the middle rows.
@@ -88,87 +98,43 @@ std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
   return count;
 }
 
-// The share over the interior, for views of either sample type. Counts are
-// integers, so the bands' order does not matter.
+// The zipper share, and CIEDE2000 too when `with_de2000`, from one
+// conversion of each row: a band converts its rows and the one above and
+// below it, the window of 3 rows moving down one row at a time; every row of
+// the band adds its CIEDE2000 sum, and every row with a measured row on
+// either side its zipper count (integers, so the bands' order does not
+// matter). `metric` names the call in refusals.
 template <class View>
-double ZipperShare(View reference, View reconstruction, std::int32_t border, int threads) {
-  const MeasuredRegion region = CheckMeasuredRegion("ComputeZipper", reference, reconstruction,
-                                                    border, kZipperNeighbourhoodSide);
+ColourFigures ColourFiguresOver(View reference, View reconstruction, std::int32_t border,
+                                int threads, const char* metric, bool with_de2000) {
+  const MeasuredRegion region =
+      CheckMeasuredRegion(metric, reference, reconstruction, border, kZipperNeighbourhoodSide);
   const LinearLevels linear = LinearLevelsOf(reference);
+  const std::int32_t region_end = region.top + region.height;
+  std::vector<double> row_sums(with_de2000 ? static_cast<std::size_t>(region.height) : 0);
   std::atomic<std::int64_t> count{0};
-  const std::int32_t last_row = region.top + region.height - 1;
-  ForEachRowBand("ComputeZipper", region.top + 1, last_row, threads,
+  ForEachRowBand(metric, region.top, region_end, threads,
                  [&](std::int32_t first, std::int32_t end) {
                    LabRows reference_rows = RowsAround(reference, linear, region, first);
                    LabRows reconstruction_rows = RowsAround(reconstruction, linear, region, first);
                    std::int64_t band_count = 0;
                    for (std::int32_t r = first; r < end; ++r) {
                      if (r > first) {
-                       Advance(reference_rows, reference, linear, r + 1, region.left);
-                       Advance(reconstruction_rows, reconstruction, linear, r + 1, region.left);
+                       Advance(reference_rows, reference, linear, region, r + 1);
+                       Advance(reconstruction_rows, reconstruction, linear, region, r + 1);
                      }
-                     band_count += CountRow(reference_rows, reconstruction_rows);
-                   }
-                   count += band_count;
-                 });
-  const double pixels =
-      static_cast<double>(region.width - 2) * static_cast<double>(region.height - 2);
-  return static_cast<double>(count.load()) / pixels;
-}
-
-// CIEDE2000 and the zipper share from one conversion of each row: a band
-// converts its rows and the one above and below it, the window of 3 rows
-// moving down one row at a time; every row of the band adds its CIEDE2000
-// sum, and every row with a measured row on either side its zipper count.
-template <class View>
-ColourFigures De2000AndZipper(View reference, View reconstruction, std::int32_t border,
-                              int threads) {
-  const MeasuredRegion region = CheckMeasuredRegion(
-      "ComputeDe2000AndZipper", reference, reconstruction, border, kZipperNeighbourhoodSide);
-  const LinearLevels linear = LinearLevelsOf(reference);
-  const std::int32_t region_end = region.top + region.height;
-  std::vector<double> row_sums(static_cast<std::size_t>(region.height));
-  std::atomic<std::int64_t> count{0};
-  ForEachRowBand("ComputeDe2000AndZipper", region.top, region_end, threads,
-                 [&](std::int32_t first, std::int32_t end) {
-                   const std::size_t width = static_cast<std::size_t>(region.width);
-                   LabRows reference_rows{LabRow(width), LabRow(width), LabRow(width)};
-                   LabRows reconstruction_rows{LabRow(width), LabRow(width), LabRow(width)};
-                   auto convert = [&](std::int32_t row, LabRow& reference_row,
-                                      LabRow& reconstruction_row) {
-                     ConvertRowToLab(reference, linear, row, region.left, reference_row);
-                     ConvertRowToLab(reconstruction, linear, row, region.left, reconstruction_row);
-                   };
-                   if (first > region.top)
-                     convert(first - 1, reference_rows.above, reconstruction_rows.above);
-                   convert(first, reference_rows.centre, reconstruction_rows.centre);
-                   if (first + 1 < region_end) {
-                     convert(first + 1, reference_rows.below, reconstruction_rows.below);
-                   }
-                   std::int64_t band_count = 0;
-                   for (std::int32_t r = first; r < end; ++r) {
-                     if (r > first) {
-                       std::swap(reference_rows.above, reference_rows.centre);
-                       std::swap(reference_rows.centre, reference_rows.below);
-                       std::swap(reconstruction_rows.above, reconstruction_rows.centre);
-                       std::swap(reconstruction_rows.centre, reconstruction_rows.below);
-                       if (r + 1 < region_end) {
-                         convert(r + 1, reference_rows.below, reconstruction_rows.below);
-                       }
+                     if (with_de2000) {
+                       row_sums[static_cast<std::size_t>(r - region.top)] =
+                           RowDe2000Sum(reference_rows.centre, reconstruction_rows.centre);
                      }
-                     row_sums[static_cast<std::size_t>(r - region.top)] =
-                         RowDe2000Sum(reference_rows.centre, reconstruction_rows.centre);
                      if (r > region.top && r + 1 < region_end) {
                        band_count += CountRow(reference_rows, reconstruction_rows);
                      }
                    }
                    count += band_count;
                  });
-  // The rows' sums in order, as ComputeDe2000 adds them.
-  double total = 0.0;
-  for (const double row_sum : row_sums) total += row_sum;
   ColourFigures figures;
-  figures.de2000 = total / (static_cast<double>(region.width) * static_cast<double>(region.height));
+  if (with_de2000) figures.de2000 = MeanOfRowSums(row_sums, region);
   figures.zipper = static_cast<double>(count.load()) /
                    (static_cast<double>(region.width - 2) * static_cast<double>(region.height - 2));
   return figures;
@@ -178,22 +144,26 @@ ColourFigures De2000AndZipper(View reference, View reconstruction, std::int32_t 
 
 ColourFigures ComputeDe2000AndZipper(ConstImageView reference, ConstImageView reconstruction,
                                      std::int32_t border, int threads) {
-  return De2000AndZipper(reference, reconstruction, border, threads);
+  return ColourFiguresOver(reference, reconstruction, border, threads, "ComputeDe2000AndZipper",
+                           true);
 }
 
 ColourFigures ComputeDe2000AndZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
                                      std::int32_t border, int threads) {
-  return De2000AndZipper(reference, reconstruction, border, threads);
+  return ColourFiguresOver(reference, reconstruction, border, threads, "ComputeDe2000AndZipper",
+                           true);
 }
 
 double ComputeZipper(ConstImageView reference, ConstImageView reconstruction, std::int32_t border,
                      int threads) {
-  return ZipperShare(reference, reconstruction, border, threads);
+  return ColourFiguresOver(reference, reconstruction, border, threads, "ComputeZipper", false)
+      .zipper;
 }
 
 double ComputeZipper(ConstImageView16 reference, ConstImageView16 reconstruction,
                      std::int32_t border, int threads) {
-  return ZipperShare(reference, reconstruction, border, threads);
+  return ColourFiguresOver(reference, reconstruction, border, threads, "ComputeZipper", false)
+      .zipper;
 }
 
 }  // namespace demosaic

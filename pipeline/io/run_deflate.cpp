@@ -41,18 +41,20 @@ struct LengthCode {
   std::uint16_t extra = 0;
 };
 
+// The shortest length of each of the 29 length symbols, and its extra bits.
+constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                                       15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                                       67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<std::uint8_t, 29> kLengthExtraBits = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+
 constexpr std::array<LengthCode, kMaxRun + 1> MakeLengthCodes() {
-  constexpr std::array<std::uint16_t, 29> base = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
-  constexpr std::array<std::uint8_t, 29> extra_bits = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
   std::array<LengthCode, kMaxRun + 1> codes{};
-  for (std::size_t code = 0; code < base.size(); ++code) {
-    const std::size_t last = code + 1 < base.size() ? base[code + 1] - 1u : kMaxRun;
-    for (std::size_t length = base[code]; length <= last; ++length) {
-      codes[length] = {static_cast<std::uint16_t>(257 + code), extra_bits[code],
-                       static_cast<std::uint16_t>(length - base[code])};
+  for (std::size_t code = 0; code < kLengthBase.size(); ++code) {
+    const std::size_t last = code + 1 < kLengthBase.size() ? kLengthBase[code + 1] - 1u : kMaxRun;
+    for (std::size_t length = kLengthBase[code]; length <= last; ++length) {
+      codes[length] = {static_cast<std::uint16_t>(257 + code), kLengthExtraBits[code],
+                       static_cast<std::uint16_t>(length - kLengthBase[code])};
     }
   }
   return codes;
@@ -261,14 +263,13 @@ std::array<std::uint8_t, kLiteralSymbols + kDistanceSymbols> ListedLengths(
   return listed;
 }
 
-BlockCodes MakeBlockCodes(const std::array<std::uint32_t, kLiteralSymbols>& counts,
-                          std::size_t runs) {
+BlockCodes MakeBlockCodes(const std::array<std::uint32_t, kLiteralSymbols>& counts) {
   BlockCodes block;
   BuildCodeLengths(counts, 15, block.literal_lengths);
   AssignCodes(block.literal_lengths, block.literal_codes);
   for (int s = kLiteralSymbols; s-- > 257;) {
     if (block.literal_lengths[s] > 0) {
-      block.literal_count = std::max(block.literal_count, s + 1);
+      block.literal_count = s + 1;
       break;
     }
   }
@@ -278,10 +279,11 @@ BlockCodes MakeBlockCodes(const std::array<std::uint32_t, kLiteralSymbols>& coun
   for (std::size_t i = 0; i < listed_count; ++i) ++header_counts[listed[i]];
   BuildCodeLengths(header_counts, 7, block.header_lengths);
   AssignCodes(block.header_lengths, block.header_codes);
-  while (block.header_count < kCodeLengthSymbols &&
-         std::any_of(kCodeLengthOrder.begin() + block.header_count, kCodeLengthOrder.end(),
-                     [&](int s) { return block.header_lengths[s] > 0; })) {
-    ++block.header_count;
+  for (int i = kCodeLengthSymbols; i-- > 4;) {
+    if (block.header_lengths[kCodeLengthOrder[i]] > 0) {
+      block.header_count = i + 1;
+      break;
+    }
   }
 
   std::uint64_t bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(block.header_count);
@@ -289,13 +291,11 @@ BlockCodes MakeBlockCodes(const std::array<std::uint32_t, kLiteralSymbols>& coun
   for (int s = 0; s < kLiteralSymbols; ++s) {
     bits += std::uint64_t{counts[s]} * block.literal_lengths[s];
   }
-  for (int s = 257; s < kLiteralSymbols; ++s) {
-    if (counts[s] == 0) continue;
-    const auto first = std::find_if(kLengthCodes.begin(), kLengthCodes.end(),
-                                    [&](const LengthCode& c) { return c.symbol == s; });
-    bits += std::uint64_t{counts[s]} * first->extra_bits;
+  // Each run's extra bits and its one distance bit.
+  for (std::size_t code = 0; code < kLengthExtraBits.size(); ++code) {
+    bits += std::uint64_t{counts[257 + code]} * (kLengthExtraBits[code] + 1u);
   }
-  block.bits = bits + runs;  // each run's one distance bit
+  block.bits = bits;
   return block;
 }
 
@@ -394,10 +394,8 @@ std::size_t DeflateImageRows(std::span<const unsigned char> input, unsigned char
     const bool last = end == size;
     std::array<std::uint32_t, kLiteralSymbols> counts{};
     const std::size_t token_count = Tokenize(data, begin, end, tokens.get(), counts);
-    std::size_t runs = 0;
-    for (int s = 257; s < kLiteralSymbols; ++s) runs += counts[s];
     counts[kEndOfBlock] = 1;
-    const BlockCodes block = MakeBlockCodes(counts, runs);
+    const BlockCodes block = MakeBlockCodes(counts);
     if ((block.bits + 7) / 8 < StoredBlockBytes(end - begin)) {
       WriteDynamicBlock(writer, block, tokens.get(), token_count, last);
     } else {
