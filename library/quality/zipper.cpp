@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
 
 #include "demosaic/metrics.h"
+#include "engine/simd.h"
+#include "engine/stages.h"
 #include "quality/cielab.h"
 #include "quality/measured_region.h"
 #include "quality/row_bands.h"
@@ -66,18 +69,19 @@ void Advance(LabRows& rows, View image, const LinearLevels& linear, const Measur
   ConvertRegionRow(image, linear, region, next_row, rows.below);
 }
 
-// Zipper pixels among columns 1 .. width - 2 of the middle rows.
-std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
-  // The neighbours in the order that settles ties: up-left, up, up-right,
-  // left, right, down-left, down, down-right.
+// The neighbours in the order that settles ties: up-left, up, up-right,
+// left, right, down-left, down, down-right; rows index above, centre and
+// below, columns count from the one left of the pixel.
+constexpr std::array<std::size_t, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
+constexpr std::array<std::size_t, 8> kColumn = {0, 1, 2, 0, 2, 0, 1, 2};
+
+// Zipper pixels among columns 1 .. width - 2 of the middle rows, as defined:
+// each pixel's first neighbour of least CIE76 distance in the reference.
+std::int64_t CountRowByDistances(const LabRows& reference, const LabRows& reconstruction) {
   const std::array<const LabRow*, 3> reference_rows = {&reference.above, &reference.centre,
                                                        &reference.below};
   const std::array<const LabRow*, 3> reconstruction_rows = {
       &reconstruction.above, &reconstruction.centre, &reconstruction.below};
-  // Rows index the three above; columns count from the one left of p.
-  constexpr std::array<std::size_t, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
-  constexpr std::array<std::size_t, 8> kColumn = {0, 1, 2, 0, 2, 0, 1, 2};
-
   std::int64_t count = 0;
   for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
     std::size_t nearest = 0;
@@ -96,6 +100,96 @@ std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
     if (reconstructed_distance - nearest_distance > kNoticeableGrowth) ++count;
   }
   return count;
+}
+
+// A row's three coordinate arrays.
+struct LabPointers {
+  const double* L;
+  const double* a;
+  const double* b;
+};
+
+// The square of the CIE76 distance between pixel i of p and pixel j of q:
+// the same operations as Cie76 before its root.
+DEMOSAIC_ALWAYS_INLINE double SquaredCie76(const LabPointers& p, std::size_t i,
+                                           const LabPointers& q, std::size_t j) {
+  const double dl = p.L[i] - q.L[j];
+  const double da = p.a[i] - q.a[j];
+  const double db = p.b[i] - q.b[j];
+  return dl * dl + da * da + db * db;
+}
+
+// The same count in vector lanes. Squares order as their roots do, so the
+// nearest neighbour is found without roots, every step a selection; the
+// reconstruction's square for every neighbour is computed and the nearest
+// one's kept. Two squares a few units in the last place apart can still have
+// one root, where the definition takes the earlier neighbour: a row with a
+// square that close above its pixel's least is counted again by
+// CountRowByDistances.
+DEMOSAIC_ALWAYS_INLINE std::int64_t CountRowBody(const LabRows& reference,
+                                                 const LabRows& reconstruction) {
+  const auto pointers = [](const LabRow& row) {
+    return LabPointers{row.L.data(), row.a.data(), row.b.data()};
+  };
+  const std::array<LabPointers, 3> reference_rows = {
+      pointers(reference.above), pointers(reference.centre), pointers(reference.below)};
+  const std::array<LabPointers, 3> reconstruction_rows = {pointers(reconstruction.above),
+                                                          pointers(reconstruction.centre),
+                                                          pointers(reconstruction.below)};
+  const LabPointers& pixel = reference_rows[1];
+  const LabPointers& reconstructed_pixel = reconstruction_rows[1];
+  std::int64_t count = 0;
+  std::int64_t close_squares = 0;
+  for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
+    double least = SquaredCie76(pixel, c, reference_rows[kRow[0]], c - 1 + kColumn[0]);
+    double reconstructed =
+        SquaredCie76(reconstructed_pixel, c, reconstruction_rows[kRow[0]], c - 1 + kColumn[0]);
+    // The least square above `least` so far.
+    double next = std::numeric_limits<double>::infinity();
+#pragma GCC unroll 8
+    for (std::size_t k = 1; k < 8; ++k) {
+      const double square = SquaredCie76(pixel, c, reference_rows[kRow[k]], c - 1 + kColumn[k]);
+      const double reconstructed_square =
+          SquaredCie76(reconstructed_pixel, c, reconstruction_rows[kRow[k]], c - 1 + kColumn[k]);
+      const bool nearer = square < least;
+      const double above = square > least && square < next ? square : next;
+      next = nearer ? least : above;
+      reconstructed = nearer ? reconstructed_square : reconstructed;
+      least = nearer ? square : least;
+    }
+    close_squares += next <= least * (1.0 + 1e-12) ? 1 : 0;
+    count += std::sqrt(reconstructed) - std::sqrt(least) > kNoticeableGrowth ? 1 : 0;
+  }
+  return close_squares == 0 ? count : CountRowByDistances(reference, reconstruction);
+}
+
+// One copy per instruction set, each computing the same IEEE operations.
+std::int64_t CountRowBaseline(const LabRows& reference, const LabRows& reconstruction) {
+  return CountRowBody(reference, reconstruction);
+}
+#if DEMOSAIC_X86_VARIANTS
+DEMOSAIC_TARGET_AVX2 std::int64_t CountRowAvx2(const LabRows& reference,
+                                               const LabRows& reconstruction) {
+  return CountRowBody(reference, reconstruction);
+}
+DEMOSAIC_TARGET_AVX512 std::int64_t CountRowAvx512(const LabRows& reference,
+                                                   const LabRows& reconstruction) {
+  return CountRowBody(reference, reconstruction);
+}
+#endif
+
+std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
+#if DEMOSAIC_X86_VARIANTS
+  switch (engine::BestSimdLevel()) {
+    case engine::SimdLevel::kAvx512:
+      return CountRowAvx512(reference, reconstruction);
+    case engine::SimdLevel::kAvx2:
+      return CountRowAvx2(reference, reconstruction);
+    case engine::SimdLevel::kBaseline:
+      break;
+  }
+#endif
+  return CountRowBaseline(reference, reconstruction);
 }
 
 // The zipper share, and CIEDE2000 too when `with_de2000`, from one
