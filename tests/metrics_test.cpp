@@ -448,11 +448,18 @@ TEST_F(MetricProperties, EqualImagesGiveOneZeroAndZero) {
   EXPECT_GT(different.zipper, 0.0);
 }
 
-// Bands of rows on threads of their own, more of them than rows included.
+// Bands of rows on threads of their own, more threads than rows included;
+// and, on a tall image, several bands a thread, taken as threads come free.
 TEST_F(MetricProperties, EveryNumberOfThreadsGivesTheSameFiguresToTheLastBit) {
   for (const int threads : {2, 3, 7, 40}) {
     ExpectSameFigures(AllFigures(reference_.View(), reconstruction_.View(), kBorder, threads),
                       Baseline());
+  }
+  const Image tall = RandomImage(19, 1100, random_);
+  const Image tall_reconstruction = Perturbed(tall, 12, random_);
+  for (const int threads : {2, 3}) {
+    ExpectSameFigures(AllFigures(tall.View(), tall_reconstruction.View(), kBorder, threads),
+                      AllFigures(tall.View(), tall_reconstruction.View(), kBorder));
   }
 }
 
