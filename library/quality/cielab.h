@@ -18,9 +18,8 @@ struct LabRow {
   std::vector<double> L;
   std::vector<double> a;
   std::vector<double> b;
-  std::vector<double> scratch;
 
-  explicit LabRow(std::size_t width) : L(width), a(width), b(width), scratch(width) {}
+  explicit LabRow(std::size_t width) : L(width), a(width), b(width) {}
   std::size_t size() const { return L.size(); }
 };
 
