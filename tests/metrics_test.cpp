@@ -295,8 +295,13 @@ TEST(Ssim, TheInteriorCornerLiesInOneWindowOnly) {
   Image reconstruction = reference;
   reconstruction.At(border, border)[1] = 90 + 100;
   const double map_pixels = (30.0 - 4 - 10) * (25.0 - 4 - 10);
-  EXPECT_NEAR(ComputeSsim(reference.View(), reconstruction.View(), border),
-              OneSampleSsim(90.0, 100.0, {Weight(5, 5)}, map_pixels), 1e-12);
+  const double expected = OneSampleSsim(90.0, 100.0, {Weight(5, 5)}, map_pixels);
+  EXPECT_NEAR(ComputeSsim(reference.View(), reconstruction.View(), border), expected, 1e-12);
+  // And the opposite corner, in the map's last window only: windows the
+  // same in both images are passed over, and this one is not.
+  reconstruction = reference;
+  reconstruction.At(25 - border - 1, 30 - border - 1)[1] = 90 + 100;
+  EXPECT_NEAR(ComputeSsim(reference.View(), reconstruction.View(), border), expected, 1e-12);
 }
 
 // --------------------------------------------------------------- DE2000
@@ -513,6 +518,10 @@ TEST_F(MetricProperties, RgbOrderGivesTheSameFiguresAsBgr) {
   ExpectSameFigures(AllFigures(reference_rgb, reconstruction_rgb, kBorder), before);
   // One view of each order.
   ExpectSameFigures(AllFigures(reference_rgb, reconstruction_.View(), kBorder), before);
+  // The same bytes read in either order are different images.
+  EXPECT_LT(ComputeSsim(MakeImageView(reference_.bytes, kWidth, kHeight, 0, ChannelOrder::kRGB),
+                        reference_.View(), kBorder),
+            1.0);
 }
 
 TEST_F(MetricProperties, PaddedRowsGiveTheSameFiguresAsPacked) {

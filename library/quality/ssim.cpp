@@ -181,24 +181,49 @@ DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t 
     const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
     return ring.data() + (slot * kPlanes + plane) * kStripColumns;
   };
+  // Where every row of a window is the same in both images over the strip,
+  // the map is exactly 1 along the window's map row (see SsimRowSum), so its
+  // sum is the number of columns and nothing need be filtered: flat stretches
+  // reconstructed exactly make this common. A row is filtered only when a
+  // window that differs needs it; slot_rows[s] is the row slot s holds.
+  const bool same_order = job.offsets.reference == job.offsets.reconstruction;
+  std::array<std::int32_t, kWindow> slot_rows{};
   for (std::size_t strip = 0; strip < job.map_width; strip += kStripColumns) {
     const std::size_t columns = std::min(kStripColumns, job.map_width - strip);
     const std::size_t inputs = columns + kWindow - 1;
     const std::ptrdiff_t first_byte =
         3 * (static_cast<std::ptrdiff_t>(job.region.left) + static_cast<std::ptrdiff_t>(strip));
-    for (std::int32_t i = first; i < end + kWindow - 1; ++i) {
+    auto filter_row = [&](std::int32_t i) {
       SplitRow(job.reference.Row(job.region.top + i) + first_byte,
                job.reconstruction.Row(job.region.top + i) + first_byte, job.offsets, inputs,
                row_planes);
       for (std::size_t p = 0; p < kPlanes; ++p) {
         FilterRow(row_planes.data() + p * inputs, {ring_row(i, p), columns}, taps);
       }
+      slot_rows[static_cast<std::size_t>(i % kWindow)] = i;
+    };
+    slot_rows.fill(-1);
+    // How many rows up to the current one are the same in both images.
+    int same_rows = 0;
+    for (std::int32_t i = first; i < end + kWindow - 1; ++i) {
+      const auto* reference_row = job.reference.Row(job.region.top + i) + first_byte;
+      const bool same =
+          same_order && std::equal(reference_row, reference_row + 3 * inputs,
+                                   job.reconstruction.Row(job.region.top + i) + first_byte);
+      same_rows = same ? same_rows + 1 : 0;
       if (i < first + kWindow - 1) continue;
+      std::array<double, 3>& sums =
+          (*job.map_row_sums)[static_cast<std::size_t>(i - (kWindow - 1))];
+      if (same_rows >= kWindow) {
+        for (double& sum : sums) sum += static_cast<double>(columns);
+        continue;
+      }
+      for (std::int32_t r = i - (kWindow - 1); r <= i; ++r) {
+        if (slot_rows[static_cast<std::size_t>(r % kWindow)] != r) filter_row(r);
+      }
 
       // The ring now holds interior rows i - 10 .. i: the window of map row
       // i - 10, centred on interior row i - 5.
-      std::array<double, 3>& sums =
-          (*job.map_row_sums)[static_cast<std::size_t>(i - (kWindow - 1))];
       for (std::size_t channel = 0; channel < 3; ++channel) {
         for (std::size_t q = 0; q < kQuantities; ++q) {
           std::array<const double*, kWindow> rows{};
