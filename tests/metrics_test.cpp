@@ -409,6 +409,20 @@ TEST(Zipper, LeftIsTakenBeforeRightAndOnlyMeasuredPixelsCount) {
                    1.0 / zipper_pixels);
 }
 
+// Two neighbours whose squared distances from the pixel differ in the 13th
+// digit, close enough for their roots to tie in other cases; the nearer is
+// the later one (down-right), and its change makes the pixel a zipper pixel,
+// as it does the changed pixel itself.
+TEST(Zipper, TheNearerOfTwoAlmostEquallyNearNeighboursIsTaken) {
+  Image reference(12, 12, 0);
+  SetPixel(reference, 5, 5, 0x20, 0x80, 0xc0);
+  SetPixel(reference, 4, 4, 0x3d, 0xa7, 0xd4);  // squared distance 396.32754633874868
+  SetPixel(reference, 6, 6, 0x64, 0x96, 0xf0);  // squared distance 396.32754633846616
+  Image reconstruction = reference;
+  SetPixel(reconstruction, 6, 6, 0, 0, 0);
+  EXPECT_DOUBLE_EQ(ComputeZipper(reference.View(), reconstruction.View(), 2), 2.0 / 36);
+}
+
 // A growth of one grey level (about 0.4 in CIE76) is under one noticeable
 // difference; ten levels are over it.
 TEST(Zipper, OnlyGrowthOverOneNoticeableDifferenceCounts) {
