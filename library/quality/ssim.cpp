@@ -1,8 +1,8 @@
 // Structural similarity (SSIM) with an 11 x 11 Gaussian window of sigma 1.5,
 // computed separably: each image row is filtered horizontally once, into a
-// ring of the last 11 filtered rows, and each map row is then one vertical
-// pass over the ring. Working memory is about 12 x 11 rows of doubles a
-// thread.
+// ring of the last 14 filtered rows, and the map rows are then filtered
+// vertically from the ring, 4 at a time. Working memory is about 12 x 14
+// strips of 256 doubles a thread.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -72,14 +72,23 @@ DEMOSAIC_ALWAYS_INLINE void FilterRow(const Integer* v, std::span<double> out, c
   }
 }
 
-// out[j] = sum of taps[|k|] * rows[5 + k][j] for k = -5..5.
-DEMOSAIC_ALWAYS_INLINE void FilterColumns(const std::array<const double*, kWindow>& rows,
-                                          std::span<double> out, const Taps& taps) {
-  for (std::size_t j = 0; j < out.size(); ++j) {
-    double sum = taps[0] * rows[kRadius][j];
-    for (int k = 1; k <= kRadius; ++k)
-      sum += taps[k] * (rows[kRadius - k][j] + rows[kRadius + k][j]);
-    out[j] = sum;
+// outs[t][j] = sum of taps[|k|] * rows[t + 5 + k][j] for k = -5..5, for
+// Count consecutive map rows t at once: each row of the ring read serves
+// them all, which divides the reads from the second-level cache (what bounds
+// this pass) by up to Count. Each output is the same sum in the same order.
+template <int Count>
+DEMOSAIC_ALWAYS_INLINE void FilterColumns(
+    const std::array<const double*, kWindow + Count - 1>& rows,
+    const std::array<double*, Count>& outs, std::size_t columns, const Taps& taps) {
+  for (std::size_t j = 0; j < columns; ++j) {
+    for (int t = 0; t < Count; ++t) {
+      double sum = taps[0] * rows[static_cast<std::size_t>(t + kRadius)][j];
+      for (int k = 1; k <= kRadius; ++k) {
+        sum += taps[k] * (rows[static_cast<std::size_t>(t + kRadius - k)][j] +
+                          rows[static_cast<std::size_t>(t + kRadius + k)][j]);
+      }
+      outs[static_cast<std::size_t>(t)][j] = sum;
+    }
   }
 }
 
@@ -147,9 +156,13 @@ DEMOSAIC_ALWAYS_INLINE void SplitRow(const Sample* reference, const Sample* reco
   }
 }
 
-// Map columns filtered together: the ring of 11 rows of 12 planes of a strip
+// Map columns filtered together: the ring of 14 rows of 12 planes of a strip
 // this wide stays in the processor's second-level cache.
 constexpr std::size_t kStripColumns = 256;
+
+// Map rows filtered down together, and the ring rows their windows span.
+constexpr int kMapRowsAtOnce = 4;
+constexpr int kRingRows = kWindow + kMapRowsAtOnce - 1;
 
 // What every band of one SSIM computation shares.
 template <class View>
@@ -165,8 +178,37 @@ struct SsimJob {
   std::vector<std::array<double, 3>>* map_row_sums = nullptr;
 };
 
+// Filters down the Count map rows from m on from the ring and adds each
+// one's sums, channel by channel.
+template <int Count, class Integer, class View, class RingRow>
+DEMOSAIC_ALWAYS_INLINE void AddMapRows(const SsimJob<View>& job, std::int32_t m,
+                                       std::size_t columns, const RingRow& ring_row,
+                                       std::vector<double>& filtered, const Taps& taps) {
+  for (std::size_t channel = 0; channel < 3; ++channel) {
+    for (std::size_t q = 0; q < kQuantities; ++q) {
+      std::array<const double*, kWindow + Count - 1> rows{};
+      for (int k = 0; k < kWindow + Count - 1; ++k) {
+        rows[static_cast<std::size_t>(k)] = ring_row(m + k, kQuantities * channel + q);
+      }
+      std::array<double*, Count> outs{};
+      for (int t = 0; t < Count; ++t) {
+        outs[static_cast<std::size_t>(t)] =
+            filtered.data() + (static_cast<std::size_t>(t) * kQuantities + q) * kStripColumns;
+      }
+      FilterColumns<Count>(rows, outs, columns, taps);
+    }
+    for (int t = 0; t < Count; ++t) {
+      const double* f = filtered.data() + static_cast<std::size_t>(t) * kQuantities * kStripColumns;
+      (*job.map_row_sums)[static_cast<std::size_t>(m + t)][channel] +=
+          SsimRowSum({f, columns}, {f + kStripColumns, columns}, {f + 2 * kStripColumns, columns},
+                     {f + 3 * kStripColumns, columns}, job.constants);
+    }
+  }
+}
+
 // Map rows first .. end - 1, strip by strip: each strip filters its own
-// rows, the 10 below the band's first included, into a ring of its own.
+// rows, the 10 below the band's first included, into a ring of its own, and
+// filters them down 4 map rows at a time.
 template <class Integer, class View>
 DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t first,
                                          std::int32_t end) {
@@ -174,11 +216,11 @@ DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t 
   const std::size_t strip_inputs = kStripColumns + kWindow - 1;
   std::vector<Integer> row_planes(kPlanes * strip_inputs);
   // Slot s of the ring holds the horizontally filtered planes of every
-  // interior row i with i % 11 == s, plane p at (s * kPlanes + p) * kStripColumns.
-  std::vector<double> ring(kWindow * kPlanes * kStripColumns);
-  std::vector<double> filtered(kQuantities * kStripColumns);
+  // interior row i with i % 14 == s, plane p at (s * kPlanes + p) * kStripColumns.
+  std::vector<double> ring(kRingRows * kPlanes * kStripColumns);
+  std::vector<double> filtered(kMapRowsAtOnce * kQuantities * kStripColumns);
   auto ring_row = [&](std::int32_t interior_row, std::size_t plane) {
-    const std::size_t slot = static_cast<std::size_t>(interior_row % kWindow);
+    const std::size_t slot = static_cast<std::size_t>(interior_row % kRingRows);
     return ring.data() + (slot * kPlanes + plane) * kStripColumns;
   };
   // Where every row of a window is the same in both images over the strip,
@@ -187,7 +229,9 @@ DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t 
   // reconstructed exactly make this common. A row is filtered only when a
   // window that differs needs it; slot_rows[s] is the row slot s holds.
   const bool same_order = job.offsets.reference == job.offsets.reconstruction;
-  std::array<std::int32_t, kWindow> slot_rows{};
+  std::array<std::int32_t, kRingRows> slot_rows{};
+  // same_rows[i - first]: how many rows up to row i are the same in both.
+  std::vector<int> same_rows(static_cast<std::size_t>(end - first + kWindow - 1));
   for (std::size_t strip = 0; strip < job.map_width; strip += kStripColumns) {
     const std::size_t columns = std::min(kStripColumns, job.map_width - strip);
     const std::size_t inputs = columns + kWindow - 1;
@@ -200,43 +244,44 @@ DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t 
       for (std::size_t p = 0; p < kPlanes; ++p) {
         FilterRow(row_planes.data() + p * inputs, {ring_row(i, p), columns}, taps);
       }
-      slot_rows[static_cast<std::size_t>(i % kWindow)] = i;
+      slot_rows[static_cast<std::size_t>(i % kRingRows)] = i;
     };
     slot_rows.fill(-1);
-    // How many rows up to the current one are the same in both images.
-    int same_rows = 0;
+    int run = 0;
     for (std::int32_t i = first; i < end + kWindow - 1; ++i) {
       const auto* reference_row = job.reference.Row(job.region.top + i) + first_byte;
       const bool same =
           same_order && std::equal(reference_row, reference_row + 3 * inputs,
                                    job.reconstruction.Row(job.region.top + i) + first_byte);
-      same_rows = same ? same_rows + 1 : 0;
-      if (i < first + kWindow - 1) continue;
-      std::array<double, 3>& sums =
-          (*job.map_row_sums)[static_cast<std::size_t>(i - (kWindow - 1))];
-      if (same_rows >= kWindow) {
-        for (double& sum : sums) sum += static_cast<double>(columns);
+      run = same ? run + 1 : 0;
+      same_rows[static_cast<std::size_t>(i - first)] = run;
+    }
+    for (std::int32_t m = first; m < end; m += kMapRowsAtOnce) {
+      const int count = std::min(kMapRowsAtOnce, end - m);
+      bool all_same = true;
+      for (int t = 0; t < count; ++t) {
+        all_same =
+            all_same && same_rows[static_cast<std::size_t>(m + t + kWindow - 1 - first)] >= kWindow;
+      }
+      if (all_same) {
+        for (int t = 0; t < count; ++t) {
+          for (double& sum : (*job.map_row_sums)[static_cast<std::size_t>(m + t)]) {
+            sum += static_cast<double>(columns);
+          }
+        }
         continue;
       }
-      for (std::int32_t r = i - (kWindow - 1); r <= i; ++r) {
-        if (slot_rows[static_cast<std::size_t>(r % kWindow)] != r) filter_row(r);
+      // The ring is to hold the rows of the windows of map rows m ..
+      // m + count - 1, centred on rows m + 5 onwards.
+      for (std::int32_t r = m; r < m + count + kWindow - 1; ++r) {
+        if (slot_rows[static_cast<std::size_t>(r % kRingRows)] != r) filter_row(r);
       }
-
-      // The ring now holds interior rows i - 10 .. i: the window of map row
-      // i - 10, centred on interior row i - 5.
-      for (std::size_t channel = 0; channel < 3; ++channel) {
-        for (std::size_t q = 0; q < kQuantities; ++q) {
-          std::array<const double*, kWindow> rows{};
-          for (int k = 0; k < kWindow; ++k) {
-            rows[static_cast<std::size_t>(k)] =
-                ring_row(i - (kWindow - 1) + k, kQuantities * channel + q);
-          }
-          FilterColumns(rows, {filtered.data() + q * kStripColumns, columns}, taps);
+      if (count == kMapRowsAtOnce) {
+        AddMapRows<kMapRowsAtOnce, Integer>(job, m, columns, ring_row, filtered, taps);
+      } else {
+        for (int t = 0; t < count; ++t) {
+          AddMapRows<1, Integer>(job, m + t, columns, ring_row, filtered, taps);
         }
-        const double* f = filtered.data();
-        sums[channel] +=
-            SsimRowSum({f, columns}, {f + kStripColumns, columns}, {f + 2 * kStripColumns, columns},
-                       {f + 3 * kStripColumns, columns}, job.constants);
       }
     }
   }
