@@ -86,11 +86,6 @@ DEMOSAIC_ALWAYS_INLINE double LabCurve(double t) {
   return t > kCurveThreshold ? cube_root : 7.787 * t + 16.0 / 116.0;
 }
 
-// Replaces each t of `values` by f(t).
-DEMOSAIC_ALWAYS_INLINE void ApplyLabCurve(std::vector<double>& values) {
-  for (std::size_t i = 0; i < values.size(); ++i) values[i] = LabCurve(values[i]);
-}
-
 Lab LabOfLinear(double red, double green, double blue) {
   const Tristimulus t = ToTristimulus(red, green, blue);
   const double fx = LabCurve(t.x);
@@ -127,13 +122,10 @@ void RowToTristimulus(const Sample* pixels, ChannelOrder order, const LinearLeve
 
 // The rest of a row's conversion once it holds tristimulus values.
 DEMOSAIC_ALWAYS_INLINE void TristimulusRowToLabBody(LabRow& out) {
-  ApplyLabCurve(out.L);
-  ApplyLabCurve(out.a);
-  ApplyLabCurve(out.b);
   for (std::size_t i = 0; i < out.size(); ++i) {
-    const double fy = out.L[i];
-    const double fx = out.a[i];
-    const double fz = out.b[i];
+    const double fy = LabCurve(out.L[i]);
+    const double fx = LabCurve(out.a[i]);
+    const double fz = LabCurve(out.b[i]);
     out.L[i] = 116.0 * fy - 16.0;
     out.a[i] = 500.0 * (fx - fy);
     out.b[i] = 200.0 * (fy - fz);
