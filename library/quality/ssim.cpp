@@ -145,11 +145,15 @@ DEMOSAIC_ALWAYS_INLINE void SplitRow(const Sample* reference, const Sample* reco
     Integer* product_plane = squares_plane + width;
     const Sample* x_pixel = reference + offsets.reference[channel];
     const Sample* y_pixel = reconstruction + offsets.reconstruction[channel];
+    // The samples first, then their squares and products from the planes,
+    // a loop that runs in vector lanes.
     for (std::size_t c = 0; c < width; ++c) {
-      const Integer x = x_pixel[3 * c];
-      const Integer y = y_pixel[3 * c];
-      x_plane[c] = x;
-      y_plane[c] = y;
+      x_plane[c] = x_pixel[3 * c];
+      y_plane[c] = y_pixel[3 * c];
+    }
+    for (std::size_t c = 0; c < width; ++c) {
+      const Integer x = x_plane[c];
+      const Integer y = y_plane[c];
       squares_plane[c] = x * x + y * y;
       product_plane[c] = x * y;
     }
