@@ -349,7 +349,7 @@ share of pixels with zipper artefacts (zipper), as ``demosaic-bench
 --metrics`` measures them.
 
 What each costs, one thread, on a 24-megapixel photograph: PSNR about
-25 ms, SSIM about 1 s, the zipper share about 0.5 s and CIEDE2000 about
+25 ms, SSIM about 0.6 s, the zipper share about 0.5 s and CIEDE2000 about
 1.2 s; CIEDE2000 and the zipper share together about 1.5 s (they share one
 CIELAB conversion). Pixels reconstructed exactly cost CIEDE2000 next to
 nothing, and stretches of them SSIM too.
