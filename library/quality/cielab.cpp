@@ -57,11 +57,10 @@ Tristimulus ToTristimulus(double red, double green, double blue) {
 // 1e-10), then y = t r^2 and one Newton step on y^3 = t, whose derivative
 // 1 / (3 y^2) is r^2 / 3 to far more digits than the step needs. For
 // 0.008856 < t <= 1.1 the result is within one unit in the last place of the
-// true cube root (std::cbrt here is off by up to about three and a half); it
-// is the largest single cost of CIEDE2000 and the zipper share. The estimate
-// reads only the upper 32 bits of t (sign, exponent and 20 bits of the
-// fraction, plenty for 3.5 %): vector lanes can divide those by 3, and not
-// 64 bits.
+// true cube root (std::cbrt here is off by up to about three and a half), at
+// a fraction of its cost. The estimate reads only the upper 32 bits of t
+// (sign, exponent and 20 bits of the fraction, plenty for 3.5 %): vector
+// lanes can divide those by 3, and not 64 bits.
 DEMOSAIC_ALWAYS_INLINE double InverseCubeRootEstimate(double t) {
   const auto upper = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(t) >> 32);
   return std::bit_cast<double>(std::uint64_t{0x553EF0FFu - upper / 3} << 32);

@@ -184,7 +184,7 @@ struct SsimJob {
 
 // Filters down the Count map rows from m on from the ring and adds each
 // one's sums, channel by channel.
-template <int Count, class Integer, class View, class RingRow>
+template <int Count, class View, class RingRow>
 DEMOSAIC_ALWAYS_INLINE void AddMapRows(const SsimJob<View>& job, std::int32_t m,
                                        std::size_t columns, const RingRow& ring_row,
                                        std::vector<double>& filtered, const Taps& taps) {
@@ -262,12 +262,9 @@ DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t 
     }
     for (std::int32_t m = first; m < end; m += kMapRowsAtOnce) {
       const int count = std::min(kMapRowsAtOnce, end - m);
-      bool all_same = true;
-      for (int t = 0; t < count; ++t) {
-        all_same =
-            all_same && same_rows[static_cast<std::size_t>(m + t + kWindow - 1 - first)] >= kWindow;
-      }
-      if (all_same) {
+      // The windows of map rows m .. m + count - 1 span rows m .. last.
+      const std::int32_t last = m + count + kWindow - 2;
+      if (same_rows[static_cast<std::size_t>(last - first)] >= count + kWindow - 1) {
         for (int t = 0; t < count; ++t) {
           for (double& sum : (*job.map_row_sums)[static_cast<std::size_t>(m + t)]) {
             sum += static_cast<double>(columns);
@@ -275,16 +272,14 @@ DEMOSAIC_ALWAYS_INLINE void SsimBandBody(const SsimJob<View>& job, std::int32_t 
         }
         continue;
       }
-      // The ring is to hold the rows of the windows of map rows m ..
-      // m + count - 1, centred on rows m + 5 onwards.
-      for (std::int32_t r = m; r < m + count + kWindow - 1; ++r) {
+      for (std::int32_t r = m; r <= last; ++r) {
         if (slot_rows[static_cast<std::size_t>(r % kRingRows)] != r) filter_row(r);
       }
       if (count == kMapRowsAtOnce) {
-        AddMapRows<kMapRowsAtOnce, Integer>(job, m, columns, ring_row, filtered, taps);
+        AddMapRows<kMapRowsAtOnce>(job, m, columns, ring_row, filtered, taps);
       } else {
         for (int t = 0; t < count; ++t) {
-          AddMapRows<1, Integer>(job, m + t, columns, ring_row, filtered, taps);
+          AddMapRows<1>(job, m + t, columns, ring_row, filtered, taps);
         }
       }
     }

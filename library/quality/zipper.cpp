@@ -23,14 +23,6 @@ namespace {
 // One just-noticeable difference in CIE76 units.
 constexpr double kNoticeableGrowth = 2.3;
 
-// CIE76 distance between pixel i of row p and pixel j of row q.
-double Cie76(const LabRow& p, std::size_t i, const LabRow& q, std::size_t j) {
-  const double dl = p.L[i] - q.L[j];
-  const double da = p.a[i] - q.a[j];
-  const double db = p.b[i] - q.b[j];
-  return std::sqrt(dl * dl + da * da + db * db);
-}
-
 // Three consecutive rows of CIELAB colours of one image, the middle one being
 // the row measured; advancing drops the top row and converts the next one.
 struct LabRows {
@@ -75,33 +67,6 @@ void Advance(LabRows& rows, View image, const LinearLevels& linear, const Measur
 constexpr std::array<std::size_t, 8> kRow = {0, 0, 0, 1, 1, 2, 2, 2};
 constexpr std::array<std::size_t, 8> kColumn = {0, 1, 2, 0, 2, 0, 1, 2};
 
-// Zipper pixels among columns 1 .. width - 2 of the middle rows, as defined:
-// each pixel's first neighbour of least CIE76 distance in the reference.
-std::int64_t CountRowByDistances(const LabRows& reference, const LabRows& reconstruction) {
-  const std::array<const LabRow*, 3> reference_rows = {&reference.above, &reference.centre,
-                                                       &reference.below};
-  const std::array<const LabRow*, 3> reconstruction_rows = {
-      &reconstruction.above, &reconstruction.centre, &reconstruction.below};
-  std::int64_t count = 0;
-  for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
-    std::size_t nearest = 0;
-    double nearest_distance =
-        Cie76(reference.centre, c, *reference_rows[kRow[0]], c - 1 + kColumn[0]);
-    for (std::size_t k = 1; k < 8; ++k) {
-      const double distance =
-          Cie76(reference.centre, c, *reference_rows[kRow[k]], c - 1 + kColumn[k]);
-      if (distance < nearest_distance) {
-        nearest_distance = distance;
-        nearest = k;
-      }
-    }
-    const double reconstructed_distance = Cie76(
-        reconstruction.centre, c, *reconstruction_rows[kRow[nearest]], c - 1 + kColumn[nearest]);
-    if (reconstructed_distance - nearest_distance > kNoticeableGrowth) ++count;
-  }
-  return count;
-}
-
 // A row's three coordinate arrays.
 struct LabPointers {
   const double* L;
@@ -109,14 +74,59 @@ struct LabPointers {
   const double* b;
 };
 
-// The square of the CIE76 distance between pixel i of p and pixel j of q:
-// the same operations as Cie76 before its root.
+// The rows above, at and below the measured one, of either image, and
+// their width.
+struct Neighbourhoods {
+  std::array<LabPointers, 3> reference;
+  std::array<LabPointers, 3> reconstruction;
+  std::size_t width;
+};
+
+Neighbourhoods NeighbourhoodsOf(const LabRows& reference, const LabRows& reconstruction) {
+  const auto pointers = [](const LabRows& rows) {
+    std::array<LabPointers, 3> out{};
+    std::size_t k = 0;
+    for (const LabRow* row : {&rows.above, &rows.centre, &rows.below}) {
+      out[k++] = {row->L.data(), row->a.data(), row->b.data()};
+    }
+    return out;
+  };
+  return {pointers(reference), pointers(reconstruction), reference.centre.size()};
+}
+
+// The square of the CIE76 distance between pixel i of p and pixel j of q.
 DEMOSAIC_ALWAYS_INLINE double SquaredCie76(const LabPointers& p, std::size_t i,
                                            const LabPointers& q, std::size_t j) {
   const double dl = p.L[i] - q.L[j];
   const double da = p.a[i] - q.a[j];
   const double db = p.b[i] - q.b[j];
   return dl * dl + da * da + db * db;
+}
+
+// The CIE76 distance from pixel c of the middle row of `rows` to its
+// neighbour k.
+double Cie76ToNeighbour(const std::array<LabPointers, 3>& rows, std::size_t c, std::size_t k) {
+  return std::sqrt(SquaredCie76(rows[1], c, rows[kRow[k]], c - 1 + kColumn[k]));
+}
+
+// Zipper pixels among columns 1 .. width - 2 of the middle rows, as defined:
+// each pixel's first neighbour of least CIE76 distance in the reference.
+std::int64_t CountRowByDistances(const Neighbourhoods& rows) {
+  std::int64_t count = 0;
+  for (std::size_t c = 1; c + 1 < rows.width; ++c) {
+    std::size_t nearest = 0;
+    double nearest_distance = Cie76ToNeighbour(rows.reference, c, 0);
+    for (std::size_t k = 1; k < 8; ++k) {
+      const double distance = Cie76ToNeighbour(rows.reference, c, k);
+      if (distance < nearest_distance) {
+        nearest_distance = distance;
+        nearest = k;
+      }
+    }
+    const double reconstructed_distance = Cie76ToNeighbour(rows.reconstruction, c, nearest);
+    if (reconstructed_distance - nearest_distance > kNoticeableGrowth) ++count;
+  }
+  return count;
 }
 
 // The same count in vector lanes. Squares order as their roots do, so the
@@ -126,31 +136,22 @@ DEMOSAIC_ALWAYS_INLINE double SquaredCie76(const LabPointers& p, std::size_t i,
 // one root, where the definition takes the earlier neighbour: a row with a
 // square that close above its pixel's least is counted again by
 // CountRowByDistances.
-DEMOSAIC_ALWAYS_INLINE std::int64_t CountRowBody(const LabRows& reference,
-                                                 const LabRows& reconstruction) {
-  const auto pointers = [](const LabRow& row) {
-    return LabPointers{row.L.data(), row.a.data(), row.b.data()};
-  };
-  const std::array<LabPointers, 3> reference_rows = {
-      pointers(reference.above), pointers(reference.centre), pointers(reference.below)};
-  const std::array<LabPointers, 3> reconstruction_rows = {pointers(reconstruction.above),
-                                                          pointers(reconstruction.centre),
-                                                          pointers(reconstruction.below)};
-  const LabPointers& pixel = reference_rows[1];
-  const LabPointers& reconstructed_pixel = reconstruction_rows[1];
+DEMOSAIC_ALWAYS_INLINE std::int64_t CountRowBody(const Neighbourhoods& rows) {
+  const std::array<LabPointers, 3>& reference = rows.reference;
+  const std::array<LabPointers, 3>& reconstruction = rows.reconstruction;
   std::int64_t count = 0;
   std::int64_t close_squares = 0;
-  for (std::size_t c = 1; c + 1 < reference.centre.size(); ++c) {
-    double least = SquaredCie76(pixel, c, reference_rows[kRow[0]], c - 1 + kColumn[0]);
+  for (std::size_t c = 1; c + 1 < rows.width; ++c) {
+    double least = SquaredCie76(reference[1], c, reference[kRow[0]], c - 1 + kColumn[0]);
     double reconstructed =
-        SquaredCie76(reconstructed_pixel, c, reconstruction_rows[kRow[0]], c - 1 + kColumn[0]);
+        SquaredCie76(reconstruction[1], c, reconstruction[kRow[0]], c - 1 + kColumn[0]);
     // The least square above `least` so far.
     double next = std::numeric_limits<double>::infinity();
 #pragma GCC unroll 8
     for (std::size_t k = 1; k < 8; ++k) {
-      const double square = SquaredCie76(pixel, c, reference_rows[kRow[k]], c - 1 + kColumn[k]);
+      const double square = SquaredCie76(reference[1], c, reference[kRow[k]], c - 1 + kColumn[k]);
       const double reconstructed_square =
-          SquaredCie76(reconstructed_pixel, c, reconstruction_rows[kRow[k]], c - 1 + kColumn[k]);
+          SquaredCie76(reconstruction[1], c, reconstruction[kRow[k]], c - 1 + kColumn[k]);
       const bool nearer = square < least;
       const double above = square > least && square < next ? square : next;
       next = nearer ? least : above;
@@ -160,36 +161,36 @@ DEMOSAIC_ALWAYS_INLINE std::int64_t CountRowBody(const LabRows& reference,
     close_squares += next <= least * (1.0 + 1e-12) ? 1 : 0;
     count += std::sqrt(reconstructed) - std::sqrt(least) > kNoticeableGrowth ? 1 : 0;
   }
-  return close_squares == 0 ? count : CountRowByDistances(reference, reconstruction);
+  return close_squares == 0 ? count : CountRowByDistances(rows);
 }
 
 // One copy per instruction set, each computing the same IEEE operations.
-std::int64_t CountRowBaseline(const LabRows& reference, const LabRows& reconstruction) {
-  return CountRowBody(reference, reconstruction);
+std::int64_t CountRowBaseline(const Neighbourhoods& rows) {
+  return CountRowBody(rows);
 }
 #if DEMOSAIC_X86_VARIANTS
-DEMOSAIC_TARGET_AVX2 std::int64_t CountRowAvx2(const LabRows& reference,
-                                               const LabRows& reconstruction) {
-  return CountRowBody(reference, reconstruction);
+DEMOSAIC_TARGET_AVX2 std::int64_t CountRowAvx2(const Neighbourhoods& rows) {
+  return CountRowBody(rows);
 }
-DEMOSAIC_TARGET_AVX512 std::int64_t CountRowAvx512(const LabRows& reference,
-                                                   const LabRows& reconstruction) {
-  return CountRowBody(reference, reconstruction);
+DEMOSAIC_TARGET_AVX512 std::int64_t CountRowAvx512(const Neighbourhoods& rows) {
+  return CountRowBody(rows);
 }
 #endif
 
+// Zipper pixels among columns 1 .. width - 2 of the middle rows.
 std::int64_t CountRow(const LabRows& reference, const LabRows& reconstruction) {
+  const Neighbourhoods rows = NeighbourhoodsOf(reference, reconstruction);
 #if DEMOSAIC_X86_VARIANTS
   switch (engine::BestSimdLevel()) {
     case engine::SimdLevel::kAvx512:
-      return CountRowAvx512(reference, reconstruction);
+      return CountRowAvx512(rows);
     case engine::SimdLevel::kAvx2:
-      return CountRowAvx2(reference, reconstruction);
+      return CountRowAvx2(rows);
     case engine::SimdLevel::kBaseline:
       break;
   }
 #endif
-  return CountRowBaseline(reference, reconstruction);
+  return CountRowBaseline(rows);
 }
 
 // The zipper share, and CIEDE2000 too when `with_de2000`, from one
